@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace somnara::host {
+
+class Logger {
+ public:
+  virtual ~Logger() = default;
+  /// One line to the system log.
+  virtual void log(const std::string& line) = 0;
+  /// One diagnostic line to the standard error stream.
+  virtual void diagnostic(const std::string& line) = 0;
+};
+
+}  // namespace somnara::host

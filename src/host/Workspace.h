@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "host/Registration.h"
+
+namespace somnara::host {
+
+/// The program's bundle and the session's workspace events.
+class Workspace {
+ public:
+  enum class Event {
+    WillSleep,               // the machine is about to sleep
+    DidWake,                 // the machine woke
+    SessionDidBecomeActive,  // the user's session became the active one
+    SessionDidResignActive,  // another session took over, or the screen was locked away
+    WillTerminate,           // this program is about to end normally
+  };
+
+  virtual ~Workspace() = default;
+
+  virtual std::string mainBundleIdentifier() const = 0;
+  virtual std::string mainBundlePath() const = 0;
+
+  /// Path of a named file in the main bundle's resources; nullopt when absent.
+  virtual std::optional<std::string> pathForResource(const std::string& name) const = 0;
+
+  virtual RegistrationPtr observe(Event event, std::function<void()> onEvent) = 0;
+};
+
+}  // namespace somnara::host

@@ -1,0 +1,164 @@
+#include "plist/PlistCodec.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+namespace somnara::plist {
+namespace {
+
+// libplist keeps dates as seconds relative to 2001-01-01 UTC.
+constexpr double kMacEpochOffset = 978307200.0;
+
+struct NodeDeleter {
+  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+std::optional<Value> fromNode(plist_t node, int depth);
+
+std::optional<Value> fromDict(plist_t node, int depth) {
+  Dictionary dict;
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(node, &it);
+  for (;;) {
+    char* key = nullptr;
+    plist_t item = nullptr;
+    plist_dict_next_item(node, it, &key, &item);
+    if (!item) {
+      std::free(key);
+      break;
+    }
+    auto v = fromNode(item, depth + 1);
+    if (v && key) dict.emplace(key, std::move(*v));
+    std::free(key);
+    if (!v) {
+      std::free(it);
+      return std::nullopt;
+    }
+  }
+  std::free(it);
+  return Value(std::move(dict));
+}
+
+std::optional<Value> fromNode(plist_t node, int depth) {
+  // Deeper nesting than any settings file needs is treated as malformed.
+  if (!node || depth > 64) return std::nullopt;
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      std::uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      return Value(static_cast<long long>(u));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return Value(d);
+    }
+    case PLIST_STRING: {
+      char* s = nullptr;
+      plist_get_string_val(node, &s);
+      Value v(std::string(s ? s : ""));
+      std::free(s);
+      return v;
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return Value(Date{kMacEpochOffset + sec + usec / 1e6});
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      std::uint64_t len = 0;
+      plist_get_data_val(node, &bytes, &len);
+      Data data;
+      data.bytes.assign(reinterpret_cast<std::uint8_t*>(bytes), reinterpret_cast<std::uint8_t*>(bytes) + len);
+      std::free(bytes);
+      return Value(std::move(data));
+    }
+    case PLIST_ARRAY: {
+      Array array;
+      const std::uint32_t n = plist_array_get_size(node);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        auto v = fromNode(plist_array_get_item(node, i), depth + 1);
+        if (!v) return std::nullopt;
+        array.push_back(std::move(*v));
+      }
+      return Value(std::move(array));
+    }
+    case PLIST_DICT:
+      return fromDict(node, depth);
+    default:
+      return std::nullopt;
+  }
+}
+
+plist_t toNode(const Value& value);
+
+struct NodeMaker {
+  plist_t operator()(bool b) const { return plist_new_bool(b ? 1 : 0); }
+  plist_t operator()(std::int64_t i) const { return plist_new_uint(static_cast<std::uint64_t>(i)); }
+  plist_t operator()(double d) const { return plist_new_real(d); }
+  plist_t operator()(const std::string& s) const { return plist_new_string(s.c_str()); }
+  plist_t operator()(const Date& d) const {
+    const double rel = d.secondsSince1970 - kMacEpochOffset;
+    const double whole = std::floor(rel);
+    const double clamped = std::fmax(std::fmin(whole, std::numeric_limits<std::int32_t>::max()),
+                                     std::numeric_limits<std::int32_t>::min());
+    return plist_new_date(static_cast<std::int32_t>(clamped),
+                          static_cast<std::int32_t>(std::lround((rel - whole) * 1e6) % 1000000));
+  }
+  plist_t operator()(const Data& d) const {
+    return plist_new_data(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size());
+  }
+  plist_t operator()(const Array& a) const {
+    plist_t node = plist_new_array();
+    for (const auto& v : a) plist_array_append_item(node, toNode(v));
+    return node;
+  }
+  plist_t operator()(const Dictionary& d) const {
+    plist_t node = plist_new_dict();
+    for (const auto& [k, v] : d) plist_dict_set_item(node, k.c_str(), toNode(v));
+    return node;
+  }
+};
+
+plist_t toNode(const Value& value) { return std::visit(NodeMaker{}, value.storage()); }
+
+}  // namespace
+
+std::optional<Value> parse(std::string_view bytes, std::string* error) {
+  auto fail = [&](const char* why) -> std::optional<Value> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  if (bytes.empty()) return fail("empty property list");
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return fail("property list too large");
+  plist_t raw = nullptr;
+  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+  Node node(raw);
+  if (!raw) return fail("not a property list");
+  auto v = fromNode(raw, 0);
+  if (!v) return fail("unsupported or malformed property-list value");
+  return v;
+}
+
+std::string toXml(const Value& value) {
+  Node node(toNode(value));
+  char* xml = nullptr;
+  std::uint32_t len = 0;
+  plist_to_xml(static_cast<plist_t>(node.get()), &xml, &len);
+  std::string out(xml ? xml : "", len);
+  plist_to_xml_free(xml);
+  return out;
+}
+
+}  // namespace somnara::plist
