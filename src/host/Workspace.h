@@ -28,6 +28,9 @@ class Workspace {
   virtual std::optional<std::string> pathForResource(const std::string& name) const = 0;
 
   virtual RegistrationPtr observe(Event event, std::function<void()> onEvent) = 0;
+
+  /// Sounds the system alert.
+  virtual void beep() = 0;
 };
 
 }  // namespace somnara::host

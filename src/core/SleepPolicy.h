@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace somnara::policy {
+
+/// The battery level the adaptive mode compares: the smaller of charge
+/// (percent) and time left (minutes), unless that one is 0 or below, in
+/// which case the other one. -1 readings mean "not available".
+std::int64_t batteryLevel(std::int32_t charge, std::int32_t timeLeft);
+
+/// Sleep state of the adaptive mode for a battery level: hibernate at or
+/// below the critical level, sleep above hibernateLevel, else sleep and hibernate.
+std::int64_t adaptiveSleepState(std::int64_t level, std::int64_t hibernateLevel);
+
+/// Sleep state for a stored sleep mode index; nullopt for the adaptive
+/// mode (1), whose state comes from the battery. Unknown modes give the
+/// system default.
+std::optional<std::int64_t> fixedSleepStateForMode(std::int64_t sleepmode);
+
+/// The hibernatemode value that stands for a sleep state; nullopt for the
+/// system default and any other value, which are read from the machine.
+/// newerSystem selects 25 instead of 1 for hibernate.
+std::optional<std::int64_t> hibernateModeForSleepState(std::int64_t state, bool newerSystem);
+
+}  // namespace somnara::policy

@@ -1,0 +1,127 @@
+#include "core/SomnaraDaemon.h"
+
+#include "core/UserDefaultsController.h"
+#include "hibernation/hibernation.h"
+
+namespace somnara {
+
+std::recursive_mutex& SomnaraDaemon::creationLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+SomnaraDaemon& SomnaraDaemon::sharedSomnaraDaemon(host::HostContext& context) {
+  std::lock_guard guard(creationLock());
+  if (auto* existing = context.singleton<SomnaraDaemon>()) return *existing;
+  // Published before init() runs, so init() may ask for it again.
+  auto* instance = context.adoptSingleton(new SomnaraDaemon(context));
+  instance->init();
+  return *instance;
+}
+
+SomnaraDaemon::SomnaraDaemon(host::HostContext& context) : context_(context) {}
+
+SomnaraDaemon::~SomnaraDaemon() {
+  removeFromPowerRunLoop();
+  for (auto id : {quickSleepEndTimer_, delayToRetryTimer_, continousRetryTimer_})
+    if (id) context_.loop().cancel(id);
+}
+
+void SomnaraDaemon::init() {
+  const std::string bundle = context_.workspace().mainBundleIdentifier();
+  if (bundle == kS_SomnaraDaemonBundleIdentifier)
+    processtype_ = kProcessTypeDaemon;
+  else if (bundle == kS_SomnaraApplicationBundleIdentifier)
+    processtype_ = kProcessTypeApplication;
+  else if (bundle == kS_SomnaraMenuBarBundleIdentifier)
+    processtype_ = kProcessTypeMenuBar;
+
+  auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
+  controller.setInitialValues({{kS_SomnaraUserDefaultsHibernateLevel, Value(kDefaultHibernateLevel)},
+                               {kS_SomnaraUserDefaultsBlinkInterval, Value(kDefaultBlinkInterval)}});
+  if (processtype_ != kProcessTypeApplication) context_.defaults().addSuite(kS_SomnaraApplicationBundleIdentifier);
+
+  setSleepmode(controller.integerValue(UserDefaultsController::keyPath(kS_SomnaraUserDefaultSleepModeIndex)));
+  setHibernatelevel(controller.integerValue(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsHibernateLevel)));
+  setBlackandwhiteicon(static_cast<std::uint8_t>(controller.integerValue(
+                           UserDefaultsController::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))) != 0);
+
+  machinesupportssomnara_ = hibernation::hibernation_machinehasbattery(context_) != 0;
+
+  distributedGroup_ = std::make_unique<ORVDistributedNotificationGroup>(context_, kS_SomnaraDaemonDistributedGroupName);
+  distributedGroup_->setDelegate(this);
+
+  registerObservers();
+
+  if (processtype_ == kProcessTypeDaemon) {
+    addToPowerRunLoop();
+    setSleepStateAccordingToSettings();
+    continousRetryTimer_ =
+        context_.loop().schedule(kContinuousRetryInterval, true, [this] { retryTimerFired(); });
+  }
+}
+
+void SomnaraDaemon::registerObservers() {
+  using Event = host::Workspace::Event;
+  auto& workspace = context_.workspace();
+  if (processtype_ == kProcessTypeDaemon) {
+    observations_.push_back(workspace.observe(Event::SessionDidResignActive, [this] { resetSleepStateToSystemDefault(); }));
+    observations_.push_back(workspace.observe(Event::SessionDidBecomeActive, [this] { workspaceDidBecomeActive(); }));
+    observations_.push_back(workspace.observe(Event::WillTerminate, [this] { willTerminate(); }));
+  } else if (processtype_ == kProcessTypeApplication) {
+    auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
+    for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
+                            kS_SomnaraUserDefaultBlackAndWhiteIcon}) {
+      const std::string path = UserDefaultsController::keyPath(key);
+      observations_.push_back(controller.observe(path, [this, path] { observeValueForKeyPath(path); }));
+    }
+  }
+  observations_.push_back(workspace.observe(Event::DidWake, [this] { workspaceDidWake(); }));
+  observations_.push_back(workspace.observe(Event::WillSleep, [this] { workspaceWillSleep(); }));
+}
+
+std::set<std::string> SomnaraDaemon::keyPathsForValuesAffectingValueForKey(const std::string& key) const {
+  if (key == kS_Property_currentStateString) return {kS_Property_currentsleepstate};
+  if (key == kS_Property_sleepmodeissomnara) return {kS_Property_sleepmode};
+  return {};
+}
+
+std::int64_t SomnaraDaemon::sleepmode() {
+  if (static_cast<std::uint64_t>(sleepmode_) <= 4 && sleepmode_ != 1) return sleepmode_;
+  if (sleepmode_ == 1 && machinesupportssomnara_) return 1;
+  sleepmode_ = 0;
+  return 0;
+}
+
+void SomnaraDaemon::setSleepmode(std::int64_t sleepmode) {
+  if (sleepmode == sleepmode_) return;
+  willChangeValueForKey(kS_Property_sleepmode);
+  sleepmode_ = sleepmode;
+  if (processtype_ == kProcessTypeApplication) {
+    context_.defaults().setValue(kS_SomnaraUserDefaultSleepModeIndex, Value(sleepmode));
+    context_.defaults().synchronize();
+  }
+  didChangeValueForKey(kS_Property_sleepmode);
+}
+
+std::int64_t SomnaraDaemon::currentsleepstate() {
+  const std::int64_t reading = hibernation::hibernation_currenthibernationstate(context_);
+  if (reading != currentsleepstate_) {
+    currentsleepstate_ = reading;
+    announceCurrentSleepStateChange();
+  }
+  return reading;
+}
+
+void SomnaraDaemon::announceCurrentSleepStateChange() {
+  willChangeValueForKey(kS_Property_currentsleepstate);
+  didChangeValueForKey(kS_Property_currentsleepstate);
+}
+
+std::string SomnaraDaemon::currentStateString() {
+  static const char* const kWords[4] = {"sleep", "hibernate", "do unknown sleep behaviour", "sleep and hibernate"};
+  currentStateString_ = std::string("Machine will ") + kWords[currentsleepstate() & 3] + " on sleep";
+  return currentStateString_;
+}
+
+}  // namespace somnara

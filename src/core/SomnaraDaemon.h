@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "ORVPrivate/Appkit/ORVDistributedNotificationGroup.h"
+#include "core/Constants.h"
+#include "core/KeyValueObservable.h"
+#include "host/HostContext.h"
+
+namespace somnara {
+
+/// The sleep controller. Each program holds exactly one, created on first
+/// use and living as long as the program's host context. What it does
+/// depends on the program it runs in: the daemon's controller applies the
+/// sleep policy to the machine; the others mirror its state, forward the
+/// user's commands and, in the preferences application, broadcast settings.
+///
+/// Everything runs on the program's run loop; applying a state blocks it
+/// while the helper tool runs (the wait itself keeps serving the loop).
+class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNotificationGroupDelegateProtocol {
+ public:
+  /// The program's controller, created (and initialised) on the first call.
+  /// Calls made while it initialises get the instance under construction.
+  static SomnaraDaemon& sharedSomnaraDaemon(host::HostContext& context);
+
+  SomnaraDaemon(const SomnaraDaemon&) = delete;
+  SomnaraDaemon& operator=(const SomnaraDaemon&) = delete;
+  ~SomnaraDaemon() override;
+
+  std::int64_t processtype() const { return processtype_; }
+
+  // --- settings properties ---
+  /// The sleep mode index 0..4; 1 only on a machine with battery. Other
+  /// stored values read (and are reset to) 0 without a change notice.
+  std::int64_t sleepmode();
+  /// Stores the index as given; in the preferences application also writes
+  /// "somnaramodeindex" and synchronises the defaults.
+  void setSleepmode(std::int64_t sleepmode);
+  /// Whether the stored index is 1 (adaptive), without normalisation.
+  bool sleepmodeissomnara() const { return sleepmode_ == 1; }
+  bool blackandwhiteicon() const { return blackandwhiteicon_; }
+  void setBlackandwhiteicon(bool value) { blackandwhiteicon_ = value; }
+  std::int64_t hibernatelevel() const { return hibernatelevel_; }
+  void setHibernatelevel(std::int64_t value) { hibernatelevel_ = value; }
+  /// Whether saved (hard) values are written instead of forced runtime ones.
+  bool usehardvalues() const;
+
+  // --- machine state ---
+  /// The hibernatemode read from the power manager now, -1 when unreadable;
+  /// observers are told when it differs from the last reading.
+  std::int64_t currentsleepstate();
+  /// "Machine will <sleep|hibernate|sleep and hibernate|do unknown sleep behaviour> on sleep".
+  std::string currentStateString();
+
+  /// Seconds since 1970, nullopt when unset.
+  std::optional<double> workspaceWillSleepDate() const { return workspaceWillSleepDate_; }
+  std::optional<double> quickSleepEndDate() const { return quickSleepEndDate_; }
+  bool quickSleepWindowOpen() const { return quickSleepEndTimer_ != 0; }
+
+  // --- policy ---
+  void setSleepStateAccordingToSettings();
+  void setSleepStateAccordingToSettings(bool scheduleRetry);
+  void retryTimerFired();
+  void resetSleepStateToSystemDefault();
+  void workspaceWillSleep();
+  void workspaceDidWake();
+  void workspaceDidBecomeActive();
+  void addToPowerRunLoop();
+  void removeFromPowerRunLoop();
+  bool registeredForPowerChanges() const { return powerRunLoop_ != nullptr; }
+
+  // --- applying a state ---
+  bool setSleepStateTo(std::int64_t state);
+  bool pmset(std::int64_t state);
+  std::int64_t pmsetvalueForSleepState(std::int64_t state);
+  void sleepNowWithState(std::int64_t state);
+  void sleepNow() { sleepNowWithState(kSleepStateSleep); }
+  void hibernateNow() { sleepNowWithState(kSleepStateHibernate); }
+  void sleepAndHibernateNow() { sleepNowWithState(kSleepStateSleepAndHibernate); }
+
+  // --- messages ---
+  void receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) override;
+  /// Settings observation of the preferences application.
+  void observeValueForKeyPath(const std::string& keyPath);
+
+ protected:
+  std::set<std::string> keyPathsForValuesAffectingValueForKey(const std::string& key) const override;
+
+ private:
+  explicit SomnaraDaemon(host::HostContext& context);
+  void init();
+  void registerObservers();
+  void announceCurrentSleepStateChange();
+  std::int64_t sleepStateAccordingToSettings();
+  bool repairHelperPrivileges(const std::string& helperPath);
+  void sendSettingsMessage();
+  void runDeferredApplications();
+  void willTerminate();
+
+  static std::recursive_mutex& creationLock();
+
+  host::HostContext& context_;
+  std::unique_ptr<ORVDistributedNotificationGroup> distributedGroup_;
+  std::int64_t processtype_ = kProcessTypeOther;
+  host::RegistrationPtr powerRunLoop_;
+  std::int64_t sleepmode_ = 0;
+  std::int64_t hibernatelevel_ = 0;
+  bool blackandwhiteicon_ = false;
+  std::int64_t currentsleepstate_ = 0xFFFFFFFF;
+  std::string currentStateString_;
+  bool machinesupportssomnara_ = false;
+  std::optional<double> workspaceWillSleepDate_;
+  std::optional<double> quickSleepEndDate_;
+  host::RunLoop::TimerId quickSleepEndTimer_ = 0;
+  host::RunLoop::TimerId delayToRetryTimer_ = 0;
+  host::RunLoop::TimerId continousRetryTimer_ = 0;
+  std::vector<host::RegistrationPtr> observations_;
+
+  // An application of a state is in progress (the helper may be running and
+  // the loop being served). Requests arriving meanwhile are deferred: the
+  // latest one runs when the current application ends.
+  enum class Deferred { None, Policy, State };
+  bool applying_ = false;
+  Deferred deferred_ = Deferred::None;
+  std::int64_t deferredState_ = kSleepStateSystemDefault;
+  // The program is ending: the policy is no longer applied.
+  bool terminating_ = false;
+};
+
+}  // namespace somnara

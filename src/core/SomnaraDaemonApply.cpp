@@ -1,0 +1,171 @@
+// Applying a sleep state: the hibernatemode value for it, writing it through
+// the privileged helper, reading it back, repairing the helper's privileges,
+// and the sleep-now commands.
+#include <cstdlib>
+
+#include "core/SleepPolicy.h"
+#include "core/SomnaraDaemon.h"
+#include "core/UserDefaultsController.h"
+#include "hibernation/hibernation.h"
+#include "platform/LogLine.h"
+#include "platform/ORVFree.h"
+#include "plist/PlistCodec.h"
+
+#ifndef SOMNARA_PMSET_PATH
+#error "SOMNARA_PMSET_PATH must name the power tool the helper is allowed to run"
+#endif
+
+namespace somnara {
+namespace {
+
+constexpr const char* kPowerToolPath = SOMNARA_PMSET_PATH;
+constexpr const char* kHelperResourceName = "pmsethelper";
+constexpr const char* kPmsetMethod = "-[SomnaraDaemon pmset:]";
+constexpr const char* kValueMethod = "-[SomnaraDaemon pmsetvalueForSleepState:]";
+constexpr const char* kSleepNowMethod = "-[SomnaraDaemon sleepNowWithState:]";
+
+// The saved mode as an integer: numbers as they are, strings by their
+// leading digits; nullopt for anything else (treated as missing).
+std::optional<std::int64_t> savedModeValue(const Value& v) {
+  if (v.isNumber()) return v.integer();
+  if (const std::string* s = v.string()) return std::strtoll(s->c_str(), nullptr, 10);
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool SomnaraDaemon::usehardvalues() const {
+  if (platform::isNewerSystem(context_)) return true;
+  return UserDefaultsController::sharedUserDefaultsController(context_).boolValue(
+      UserDefaultsController::keyPath(kS_SomnaraUserDefaultsHardSetValues));
+}
+
+std::int64_t SomnaraDaemon::pmsetvalueForSleepState(std::int64_t state) {
+  if (auto fixed = policy::hibernateModeForSleepState(state, platform::isNewerSystem(context_))) return *fixed;
+
+  std::string error;
+  std::optional<Value> list;
+  if (auto bytes = context_.powerManager().savedSettings(&error)) list = plist::parse(*bytes, &error);
+  if (!list) {
+    ORV_LOG(context_.logger(), this, kValueMethod, "Can't find current system default value due to:" + error);
+  }
+  const Value* saved = nullptr;
+  if (list)
+    if (const Value* profile = list->find("Custom Profile"))
+      if (const Value* ac = profile->find("AC Power")) saved = ac->find("Hibernate Mode");
+  const auto savedMode = saved ? savedModeValue(*saved) : std::nullopt;
+
+  if (!savedMode) {
+    ORV_LOG(context_.logger(), this, kValueMethod,
+            "Can't find current system default hibernate mode value " + (list ? list->description() : "(null)"));
+  } else if (usehardvalues()) {
+    return machinesupportssomnara_ ? 3 : 0;
+  } else if (*savedMode != -1) {
+    return *savedMode;
+  }
+  const std::int64_t fallback = machinesupportssomnara_ ? 3 : 0;
+  ORV_LOG(context_.logger(), this, kValueMethod,
+          platform::format("Cant find default sleep mode will use:%ld", static_cast<long>(fallback)));
+  return fallback;
+}
+
+bool SomnaraDaemon::setSleepStateTo(std::int64_t state) {
+  if (applying_) {
+    // A timer or message served while the helper runs: apply it afterwards.
+    deferred_ = Deferred::State;
+    deferredState_ = state;
+    return false;
+  }
+  applying_ = true;
+  const bool applied = pmset(state);
+  applying_ = false;
+  runDeferredApplications();
+  return applied;
+}
+
+void SomnaraDaemon::runDeferredApplications() {
+  while (deferred_ != Deferred::None) {
+    const Deferred kind = deferred_;
+    deferred_ = Deferred::None;
+    if (kind == Deferred::Policy)
+      setSleepStateAccordingToSettings(false);
+    else
+      setSleepStateTo(deferredState_);
+  }
+}
+
+bool SomnaraDaemon::pmset(std::int64_t state) {
+  const std::int64_t wanted = pmsetvalueForSleepState(state);
+  if (processtype_ == kProcessTypeDaemon && quickSleepEndTimer_) return false;
+
+  std::vector<std::string> args{kPowerToolPath, "force", "hibernatemode", std::to_string(wanted)};
+  const bool hardValues = usehardvalues();
+  if (hardValues) args.erase(args.begin() + 1);
+
+  auto current = [this] { return static_cast<std::int64_t>(hibernation::hibernation_currenthibernationstate(context_)); };
+  if (current() == wanted) return true;
+
+  auto& log = context_.logger();
+  for (int attempt = 0; attempt < kMaxApplyAttempts; ++attempt) {
+    const auto helper = context_.workspace().pathForResource(kHelperResourceName);
+    if (!helper) {
+      ORV_LOG(log, this, kPmsetMethod, "Can't find helper program:" + context_.workspace().mainBundlePath());
+      return false;
+    }
+    const int status = context_.processes().run(*helper, args).value_or(-1);
+    if (status == 0) {
+      const std::int64_t now = current();
+      if (now == wanted) break;
+      ORV_LOG(log, this, kPmsetMethod,
+              platform::format("Waiting for sleep state to get reflected %ld != %ld", static_cast<long>(wanted),
+                               static_cast<long>(now)));
+      context_.loop().sleepBlocking(kReflectWait);
+      continue;
+    }
+    ORV_LOG(log, this, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
+    const bool repairable = (status == 1 && hardValues) || (status == 7 && platform::isNewerSystem(context_));
+    if (repairable && repairHelperPrivileges(*helper)) break;
+    return false;
+  }
+
+  const std::int64_t now = current();
+  if (now != wanted) {
+    ORV_LOG(log, this, kPmsetMethod,
+            platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
+                             static_cast<long>(now)));
+    return false;
+  }
+  if (processtype_ == kProcessTypeDaemon) distributedGroup_->sendMessage(kMessageStateApplied);
+  announceCurrentSleepStateChange();
+  return true;
+}
+
+bool SomnaraDaemon::repairHelperPrivileges(const std::string& helperPath) {
+  auto& log = context_.logger();
+  ORV_LOG(log, this, kPmsetMethod, "Looks like the permissions for pmset are not there yet.");
+  const auto failure = context_.authorization().repairHelperPrivileges(helperPath);
+  if (!failure) return true;
+  const char* what = failure->step == host::Authorization::Step::Chown ? "chown" : "chmod";
+  ORV_LOG(log, this, kPmsetMethod, platform::format("Can't execute %s on helper tool:%d", what, failure->code));
+  return false;
+}
+
+void SomnaraDaemon::sleepNowWithState(std::int64_t state) {
+  quickSleepEndDate_ = context_.loop().now() + std::chrono::duration<double>(kQuickSleepWindow).count();
+  distributedGroup_->sendMessage(kMessageQuickSleep, Value(Date{*quickSleepEndDate_}));
+  auto& log = context_.logger();
+  if (!setSleepStateTo(state)) {
+    ORV_LOG(log, this, kSleepNowMethod, "Could not set sleepstate");
+    distributedGroup_->sendMessage(kMessageSleepNowEnded);
+    context_.workspace().beep();
+    return;
+  }
+  const int status = context_.processes().run(kPowerToolPath, {"sleepnow"}).value_or(-1);
+  if (status != 0) {
+    ORV_LOG(log, this, kSleepNowMethod, platform::format("Can't set next sleep state: %d", status));
+    distributedGroup_->sendMessage(kMessageSleepNowEnded);
+    context_.workspace().beep();
+  }
+}
+
+}  // namespace somnara

@@ -1,0 +1,53 @@
+// Messages between the controllers of the programs.
+#include "core/SomnaraDaemon.h"
+#include "core/UserDefaultsController.h"
+
+namespace somnara {
+
+void SomnaraDaemon::sendSettingsMessage() {
+  distributedGroup_->sendMessage(
+      kMessageSettings, Value(Dictionary{{kS_SomnaraUserDefaultSleepModeIndex, Value(sleepmode_)},
+                                         {kS_SomnaraUserDefaultsHibernateLevel, Value(hibernatelevel_)},
+                                         {kS_SomnaraUserDefaultBlackAndWhiteIcon, Value(blackandwhiteicon_)}}));
+}
+
+void SomnaraDaemon::observeValueForKeyPath(const std::string& keyPath) {
+  auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
+  if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultSleepModeIndex))
+    setSleepmode(controller.integerValue(keyPath));
+  else if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultsHibernateLevel))
+    setHibernatelevel(controller.integerValue(keyPath));
+  else if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))
+    setBlackandwhiteicon(controller.boolValue(keyPath));
+  sendSettingsMessage();
+}
+
+void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) {
+  if (type == kMessageSettings) {
+    const Value* payload = userInfo ? &*userInfo : nullptr;
+    auto entry = [payload](const char* key) { return payload ? payload->find(key) : nullptr; };
+    const Value* icon = entry(kS_SomnaraUserDefaultBlackAndWhiteIcon);
+    setBlackandwhiteicon(icon && icon->boolean());
+    setHibernatelevel(integerOrZero(entry(kS_SomnaraUserDefaultsHibernateLevel)));
+    setSleepmode(integerOrZero(entry(kS_SomnaraUserDefaultSleepModeIndex)));
+  }
+  if (processtype_ == kProcessTypeDaemon) {
+    switch (type) {
+      case kMessageQuickSleep:
+        quickSleepEndDate_.reset();
+        if (userInfo && userInfo->date()) quickSleepEndDate_ = userInfo->date()->secondsSince1970;
+        quickSleepEndTimer_ = context_.loop().schedule(kQuickSleepWindow, false, [this] { workspaceDidWake(); });
+        return;
+      case kMessageSleepNowEnded:
+      case kMessageResetToDefault:
+      case kMessageSettings:
+        setSleepStateAccordingToSettings();
+        break;
+      default:
+        break;
+    }
+  }
+  announceCurrentSleepStateChange();
+}
+
+}  // namespace somnara
