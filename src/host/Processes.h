@@ -30,6 +30,11 @@ class Processes {
   virtual bool forceTerminate(int pid) = 0;
   /// Sends signal 9.
   virtual void kill(int pid) = 0;
+
+  /// Ends this program at once with status, skipping its normal termination
+  /// path. Returns only where the host cannot end the process itself (a
+  /// simulation); the caller then simply returns.
+  virtual void exitImmediately(int status) = 0;
 };
 
 }  // namespace somnara::host

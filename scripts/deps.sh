@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what building and testing Somnara needs on Debian 12 (run as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+  cmake g++ ninja-build pkgconf clang \
+  qt6-base-dev libplist-dev libplist++-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
+  util-linux passwd procps >/dev/null

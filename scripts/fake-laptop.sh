@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# A fake laptop under a machine root directory, for demos and tests.
+#   fake-laptop.sh init ROOT [SAVED_MODE]  battery BAT0 at 100 %, charger AC,
+#                                          sleep support, saved hibernate mode
+#   fake-laptop.sh set ROOT PERCENT        battery at PERCENT %, discharging;
+#                                          three minutes of running time per percent
+set -euo pipefail
+
+write() { mkdir -p "$(dirname "$1")"; printf '%s\n' "$2" > "$1.tmp"; mv "$1.tmp" "$1"; }
+
+cmd=${1:?usage: fake-laptop.sh init|set ROOT ...}
+root=${2:?machine root directory}
+case "$cmd" in
+  init)
+    saved=${3:-0}
+    bat="$root/sys/class/power_supply/BAT0"
+    write "$bat/type" Battery
+    write "$bat/power_now" 10000000           # µW
+    write "$root/sys/class/power_supply/AC/type" Mains
+    write "$root/sys/class/power_supply/AC/online" 0
+    write "$root/sys/power/state" "freeze mem disk"
+    write "$root/sys/power/disk" "[platform] shutdown reboot suspend"
+    mkdir -p "$root/etc/somnara" "$root/run/somnara"
+    cat > "$root/etc/somnara/PowerManagement.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>Custom Profile</key>
+	<dict>
+		<key>AC Power</key>
+		<dict>
+			<key>Hibernate Mode</key>
+			<integer>$saved</integer>
+		</dict>
+	</dict>
+</dict>
+</plist>
+PLIST
+    "$0" set "$root" 100
+    ;;
+  set)
+    pct=${3:?percent}
+    bat="$root/sys/class/power_supply/BAT0"
+    write "$bat/capacity" "$pct"
+    write "$bat/status" Discharging
+    # energy_now / power_now hours = 3 minutes per percent
+    write "$bat/energy_now" $((pct * 500000))
+    ;;
+  *) echo "fake-laptop.sh: unknown command $cmd" >&2; exit 2 ;;
+esac

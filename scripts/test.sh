@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds with warnings as errors, and runs every test;
+# then repeats the build and tests under AddressSanitizer + UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOMNARA_WERROR=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSOMNARA_WERROR=ON -DSOMNARA_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE no-sanitizer

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "host/PowerManager.h"
+#include "host/sim/SimMachineState.h"
+
+namespace somnara::sim {
+
+/// One program's view of the machine's power manager.
+class SimPowerManager : public host::PowerManager {
+ public:
+  explicit SimPowerManager(SimMachineState& state) : state_(state) {}
+
+  bool sleepEnabled() const override { return state_.sleepEnabled(); }
+  /// Each read of "Hibernate Mode" is counted by the machine.
+  std::optional<Value> rootDomainProperty(const std::string& key) const override {
+    return state_.readRootDomainProperty(key);
+  }
+  std::optional<std::string> savedSettings(std::string* error) const override { return state_.savedSettings(error); }
+
+ private:
+  SimMachineState& state_;
+};
+
+}  // namespace somnara::sim

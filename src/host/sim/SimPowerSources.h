@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+
+#include "host/PowerSources.h"
+#include "host/sim/ObserverList.h"
+#include "host/sim/SimMachineState.h"
+#include "host/sim/SimRunLoop.h"
+
+namespace somnara::sim {
+
+/// One program's view of the machine's power sources.
+class SimPowerSources : public host::PowerSources {
+ public:
+  SimPowerSources(const SimMachineState& state, SimRunLoop& loop) : state_(state), loop_(loop) {}
+
+  std::optional<Snapshot> snapshot() const override { return state_.powerSources(); }
+  bool onExternalPower() const override { return state_.onExternalPower(); }
+  host::RegistrationPtr observeChanges(std::function<void()> onChange) override;
+
+  /// Used by the machine after a change: queues a call of every observer on
+  /// this program's loop.
+  void sourcesChanged();
+
+ private:
+  const SimMachineState& state_;
+  SimRunLoop& loop_;
+  ObserverList<std::function<void()>> observers_;
+};
+
+}  // namespace somnara::sim

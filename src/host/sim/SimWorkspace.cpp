@@ -1,0 +1,35 @@
+#include "host/sim/SimWorkspace.h"
+
+namespace somnara::sim {
+
+SimWorkspace::SimWorkspace(std::string bundleIdentifier, std::string bundlePath)
+    : bundleIdentifier_(std::move(bundleIdentifier)), bundlePath_(std::move(bundlePath)) {
+  addResource("pmsethelper");
+}
+
+std::optional<std::string> SimWorkspace::pathForResource(const std::string& name) const {
+  auto it = resources_.find(name);
+  if (it == resources_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string SimWorkspace::resourcePath(const std::string& name) const {
+  return bundlePath_ + "/Contents/Resources/" + name;
+}
+
+host::RegistrationPtr SimWorkspace::observe(Event event, std::function<void()> onEvent) {
+  return observers_.add({event, std::move(onEvent)});
+}
+
+void SimWorkspace::fire(Event event) {
+  observers_.forEach([event](const Observer& o) { return o.event == event; },
+                     [](const Observer& o) { o.onEvent(); });
+}
+
+std::size_t SimWorkspace::observerCount(Event event) const {
+  std::size_t n = 0;
+  for (const auto& [id, o] : observers_.snapshot()) n += o.event == event;
+  return n;
+}
+
+}  // namespace somnara::sim

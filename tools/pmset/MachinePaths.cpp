@@ -1,0 +1,19 @@
+#include "MachinePaths.h"
+
+namespace somnara::pmset {
+
+std::optional<MachinePaths> MachinePaths::fromEnvironment(const char* rootValue, std::string* error) {
+  std::string root = rootValue ? rootValue : "";
+  if (root.empty()) root = "/";
+  if (root.front() != '/') {
+    if (error) *error = "SOMNARA_ROOT must be an absolute path, got '" + root + "'";
+    return std::nullopt;
+  }
+  return MachinePaths(std::move(root));
+}
+
+MachinePaths::MachinePaths(std::string root) : root_(std::move(root)), prefix_(root_) {
+  while (!prefix_.empty() && prefix_.back() == '/') prefix_.pop_back();
+}
+
+}  // namespace somnara::pmset

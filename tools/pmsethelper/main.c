@@ -1,0 +1,225 @@
+/* pmsethelper: lets an unprivileged program run exactly one privileged
+ * operation, `<power tool> [force] hibernatemode <0|1|3|25>`, where the power
+ * tool is the one whose path was fixed at build time (HELPER_TOOL_PATH).
+ *
+ * Usage: pmsethelper <power tool path> [force] hibernatemode <0|1|3|25>
+ *
+ * When running with privileges (set-user-id/set-group-id or secure
+ * execution) it first makes the process safe: empty environment except a
+ * fixed PATH, umask 022, only descriptors 0-2 open, all user ids equal to the
+ * effective one (group ids likewise; root's group when that is root), no
+ * supplementary groups, default signal dispositions, empty signal mask; and
+ * it runs the tool only when that file is a regular file owned by root and
+ * writable by nobody else. Without privileges the caller's
+ * environment is passed through.
+ *
+ * Exit status: the tool's own status when it ran; 64 arguments refused;
+ * 65 the tool file is not trustworthy; 71 the process could not be made safe;
+ * 126 the tool could not be started; 127 the tool does not exist; 128+n the
+ * tool was killed by signal n. Never 1 or 7 for the helper's own failures. */
+
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/auxv.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "HelperArguments.h"
+
+#ifndef HELPER_TOOL_PATH
+#error "HELPER_TOOL_PATH must name the power tool"
+#endif
+
+enum {
+  EXIT_REFUSED_ARGS = 64,
+  EXIT_UNTRUSTED_TOOL = 65,
+  EXIT_UNSAFE_PROCESS = 71,
+  EXIT_CANNOT_START = 126,
+  EXIT_NOT_FOUND = 127
+};
+
+static const char kSafePath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+extern char **environ;
+
+static void complain(const char *what, const char *detail) {
+  if (detail != NULL)
+    fprintf(stderr, "pmsethelper: %s: %s\n", what, detail);
+  else
+    fprintf(stderr, "pmsethelper: %s\n", what);
+}
+
+/* Makes sure 0, 1 and 2 are open (on /dev/null when not) so no file the
+ * helper or the tool opens later can land on them. */
+static int ensure_standard_descriptors(void) {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR | O_NOCTTY);
+    if (opened != fd) {
+      if (opened >= 0) close(opened);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+/* Closes every descriptor above 2. */
+static void close_inherited_descriptors(void) {
+  if (close_range(3, ~0U, 0) == 0) return;
+  long max = sysconf(_SC_OPEN_MAX);
+  if (max < 0 || max > 1 << 20) max = 1 << 20;
+  for (long fd = 3; fd < max; ++fd) (void)close((int)fd);
+}
+
+static int reset_signals(void) {
+  struct sigaction dfl;
+  memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    (void)sigaction(sig, &dfl, NULL); /* fails harmlessly for reserved numbers */
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  return sigprocmask(SIG_SETMASK, &none, NULL);
+}
+
+/* Real, effective and saved user ids all become the effective one. Group ids
+ * become the effective group id, or root's group (with no supplementary
+ * groups) when the effective user is root, so files the tool creates never
+ * belong to the caller's group. Verified afterwards. */
+static int adopt_effective_ids(void) {
+  uid_t euid = geteuid();
+  gid_t egid = euid == 0 ? 0 : getegid();
+  if (euid == 0 && setgroups(0, NULL) != 0) return -1;
+  if (setresgid(egid, egid, egid) != 0) return -1;
+  if (setresuid(euid, euid, euid) != 0) return -1;
+  uid_t r, e, s;
+  gid_t rg, eg, sg;
+  if (getresuid(&r, &e, &s) != 0 || r != euid || e != euid || s != euid) return -1;
+  if (getresgid(&rg, &eg, &sg) != 0 || rg != egid || eg != egid || sg != egid) return -1;
+  return 0;
+}
+
+/* Limits a caller could lower to make the tool fail half way. */
+static void reset_limits(void) {
+  static const int kUnlimited[] = {RLIMIT_FSIZE, RLIMIT_CPU, RLIMIT_DATA, RLIMIT_AS};
+  struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+  for (size_t i = 0; i < sizeof kUnlimited / sizeof kUnlimited[0]; ++i)
+    (void)setrlimit(kUnlimited[i], &unlimited);
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 1024) {
+    files.rlim_cur = 1024;
+    if (files.rlim_max < 1024) files.rlim_max = 1024;
+    (void)setrlimit(RLIMIT_NOFILE, &files);
+  }
+  struct rlimit none = {0, 0};
+  (void)setrlimit(RLIMIT_CORE, &none);
+}
+
+static int is_privileged(void) {
+  return getauxval(AT_SECURE) != 0 || geteuid() != getuid() || getegid() != getgid();
+}
+
+static int run_tool(int tool_fd, char *const argv[], char *const envp[]) {
+  pid_t pid = fork();
+  if (pid < 0) {
+    complain("cannot start the power tool", strerror(errno));
+    return EXIT_CANNOT_START;
+  }
+  if (pid == 0) {
+    execveat(tool_fd, "", argv, envp, AT_EMPTY_PATH);
+    if (errno == ENOSYS) fexecve(tool_fd, argv, envp);
+    int err = errno;
+    complain("cannot run " HELPER_TOOL_PATH, strerror(err));
+    _exit(err == ENOENT ? EXIT_NOT_FOUND : EXIT_CANNOT_START);
+  }
+  close(tool_fd);
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      complain("cannot wait for the power tool", strerror(errno));
+      return EXIT_CANNOT_START;
+    }
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return EXIT_CANNOT_START;
+}
+
+int main(int argc, char **argv) {
+  struct helper_request request;
+  enum helper_verdict verdict =
+      helper_validate(argc, (const char *const *)argv, HELPER_TOOL_PATH, &request);
+  if (verdict != HELPER_ARGS_OK) {
+    complain("refused", helper_verdict_text(verdict));
+    fprintf(stderr, "usage: pmsethelper %s [force] hibernatemode <0|1|3|25>\n", HELPER_TOOL_PATH);
+    return EXIT_REFUSED_ARGS;
+  }
+
+  const int privileged = is_privileged();
+  if (ensure_standard_descriptors() != 0) return EXIT_UNSAFE_PROCESS;
+  close_inherited_descriptors();
+  if (reset_signals() != 0) {
+    complain("cannot reset signals", strerror(errno));
+    return EXIT_UNSAFE_PROCESS;
+  }
+
+  static char *clean_env[] = {(char *)kSafePath, NULL};
+  char *const *envp = environ;
+  if (privileged) {
+    if (clearenv() != 0 || putenv((char *)kSafePath) != 0) {
+      complain("cannot clear the environment", NULL);
+      return EXIT_UNSAFE_PROCESS;
+    }
+    envp = clean_env;
+    umask(022);
+    if (adopt_effective_ids() != 0) {
+      complain("cannot set user and group ids", strerror(errno));
+      return EXIT_UNSAFE_PROCESS;
+    }
+    reset_limits();
+  }
+
+  /* Check and run the same file: the descriptor, not the path, is executed. */
+  int tool_fd = open(HELPER_TOOL_PATH, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (tool_fd < 0) {
+    int err = errno;
+    complain("cannot open " HELPER_TOOL_PATH, strerror(err));
+    return err == ENOENT ? EXIT_NOT_FOUND : EXIT_CANNOT_START;
+  }
+  struct stat st;
+  if (fstat(tool_fd, &st) != 0) {
+    complain("cannot inspect " HELPER_TOOL_PATH, strerror(errno));
+    return EXIT_CANNOT_START;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    complain(HELPER_TOOL_PATH, "not a regular file");
+    return EXIT_UNTRUSTED_TOOL;
+  }
+  if (privileged && (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+    complain(HELPER_TOOL_PATH, "must be owned by root and writable only by its owner");
+    return EXIT_UNTRUSTED_TOOL;
+  }
+
+  /* The tool's argv is rebuilt from constants; nothing of the caller's is passed. */
+  char *tool_argv[6];
+  int n = 0;
+  tool_argv[n++] = (char *)HELPER_TOOL_PATH;
+  if (request.force) tool_argv[n++] = (char *)"force";
+  tool_argv[n++] = (char *)"hibernatemode";
+  tool_argv[n++] = (char *)request.mode_word;
+  tool_argv[n] = NULL;
+
+  return run_tool(tool_fd, tool_argv, envp);
+}
