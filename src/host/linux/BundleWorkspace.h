@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QDBusConnection>
+
+#include <memory>
+#include <string>
+
+#include "host/Logger.h"
+#include "host/Workspace.h"
+
+namespace somnara::linuxhost {
+
+/// The program's bundle, found from its executable path, and the session's
+/// events from logind on the system bus:
+///   WillSleep / DidWake            Manager.PrepareForSleep(true / false); while
+///                                  someone observes them a "sleep" delay
+///                                  inhibitor is held, released once the
+///                                  WillSleep observers have returned and taken
+///                                  again after wake
+///   SessionDidBecomeActive /       changes of the session's Active property
+///   SessionDidResignActive         (session XDG_SESSION_ID, else the one of our pid)
+///   WillTerminate                  fired by the application through fire()
+/// logind is contacted on the first observation that needs it; when the bus
+/// or logind is missing one line is logged and those events never come.
+class BundleWorkspace final : public host::Workspace {
+ public:
+  /// executablePath: the running program's file. sessionId: logind session
+  /// id ("" to look the session up by pid). pid: the program's process id.
+  BundleWorkspace(std::string executablePath, QDBusConnection systemBus, host::Logger& logger,
+                  std::string sessionId, unsigned pid);
+  ~BundleWorkspace() override;
+  BundleWorkspace(const BundleWorkspace&) = delete;
+  BundleWorkspace& operator=(const BundleWorkspace&) = delete;
+
+  /// CFBundleIdentifier of the bundle holding the executable; "" outside a bundle.
+  std::string mainBundleIdentifier() const override;
+  /// The `.app` directory; the executable's directory outside a bundle.
+  std::string mainBundlePath() const override;
+  std::optional<std::string> pathForResource(const std::string& name) const override;
+  host::RegistrationPtr observe(Event event, std::function<void()> onEvent) override;
+
+  /// The terminal bell on stderr when that is a terminal; nothing otherwise
+  /// (a faceless program has no other alert to sound).
+  void beep() override;
+
+  /// Runs the observers of event now, in registration order.
+  void fire(Event event);
+
+  /// Whether the sleep delay inhibitor is currently held.
+  bool holdsSleepDelay() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace somnara::linuxhost

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDBusMessage>
+#include <QObject>
+
+#include <functional>
+
+namespace somnara::linuxhost {
+
+/// A receiver for QDBusConnection::connect that hands every matching signal
+/// message to a function. Connect with SLOT(deliver(QDBusMessage)).
+class DBusSignalRelay final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DBusSignalRelay(std::function<void(const QDBusMessage&)> handler, QObject* parent = nullptr);
+
+ public slots:
+  void deliver(const QDBusMessage& message);
+
+ private:
+  std::function<void(const QDBusMessage&)> handler_;
+};
+
+}  // namespace somnara::linuxhost

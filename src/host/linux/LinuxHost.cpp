@@ -1,0 +1,65 @@
+#include "host/linux/LinuxHost.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace somnara::linuxhost {
+namespace {
+
+std::string programName() {
+  const QString name = QCoreApplication::applicationName();
+  return name.isEmpty() ? std::string("somnara") : name.toStdString();
+}
+
+}  // namespace
+
+LinuxHost::LinuxHost()
+    : logger_(programName()),
+      root_(MachineRoot::fromEnvironment()),
+      powerSources_(root_),
+      powerManager_(root_),
+      authorization_(processes_) {
+  const std::string executable = QCoreApplication::applicationFilePath().toStdString();
+  const char* session = std::getenv("XDG_SESSION_ID");
+  workspace_ = std::make_unique<BundleWorkspace>(executable, QDBusConnection::systemBus(), logger_,
+                                                 session ? session : "", static_cast<unsigned>(::getpid()));
+  std::string domain = workspace_->mainBundleIdentifier();
+  if (domain.empty()) domain = QFileInfo(QString::fromStdString(executable)).fileName().toStdString();
+  if (domain.empty()) domain = programName();
+  defaults_ = std::make_unique<PlistFileDefaults>(domain, PlistFileDefaults::defaultDirectory(), logger_);
+  const std::string crashReport = CrashRecorder::defaultReportPath(domain);
+  platform_ = std::make_unique<LinuxPlatform>(LinuxPlatform::currentRelease(), crashReport);
+  crashRecorder_ = std::make_unique<CrashRecorder>(crashReport, domain);
+  notifications_ = std::make_unique<DBusNotificationCenter>(QDBusConnection::sessionBus(), logger_);
+  context_ = std::make_unique<host::HostContext>(host::HostContext::Ports{
+      loop_, powerSources_, powerManager_, *defaults_, *notifications_, processes_, *workspace_, authorization_,
+      logger_, fileWatch_, *platform_});
+  signals_ = std::make_unique<TerminationSignals>([this](int) {
+    willTerminate();
+    QCoreApplication::quit();
+  });
+  if (auto* app = QCoreApplication::instance())
+    aboutToQuit_ = QObject::connect(app, &QCoreApplication::aboutToQuit, [this] { willTerminate(); });
+}
+
+LinuxHost::~LinuxHost() {
+  QObject::disconnect(aboutToQuit_);
+  signals_.reset();
+  context_.reset();  // the program's singletons go while every port still exists
+}
+
+int LinuxHost::exec() { return QCoreApplication::exec(); }
+
+void LinuxHost::willTerminate() {
+  if (terminationAnnounced_) return;
+  terminationAnnounced_ = true;
+  workspace_->fire(host::Workspace::Event::WillTerminate);
+  defaults_->synchronize();
+}
+
+}  // namespace somnara::linuxhost

@@ -1,0 +1,45 @@
+#include "host/linux/LinuxPowerManager.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace somnara::linuxhost {
+namespace {
+
+std::string trimmed(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = s.find_last_not_of(" \t\r\n");
+  return s.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+LinuxPowerManager::LinuxPowerManager(MachineRoot root) : root_(std::move(root)) {}
+
+bool LinuxPowerManager::sleepEnabled() const {
+  const auto states = root_.read("/sys/power/state", 4096);
+  if (!states) return false;
+  std::istringstream words(*states);
+  std::string word;
+  while (words >> word)
+    if (word == "mem" || word == "disk") return true;
+  return false;
+}
+
+std::optional<Value> LinuxPowerManager::rootDomainProperty(const std::string& key) const {
+  if (key != "Hibernate Mode") return std::nullopt;
+  const auto text = root_.read("/run/somnara/hibernatemode", 4096);
+  if (!text) return std::nullopt;
+  const std::string t = trimmed(*text);
+  long long n = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+  if (!t.empty() && ec == std::errc() && end == t.data() + t.size()) return Value(n);
+  return Value(t);
+}
+
+std::optional<std::string> LinuxPowerManager::savedSettings(std::string* error) const {
+  return MachineRoot::readFile(root_.path("/etc/somnara/PowerManagement.plist"), 16 << 20, error);
+}
+
+}  // namespace somnara::linuxhost
