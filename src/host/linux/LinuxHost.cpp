@@ -55,6 +55,12 @@ LinuxHost::~LinuxHost() {
 
 int LinuxHost::exec() { return QCoreApplication::exec(); }
 
+int LinuxHost::run(host::ApplicationDelegate& delegate) {
+  delegate.awakeFromNib();
+  loop_.schedule(std::chrono::milliseconds(0), false, [&delegate] { delegate.applicationDidFinishLaunching(); });
+  return exec();
+}
+
 void LinuxHost::willTerminate() {
   if (terminationAnnounced_) return;
   terminationAnnounced_ = true;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "host/ApplicationDelegate.h"
 #include "host/HostContext.h"
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/CrashRecorder.h"
@@ -47,6 +48,10 @@ class LinuxHost {
 
   /// Runs the event loop until the application quits; its exit code.
   int exec();
+
+  /// Runs a program: awakeFromNib now, applicationDidFinishLaunching from
+  /// the loop once it runs, then the loop until the application quits.
+  int run(host::ApplicationDelegate& delegate);
 
   QtRunLoop& loop() { return loop_; }
   BundleWorkspace& workspace() { return *workspace_; }
