@@ -68,13 +68,21 @@ void SomnaraDaemon::registerObservers() {
     observations_.push_back(workspace.observe(Event::SessionDidResignActive, [this] { resetSleepStateToSystemDefault(); }));
     observations_.push_back(workspace.observe(Event::SessionDidBecomeActive, [this] { workspaceDidBecomeActive(); }));
     observations_.push_back(workspace.observe(Event::WillTerminate, [this] { willTerminate(); }));
-  } else if (processtype_ == kProcessTypeApplication) {
-    auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
-    for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
-                            kS_SomnaraUserDefaultBlackAndWhiteIcon}) {
-      const std::string path = UserDefaultsController::keyPath(key);
-      observations_.push_back(controller.observe(path, [this, path] { observeValueForKeyPath(path); }));
-    }
+  }
+  // The preferences application broadcasts what its settings window changes;
+  // the other programs also follow the store, so a change that reaches them
+  // without a message (written by hand, or while they were not listening)
+  // is not lost.
+  auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
+  for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
+                          kS_SomnaraUserDefaultBlackAndWhiteIcon}) {
+    const std::string path = UserDefaultsController::keyPath(key);
+    observations_.push_back(controller.observe(path, [this, path] {
+      if (processtype_ == kProcessTypeApplication)
+        observeValueForKeyPath(path);
+      else
+        settingChangedInStore(path);
+    }));
   }
   observations_.push_back(workspace.observe(Event::DidWake, [this] { workspaceDidWake(); }));
   observations_.push_back(workspace.observe(Event::WillSleep, [this] { workspaceWillSleep(); }));

@@ -85,8 +85,13 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
 
   // --- messages ---
   void receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) override;
-  /// Settings observation of the preferences application.
+  /// Settings observation of the preferences application: takes the value
+  /// and broadcasts the settings.
   void observeValueForKeyPath(const std::string& keyPath);
+  /// Settings observation of the other programs, for changes written to the
+  /// store while no settings message reached them: takes the value and, in
+  /// the daemon, applies the policy.
+  void settingChangedInStore(const std::string& keyPath);
 
  protected:
   std::set<std::string> keyPathsForValuesAffectingValueForKey(const std::string& key) const override;
@@ -96,6 +101,7 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   void init();
   void registerObservers();
   void announceCurrentSleepStateChange();
+  void takeSettingFromStore(const std::string& keyPath);
   std::int64_t sleepStateAccordingToSettings();
   bool repairHelperPrivileges(const std::string& helperPath);
   void sendSettingsMessage();

@@ -11,7 +11,7 @@ void SomnaraDaemon::sendSettingsMessage() {
                                          {kS_SomnaraUserDefaultBlackAndWhiteIcon, Value(blackandwhiteicon_)}}));
 }
 
-void SomnaraDaemon::observeValueForKeyPath(const std::string& keyPath) {
+void SomnaraDaemon::takeSettingFromStore(const std::string& keyPath) {
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
   if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultSleepModeIndex))
     setSleepmode(controller.integerValue(keyPath));
@@ -19,7 +19,16 @@ void SomnaraDaemon::observeValueForKeyPath(const std::string& keyPath) {
     setHibernatelevel(controller.integerValue(keyPath));
   else if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))
     setBlackandwhiteicon(controller.boolValue(keyPath));
+}
+
+void SomnaraDaemon::observeValueForKeyPath(const std::string& keyPath) {
+  takeSettingFromStore(keyPath);
   sendSettingsMessage();
+}
+
+void SomnaraDaemon::settingChangedInStore(const std::string& keyPath) {
+  takeSettingFromStore(keyPath);
+  if (processtype_ == kProcessTypeDaemon) setSleepStateAccordingToSettings();
 }
 
 void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) {
