@@ -81,7 +81,7 @@ void SomnaraDaemon::registerObservers() {
       if (processtype_ == kProcessTypeApplication)
         observeValueForKeyPath(path);
       else
-        settingChangedInStore(path);
+        settingsChangedInStore();
     }));
   }
   observations_.push_back(workspace.observe(Event::DidWake, [this] { workspaceDidWake(); }));

@@ -85,13 +85,13 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
 
   // --- messages ---
   void receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) override;
-  /// Settings observation of the preferences application: takes the value
-  /// and broadcasts the settings.
+  /// Settings observation of the preferences application: takes the
+  /// settings from the store and broadcasts them.
   void observeValueForKeyPath(const std::string& keyPath);
   /// Settings observation of the other programs, for changes written to the
-  /// store while no settings message reached them: takes the value and, in
-  /// the daemon, applies the policy.
-  void settingChangedInStore(const std::string& keyPath);
+  /// store without a settings message reaching them: takes the settings and,
+  /// in the daemon, applies the policy.
+  void settingsChangedInStore();
 
  protected:
   std::set<std::string> keyPathsForValuesAffectingValueForKey(const std::string& key) const override;
@@ -101,7 +101,7 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   void init();
   void registerObservers();
   void announceCurrentSleepStateChange();
-  void takeSettingFromStore(const std::string& keyPath);
+  void takeSettingsFromStore();
   std::int64_t sleepStateAccordingToSettings();
   bool repairHelperPrivileges(const std::string& helperPath);
   void sendSettingsMessage();

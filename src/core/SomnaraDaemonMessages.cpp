@@ -11,23 +11,23 @@ void SomnaraDaemon::sendSettingsMessage() {
                                          {kS_SomnaraUserDefaultBlackAndWhiteIcon, Value(blackandwhiteicon_)}}));
 }
 
-void SomnaraDaemon::takeSettingFromStore(const std::string& keyPath) {
+void SomnaraDaemon::takeSettingsFromStore() {
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
-  if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultSleepModeIndex))
-    setSleepmode(controller.integerValue(keyPath));
-  else if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultsHibernateLevel))
-    setHibernatelevel(controller.integerValue(keyPath));
-  else if (keyPath == UserDefaultsController::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))
-    setBlackandwhiteicon(controller.boolValue(keyPath));
+  using Paths = UserDefaultsController;
+  setSleepmode(controller.integerValue(Paths::keyPath(kS_SomnaraUserDefaultSleepModeIndex)));
+  setHibernatelevel(controller.integerValue(Paths::keyPath(kS_SomnaraUserDefaultsHibernateLevel)));
+  setBlackandwhiteicon(controller.boolValue(Paths::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon)));
 }
 
-void SomnaraDaemon::observeValueForKeyPath(const std::string& keyPath) {
-  takeSettingFromStore(keyPath);
+void SomnaraDaemon::observeValueForKeyPath(const std::string&) {
+  // All three are taken, not just the one that changed: with several keys
+  // written in one turn, every message then carries the newest values.
+  takeSettingsFromStore();
   sendSettingsMessage();
 }
 
-void SomnaraDaemon::settingChangedInStore(const std::string& keyPath) {
-  takeSettingFromStore(keyPath);
+void SomnaraDaemon::settingsChangedInStore() {
+  takeSettingsFromStore();
   if (processtype_ == kProcessTypeDaemon) setSleepStateAccordingToSettings();
 }
 

@@ -1,0 +1,245 @@
+// The three programs' controllers talking over the bus: settings, applied
+// states, the sleep-now window and its end, and the wire format.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "SimControllerSupport.h"
+
+namespace somnara::sim::testing {
+namespace {
+
+constexpr const char* kGroupObject = "de.orvane.Somnara.DistributedMessageGroup.1000";
+
+/// Records the messages a bare group of the same name receives.
+struct Listener : ORVDistributedNotificationGroupDelegateProtocol {
+  std::vector<std::int64_t> types;
+  void receivedMessage(std::int64_t type, const std::optional<Value>&) override { types.push_back(type); }
+};
+
+class ThreePrograms : public ::testing::Test {
+ protected:
+  void SetUp() override { machine.advance(5s); }
+
+  std::size_t mark() { return machine.notifications().posted().size(); }
+
+  SimMachine machine;
+  SimProgram& daemon = machine.addProgram(kDaemon);
+  SimProgram& agent = machine.addProgram(kAgent);
+  SimProgram& app = machine.addProgram(kApp);
+  SomnaraDaemon& daemonCtl = controllerOf(daemon);
+  SomnaraDaemon& agentCtl = controllerOf(agent);
+  SomnaraDaemon& appCtl = controllerOf(app);
+  NoticeCounter agentNotices{agentCtl, kS_Property_currentsleepstate};
+  NoticeCounter appNotices{appCtl, kS_Property_currentsleepstate};
+  NoticeCounter daemonNotices{daemonCtl, kS_Property_currentsleepstate};
+};
+
+TEST_F(ThreePrograms, EveryMessageTypeDoesItsPartAndTheDaemonHasTheLastWord) {
+  // 3 from the application: the daemon applies hibernate and announces it (4).
+  std::size_t from = mark();
+  app.defaults().setValue("blackandwhiteicon", Value(true));
+  machine.runPending();
+  app.defaults().setValue("somnaramodeindex", Value(3));
+  machine.runPending();
+  EXPECT_EQ(hibernateMode(machine), 1);
+  EXPECT_EQ(daemonCtl.sleepmode(), 3);
+  EXPECT_EQ(agentCtl.sleepmode(), 3);
+  EXPECT_TRUE(agentCtl.blackandwhiteicon());
+  EXPECT_EQ(postedTypes(machine, kDaemon, from), (std::vector<std::int64_t>{kMessageStateApplied}));
+  EXPECT_EQ(postedTypes(machine, kApp, from), (std::vector<std::int64_t>{kMessageSettings, kMessageSettings}));
+  EXPECT_GE(agentNotices.take(), 3) << "both settings messages and the applied state refresh the agent";
+  EXPECT_EQ(appNotices.take(), 1) << "the application hears the daemon, never itself";
+  daemonNotices.take();
+  const int daemonRuns = machine.tools().runCount(kHelper, kDaemon);
+
+  // 0 from the agent's sleep-now command: the daemon stands back for the window.
+  from = mark();
+  agentCtl.sleepNow();
+  machine.runPending();
+  EXPECT_EQ(machine.state().sleepRequests().size(), 1u);
+  EXPECT_EQ(hibernateMode(machine), 0);
+  ASSERT_TRUE(daemonCtl.quickSleepWindowOpen());
+  EXPECT_EQ(daemonCtl.quickSleepEndDate(), agentCtl.quickSleepEndDate());
+  EXPECT_DOUBLE_EQ(*agentCtl.quickSleepEndDate(), agent.loop().now() + 35.0);
+  EXPECT_EQ(daemonNotices.take(), 0) << "the daemon sends no change notice for the window";
+  EXPECT_EQ(postedTypes(machine, kAgent, from), (std::vector<std::int64_t>{kMessageQuickSleep}));
+  machine.sleep();
+  machine.advance(20s);
+  EXPECT_EQ(hibernateMode(machine), 0);
+  EXPECT_EQ(machine.tools().runCount(kHelper, kDaemon), daemonRuns) << "the daemon changed nothing in the window";
+
+  // Wake: the daemon says 5, the agent resets (2) and ends its command (1).
+  from = mark();
+  machine.wake();
+  machine.runPending();
+  EXPECT_FALSE(daemonCtl.quickSleepWindowOpen());
+  EXPECT_EQ(postedTypes(machine, kDaemon, from).front(), kMessageWoke);
+  EXPECT_EQ(postedTypes(machine, kAgent, from),
+            (std::vector<std::int64_t>{kMessageResetToDefault, kMessageSleepNowEnded}));
+  EXPECT_EQ(machine.tools().runCount(kHelper, kAgent), 2) << "the agent wrote its state, then the system default";
+  EXPECT_EQ(hibernateMode(machine), 1);
+  machine.advance(60s);  // past the window's own timer, which still fires once
+  EXPECT_EQ(hibernateMode(machine), 1);
+  EXPECT_GE(agentNotices.take(), 3);
+
+  // A window that no wake ends closes by its timer after 35 s.
+  agentCtl.hibernateNow();
+  machine.runPending();
+  const auto windowStart = machine.elapsed();
+  EXPECT_TRUE(daemonCtl.quickSleepWindowOpen());
+  EXPECT_EQ(hibernateMode(machine), 1);
+  agentCtl.sleepNow();  // the agent's second command lands inside the daemon's first window
+  from = mark();
+  machine.advance(34s);
+  EXPECT_EQ(hibernateMode(machine), 0);
+  EXPECT_TRUE(postedTypes(machine, kDaemon, from).empty());
+  machine.advance(1s);
+  EXPECT_EQ(machine.elapsed() - windowStart, 35s);
+  EXPECT_EQ(postedTypes(machine, kDaemon, from).front(), kMessageWoke);
+  EXPECT_FALSE(daemonCtl.quickSleepWindowOpen());
+  EXPECT_EQ(hibernateMode(machine), 1);
+}
+
+TEST_F(ThreePrograms, UnknownTypeOnlyRefreshesAndASenderNeverHearsItself) {
+  SimProgram& other = machine.addProgram("de.example.Tool");
+  Listener listener;
+  ORVDistributedNotificationGroup group(other.context(), kS_SomnaraDaemonDistributedGroupName);
+  group.setDelegate(&listener);
+  const int runs = static_cast<int>(machine.tools().runs().size());
+  const auto mode = daemonCtl.sleepmode();
+
+  group.sendMessage(7);
+  machine.runPending();
+  EXPECT_EQ(daemonNotices.take(), 1);
+  EXPECT_EQ(agentNotices.take(), 1);
+  EXPECT_EQ(appNotices.take(), 1);
+  EXPECT_TRUE(listener.types.empty()) << "a group never receives its own message";
+  EXPECT_EQ(static_cast<int>(machine.tools().runs().size()), runs);
+  EXPECT_EQ(daemonCtl.sleepmode(), mode);
+
+  // Another user's group on the same bus hears nothing of ours.
+  SimProgram& stranger = machine.addProgram("de.example.Tool", {.bundlePath = {}, .effectiveUid = 501});
+  Listener strangerListener;
+  ORVDistributedNotificationGroup strangerGroup(stranger.context(), kS_SomnaraDaemonDistributedGroupName);
+  strangerGroup.setDelegate(&strangerListener);
+  app.defaults().setValue("somnaramodeindex", Value(2));
+  machine.runPending();
+  std::sort(listener.types.begin(), listener.types.end());
+  EXPECT_EQ(listener.types, (std::vector<std::int64_t>{kMessageSettings, kMessageStateApplied}));
+  EXPECT_TRUE(strangerListener.types.empty());
+}
+
+// Two settings written in one turn: every settings message carries the newest
+// values, so the daemon, which also follows the store, never goes back to the
+// old mode on the way.
+TEST_F(ThreePrograms, SettingsWrittenInOneTurnAreAppliedOnce) {
+  app.defaults().setValue("somnaramodeindex", Value(2));
+  machine.runPending();
+  ASSERT_EQ(hibernateMode(machine), 0);
+  const int runs = machine.tools().runCount(kHelper, kDaemon);
+
+  app.defaults().setValue("blackandwhiteicon", Value(true));
+  app.defaults().setValue("somnaramodeindex", Value(3));
+  machine.runPending();
+
+  EXPECT_EQ(hibernateMode(machine), 1);
+  EXPECT_EQ(machine.tools().runCount(kHelper, kDaemon) - runs, 1) << "the daemon went back to the old mode on the way";
+}
+
+TEST_F(ThreePrograms, WireFormat) {
+  app.defaults().setValue("somnaramodeindex", Value(2));
+  machine.runPending();
+  agentCtl.sleepNow();
+  machine.runPending();
+  machine.wake();
+  machine.runPending();
+
+  std::set<std::int64_t> seen;
+  for (const auto& posted : machine.notifications().posted()) {
+    const auto& n = posted.notification;
+    EXPECT_EQ(n.name, "ORVDistributedNotificationGroupMessage");
+    EXPECT_EQ(n.object, kGroupObject);
+    ASSERT_TRUE(n.userInfo && n.userInfo->dictionary());
+    const Dictionary& info = *n.userInfo->dictionary();
+    const std::int64_t type = *info.at("MessageType").integer();
+    seen.insert(type);
+    ASSERT_TRUE(info.at("ProcessID").string());
+    const bool payload = type == kMessageQuickSleep || type == kMessageSettings;
+    EXPECT_EQ(info.size(), payload ? 3u : 2u) << "type " << type;
+    if (type == kMessageQuickSleep) {
+      EXPECT_TRUE(info.at("UserInfo").date());
+    }
+    if (type == kMessageSettings) {
+      EXPECT_EQ(info.at("UserInfo"), Value(Dictionary{{"somnaramodeindex", Value(2)},
+                                                      {"hibernatelevel", Value(20)},
+                                                      {"blackandwhiteicon", Value(false)}}));
+    }
+  }
+  EXPECT_EQ(seen, (std::set<std::int64_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(SleepNowWake, AgentResetsOnlyAfterASleepInsideItsWindow) {
+  struct Case {
+    const char* name;
+    bool command;
+    std::optional<std::chrono::milliseconds> sleepAfter;  // nullopt: no sleep notice before the wake
+    bool resets;
+  };
+  const Case cases[] = {
+      {"slept inside the window", true, 10s, true},
+      {"wake without a sleep notice", true, std::nullopt, true},
+      {"slept after the window ended", true, 40s, false},
+      {"no command", false, 10s, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine m;
+    SimProgram& agent = m.addProgram(kAgent);
+    SomnaraDaemon& ctl = controllerOf(agent);
+    if (c.command) ctl.sleepNow();
+    if (c.sleepAfter) {
+      m.advance(*c.sleepAfter);
+      m.sleep();
+    }
+    const std::size_t from = m.notifications().posted().size();
+    m.wake();
+    const std::vector<std::int64_t> expected =
+        c.resets ? std::vector<std::int64_t>{kMessageResetToDefault, kMessageSleepNowEnded} : std::vector<std::int64_t>{};
+    EXPECT_EQ(postedTypes(m, kAgent, from), expected);
+    EXPECT_EQ(hibernateMode(m), c.command && !c.resets ? 0 : 3);
+    EXPECT_FALSE(ctl.quickSleepEndDate());
+    EXPECT_FALSE(ctl.workspaceWillSleepDate());
+  }
+}
+
+TEST(SleepNowFailure, FailedStateOrSleepRequestEndsTheCommand) {
+  struct Case {
+    const char* name;
+    std::optional<Script> helper, pmset;
+    const char* logLine;
+    std::size_t sleepRequests;
+  };
+  const Case cases[] = {
+      {"state cannot be set", Script::exit(2), {}, "Could not set sleepstate", 0},
+      {"sleep request fails", {}, Script::exit(1), "Can't set next sleep state: 1", 0},
+      {"both work", {}, {}, nullptr, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine m;
+    if (c.helper) m.tools().setScript(kHelper, *c.helper);
+    if (c.pmset) m.tools().setScript("pmset", *c.pmset);
+    SimProgram& agent = m.addProgram(kAgent);
+    controllerOf(agent).sleepNow();
+    std::vector<std::int64_t> expected{kMessageQuickSleep};
+    if (c.logLine) expected.push_back(kMessageSleepNowEnded);
+    EXPECT_EQ(postedTypes(m, kAgent), expected);
+    EXPECT_EQ(agent.workspace().beepCount(), c.logLine ? 1 : 0);
+    EXPECT_EQ(countLog(agent, "-[SomnaraDaemon sleepNowWithState:]", c.logLine ? c.logLine : ""), c.logLine ? 1 : 0);
+    EXPECT_EQ(m.state().sleepRequests().size(), c.sleepRequests);
+  }
+}
+
+}  // namespace
+}  // namespace somnara::sim::testing
