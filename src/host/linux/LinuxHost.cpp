@@ -64,6 +64,7 @@ int LinuxHost::run(host::ApplicationDelegate& delegate) {
 void LinuxHost::willTerminate() {
   if (terminationAnnounced_) return;
   terminationAnnounced_ = true;
+  if (signals_) signals_->ignoreFurtherSignals();
   workspace_->fire(host::Workspace::Event::WillTerminate);
   defaults_->synchronize();
 }

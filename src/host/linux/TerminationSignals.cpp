@@ -54,6 +54,14 @@ TerminationSignals::~TerminationSignals() {
   gReadFd = -1;
 }
 
+void TerminationSignals::ignoreFurtherSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  oldTerm_ = ignore;
+  oldInt_ = ignore;
+}
+
 void TerminationSignals::drain() {
   unsigned char bytes[64];
   for (;;) {

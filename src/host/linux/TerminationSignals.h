@@ -15,6 +15,10 @@ class TerminationSignals {
  public:
   /// onSignal receives the signal number.
   explicit TerminationSignals(std::function<void(int signal)> onSignal);
+  /// The program is ending: from now on termination signals change nothing,
+  /// also after this object is gone (they are ignored, not put back to their
+  /// earlier action, so a late one cannot cut the shutdown short).
+  void ignoreFurtherSignals();
   ~TerminationSignals();
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
