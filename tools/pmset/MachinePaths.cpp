@@ -6,7 +6,11 @@ std::optional<MachinePaths> MachinePaths::fromEnvironment(const char* rootValue,
   std::string root = rootValue ? rootValue : "";
   if (root.empty()) root = "/";
   if (root.front() != '/') {
-    if (error) *error = "SOMNARA_ROOT must be an absolute path, got '" + root + "'";
+    if (error) {
+      // Appended piece by piece: GCC 12 misreports operator+ chains at -O2 (-Wrestrict).
+      error->assign("SOMNARA_ROOT must be an absolute path, got '");
+      error->append(root).append("'");
+    }
     return std::nullopt;
   }
   return MachinePaths(std::move(root));
