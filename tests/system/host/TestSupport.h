@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTemporaryDir>
-
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -15,8 +15,10 @@
 
 namespace somnara::linuxhost::test {
 
+using namespace std::chrono_literals;
+
 /// Serves the event loop until done() holds or timeout passes; done()'s last answer.
-inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
   QElapsedTimer t;
   t.start();
   while (!done()) {
@@ -27,12 +29,12 @@ inline bool spinUntil(const std::function<bool()>& done, std::chrono::millisecon
   return true;
 }
 
-/// Serves the event loop for d.
 inline void spinFor(std::chrono::milliseconds d) {
   spinUntil([] { return false; }, d);
 }
 
 inline void writeFile(const std::string& path, const std::string& text) {
+  QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
@@ -49,14 +51,24 @@ class RecordingLogger final : public host::Logger {
   std::vector<std::string> diagnostics;
 };
 
+/// A temporary directory; `tree / "a/b"` is a path inside it.
 class TempTree {
  public:
-  TempTree() { dir_.setAutoRemove(true); }
   std::string path() const { return dir_.path().toStdString(); }
   std::string operator/(const std::string& rel) const { return path() + "/" + rel; }
+  /// Makes directory rel (and its parents); its path.
+  std::string mkdir(const std::string& rel) const {
+    QDir().mkpath(QString::fromStdString(*this / rel));
+    return *this / rel;
+  }
 
  private:
   QTemporaryDir dir_;
 };
 
 }  // namespace somnara::linuxhost::test
+
+namespace somnara::linuxhost {
+using namespace std::chrono_literals;
+using namespace test;
+}  // namespace somnara::linuxhost

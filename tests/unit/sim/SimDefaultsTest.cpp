@@ -7,20 +7,9 @@
 namespace somnara::sim {
 namespace {
 
-using std::chrono::milliseconds;
-
 constexpr const char* kShared = "de.orvane.Somnara";
 
-class DefaultsTest : public ::testing::Test {
- protected:
-  SimMachine machine;
-  SimProgram& prefs = machine.addProgram(kShared);
-  SimProgram& daemon = machine.addProgram("de.orvane.Somnara.Daemon");
-
-  void SetUp() override { daemon.defaults().addSuite(kShared); }
-};
-
-TEST_F(DefaultsTest, ReadsOwnDomainThenSuitesInOrderThenRegistered) {
+TEST(SimDefaults, OwnDomainThenSuitesInOrderThenRegistered) {
   struct Case {
     const char* name;
     bool inOwn, inSuite1, inSuite2, registered;
@@ -48,102 +37,72 @@ TEST_F(DefaultsTest, ReadsOwnDomainThenSuitesInOrderThenRegistered) {
   }
 }
 
-TEST_F(DefaultsTest, WritesGoToTheOwnDomainAndRemoveUncoversTheNextOne) {
-  daemon.defaults().registerDefaults({{"mode", Value(1)}});
-  daemon.defaults().setValue("mode", Value(4));
-  EXPECT_EQ(machine.defaults().value("de.orvane.Somnara.Daemon", "mode"), Value(4));
-  EXPECT_EQ(machine.defaults().domain(kShared), nullptr);
-  daemon.defaults().removeValue("mode");
-  EXPECT_EQ(daemon.defaults().value("mode"), Value(1));
-  // Registered defaults are the program's own and never stored.
-  EXPECT_EQ(prefs.defaults().value("mode"), std::nullopt);
-}
-
-TEST_F(DefaultsTest, AnotherProgramsWriteReachesObserversOnTheirLoopOncePerTurn) {
+TEST(SimDefaults, AnotherProgramsWritesReachObserversOnTheirLoopOncePerTurn) {
+  SimMachine machine;
+  SimProgram& prefs = machine.addProgram(kShared);
+  SimProgram& daemon = machine.addProgram("de.orvane.Somnara.Daemon");
+  daemon.defaults().addSuite(kShared);
   int daemonCalls = 0, prefsCalls = 0;
-  auto d = daemon.defaults().observe("somnaramodeindex", [&] { ++daemonCalls; });
-  auto p = prefs.defaults().observe("somnaramodeindex", [&] { ++prefsCalls; });
+  auto d = daemon.defaults().observe("mode", [&] { ++daemonCalls; });
+  auto p = prefs.defaults().observe("mode", [&] { ++prefsCalls; });
 
-  prefs.defaults().setValue("somnaramodeindex", Value(3));
-  prefs.defaults().setValue("somnaramodeindex", Value(4));
+  prefs.defaults().setValue("mode", Value(3));
+  prefs.defaults().setValue("mode", Value(4));
   EXPECT_EQ(daemonCalls, 0) << "observers are called later, on the loop";
   machine.runPending();
-  EXPECT_EQ(daemonCalls, 1);
-  EXPECT_EQ(prefsCalls, 1);
-  EXPECT_EQ(machine.elapsed(), milliseconds(0));
+  EXPECT_EQ(std::pair(daemonCalls, prefsCalls), std::pair(1, 1));
+  EXPECT_EQ(daemon.defaults().value("mode"), Value(4));
 
-  machine.defaults().write(kShared, "somnaramodeindex", Value(2));  // a process outside the machine's programs
+  machine.defaults().write(kShared, "mode", Value(2));  // a process outside the machine's programs
+  machine.runPending();
+  EXPECT_EQ(daemonCalls, 2);
+
+  d.reset();
+  prefs.defaults().setValue("mode", Value(5));
   machine.runPending();
   EXPECT_EQ(daemonCalls, 2);
 }
 
-TEST_F(DefaultsTest, ObserversHearOnlyChangesOfTheValueTheyFind) {
+TEST(SimDefaults, ObserversHearOnlyChangesOfTheValueTheyFind) {
+  using Act = std::function<void(SimMachine&, SimDefaults & prefs, SimDefaults & daemon)>;
   struct Case {
     const char* name;
-    std::function<void(SimMachine&, SimProgram& prefs, SimProgram& daemon)> act;
+    Act act;
     int expectedCalls;
-    bool daemonHasOwnValue = false;
   };
   const Case cases[] = {
-      {"same value again", [](SimMachine&, SimProgram& p, SimProgram&) { p.defaults().setValue("k", Value(1)); }, 0},
-      {"shadowed by the own domain", [](SimMachine&, SimProgram& p, SimProgram&) { p.defaults().setValue("k", Value(5)); },
-       0, true},
-      {"changed in the suite", [](SimMachine&, SimProgram& p, SimProgram&) { p.defaults().setValue("k", Value(5)); },
-       1},
-      {"unsearched domain", [](SimMachine& m, SimProgram&, SimProgram&) { m.defaults().write("other", "k", Value(2)); },
+      {"same value again", [](SimMachine&, SimDefaults& p, SimDefaults&) { p.setValue("k", Value(1)); }, 0},
+      {"changed in the suite", [](SimMachine&, SimDefaults& p, SimDefaults&) { p.setValue("k", Value(5)); }, 1},
+      {"shadowed by the own domain",
+       [](SimMachine&, SimDefaults& p, SimDefaults& d) {
+         d.setValue("k", Value(1));
+         p.setValue("k", Value(5));
+       },
        0},
-      {"other key", [](SimMachine&, SimProgram& p, SimProgram&) { p.defaults().setValue("j", Value(2)); }, 0},
-      {"removed", [](SimMachine&, SimProgram& p, SimProgram&) { p.defaults().removeValue("k"); }, 1},
-      {"registered default under a stored value",
-       [](SimMachine&, SimProgram&, SimProgram& d) { d.defaults().registerDefaults({{"k", Value(7)}}); }, 0},
+      {"unsearched domain",
+       [](SimMachine& m, SimDefaults&, SimDefaults&) { m.defaults().write("other", "k", Value(2)); }, 0},
+      {"other key", [](SimMachine&, SimDefaults& p, SimDefaults&) { p.setValue("j", Value(2)); }, 0},
+      {"removed", [](SimMachine&, SimDefaults& p, SimDefaults&) { p.removeValue("k"); }, 1},
+      {"registered under a stored value",
+       [](SimMachine&, SimDefaults&, SimDefaults& d) {
+         d.registerDefaults({{"k", Value(7)}});
+       },
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimMachine m;
-    SimProgram& p = m.addProgram(kShared);
-    SimProgram& d = m.addProgram("de.orvane.Somnara.Daemon");
-    d.defaults().addSuite(kShared);
-    p.defaults().setValue("k", Value(1));
-    if (c.daemonHasOwnValue) d.defaults().setValue("k", Value(9));
+    SimDefaults& p = m.addProgram(kShared).defaults();
+    SimDefaults& d = m.addProgram("de.orvane.Somnara.Daemon").defaults();
+    d.addSuite(kShared);
+    p.setValue("k", Value(1));
+    m.runPending();
     int calls = 0;
-    auto reg = d.defaults().observe("k", [&] { ++calls; });
+    auto reg = d.observe("k", [&] { ++calls; });
     c.act(m, p, d);
     m.runPending();
     EXPECT_EQ(calls, c.expectedCalls);
   }
-}
-
-TEST_F(DefaultsTest, RegisteringADefaultThatChangesTheFoundValueIsObserved) {
-  int calls = 0;
-  auto reg = daemon.defaults().observe("hardvalues", [&] { ++calls; });
-  daemon.defaults().registerDefaults({{"hardvalues", Value(false)}});
-  machine.runPending();
-  EXPECT_EQ(calls, 1);
-  daemon.defaults().registerDefaults({{"hardvalues", Value(false)}});
-  machine.runPending();
-  EXPECT_EQ(calls, 1);
-}
-
-TEST_F(DefaultsTest, ObserversGoneBeforeTheirTurnAreNotCalled) {
-  int calls = 0;
-  auto reg = daemon.defaults().observe("k", [&] { ++calls; });
-  prefs.defaults().setValue("k", Value(1));
-  reg.reset();
-  machine.runPending();
-  EXPECT_EQ(calls, 0);
-
-  auto again = daemon.defaults().observe("k", [&] { ++calls; });
-  prefs.defaults().setValue("k", Value(2));
-  daemon.end();
-  machine.runPending();
-  EXPECT_EQ(calls, 0);
-}
-
-TEST_F(DefaultsTest, SynchronizeSucceedsAndIsCounted) {
-  EXPECT_TRUE(prefs.defaults().synchronize());
-  EXPECT_TRUE(prefs.defaults().synchronize());
-  EXPECT_EQ(prefs.defaults().synchronizeCount(), 2);
-  EXPECT_EQ(daemon.defaults().synchronizeCount(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,396 @@
+// The Linux host backend against a fake machine root and real processes:
+// power files, settings files, tool runs, running applications, privilege
+// repair, file watch.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <optional>
+#include <tuple>
+
+#include "TestSupport.h"
+#include "host/linux/InotifyFileWatch.h"
+#include "host/linux/LinuxPowerManager.h"
+#include "host/linux/PkexecAuthorization.h"
+#include "host/linux/PlistFileDefaults.h"
+#include "host/linux/QtProcesses.h"
+#include "host/linux/QtRunLoop.h"
+#include "host/linux/SysfsPowerSources.h"
+#include "plist/PlistCodec.h"
+
+namespace somnara::linuxhost {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+using Snapshot = host::PowerSources::Snapshot;
+
+/// Writes power supply files from "NAME:file=value file=value;NAME:...".
+void makeSupplies(const TempTree& root, const std::string& layout) {
+  root.mkdir("sys/class/power_supply");
+  for (const QString& supply : QString::fromStdString(layout).split(';', Qt::SkipEmptyParts)) {
+    const QStringList nameAndFiles = supply.split(':');
+    for (const QString& file : nameAndFiles[1].split(' ', Qt::SkipEmptyParts))
+      writeFile(root / ("sys/class/power_supply/" + nameAndFiles[0] + "/" + file.section('=', 0, 0)).toStdString(),
+                file.section('=', 1).toStdString() + "\n");
+  }
+}
+
+Dictionary battery(long long capacity, long long minutes) {
+  return Dictionary{{"Current Capacity", Value(capacity)}, {"Time to Empty", Value(minutes)}};
+}
+
+TEST(SysfsPowerSources, Readings) {
+  struct Case {
+    const char* what;
+    std::optional<std::string> supplies;  // nullopt: no power_supply directory
+    std::optional<Snapshot> expected;
+    bool external;
+  };
+#define BAT0 "BAT0:type=Battery status=Discharging "
+  const std::vector<Case> cases = {
+      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Snapshot{battery(100, 61)},
+       false},
+      {"clamped to 0; charging",
+       "BAT0:type=Battery capacity=-5 status=Charging time_to_empty_now=600;AC:type=Mains online=1",
+       Snapshot{battery(0, -1)}, true},
+      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Snapshot{battery(50, 120)},
+       false},
+      {"charge over negative current", BAT0 "capacity=20 charge_now=2000000 current_now=-4000000",
+       Snapshot{battery(20, 30)}, false},
+      {"zero time and zero power fall through to charge",
+       BAT0 "capacity=40 time_to_empty_now=0 energy_now=1000 power_now=0 charge_now=1000000 current_now=1000000",
+       Snapshot{battery(40, 60)}, false},
+      {"discharging without a rate", BAT0 "capacity=70", Snapshot{battery(70, -1)}, false},
+      {"full is not discharging",
+       "BAT0:type=Battery capacity=100 status=Full energy_now=1 power_now=1;AC:type=Mains online=0",
+       Snapshot{battery(100, -1)}, false},
+      {"unreadable capacity; name order", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
+       Snapshot{std::nullopt, battery(88, -1)}, false},
+      {"device batteries are not sources", "ADP1:type=Mains online=1;mouse:type=Battery scope=Device capacity=5",
+       Snapshot{}, true},
+      {"no supplies", "", Snapshot{}, true},
+      {"no power_supply directory", std::nullopt, std::nullopt, true},
+  };
+#undef BAT0
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree root;
+    if (c.supplies) makeSupplies(root, *c.supplies);
+    SysfsPowerSources sources{MachineRoot(root.path())};
+    EXPECT_EQ(sources.snapshot(), c.expected);
+    EXPECT_EQ(sources.onExternalPower(), c.external);
+  }
+}
+
+TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
+  TempTree root;
+  makeSupplies(root, "BAT0:type=Battery capacity=80 status=Discharging");
+  const std::string capacity = root / "sys/class/power_supply/BAT0/capacity";
+  int calls = 0;
+  {
+    SysfsPowerSources sources{MachineRoot(root.path()), std::chrono::hours(1)};  // only the file notice can report
+    auto registration = sources.observeChanges([&] { ++calls; });
+    writeFile(capacity, "80\n");  // same reading
+    spinFor(300ms);
+    EXPECT_EQ(calls, 0);
+    writeFile(capacity, "79\n");
+    EXPECT_TRUE(spinUntil([&] { return calls == 1; }));
+    EXPECT_EQ((*sources.snapshot())[0]->at("Current Capacity"), Value(79));
+    registration.reset();
+    writeFile(capacity, "78\n");
+    spinFor(300ms);
+    EXPECT_EQ(calls, 1);
+  }
+  SysfsPowerSources polled{MachineRoot(root.path()), 100ms};
+  auto registration = polled.observeChanges([&] { ++calls; });
+  makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");  // new files raise no watched event
+  EXPECT_TRUE(spinUntil([&] { return calls == 2; }, 2s));
+  EXPECT_EQ((*polled.snapshot())[0]->at("Time to Empty"), Value(120));
+}
+
+TEST(LinuxPowerManager, MachineFiles) {
+  for (const auto& [state, mode, sleepEnabled] :
+       {std::tuple{"freeze mem disk\n", "  25 \n", true}, {"freeze memory diskette\n", "deep\n", false}}) {
+    SCOPED_TRACE(state);
+    TempTree root;
+    writeFile(root / "sys/power/state", state);
+    writeFile(root / "run/somnara/hibernatemode", mode);
+    LinuxPowerManager pm{MachineRoot(root.path())};
+    EXPECT_EQ(pm.sleepEnabled(), sleepEnabled);
+    EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), sleepEnabled ? Value(25) : Value("deep"));
+  }
+  TempTree root;
+  LinuxPowerManager pm{MachineRoot(root.path())};
+  EXPECT_FALSE(pm.sleepEnabled());
+  EXPECT_FALSE(pm.rootDomainProperty("Hibernate Mode").has_value());
+  std::string error;
+  EXPECT_FALSE(pm.savedSettings(&error).has_value());
+  EXPECT_NE(error.find("etc/somnara/PowerManagement.plist"), std::string::npos) << error;
+  const std::string bytes("bplist00\0\x01", 10);
+  writeFile(root / "etc/somnara/PowerManagement.plist", bytes);
+  EXPECT_EQ(pm.savedSettings(nullptr), bytes);
+}
+
+constexpr const char* kShared = "de.orvane.Somnara";
+
+std::optional<Value> fileContents(const std::string& path) {
+  const std::string bytes = readFile(path);
+  return bytes.empty() ? std::nullopt : plist::parse(bytes);
+}
+
+QStringList filesIn(const TempTree& dir, const QStringList& filter = {}) {
+  return QDir(QString::fromStdString(dir.path())).entryList(filter, QDir::Files | QDir::Hidden);
+}
+
+TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivately) {
+  TempTree dir;
+  RecordingLogger logger;
+  PlistFileDefaults defaults(kShared, dir.path(), logger);
+  const std::string file = defaults.pathForDomain(kShared);
+  EXPECT_EQ(file, dir / "de.orvane.Somnara.plist");
+
+  defaults.setValue("SleepMode", Value(3));
+  defaults.setValue("Name", Value("lid"));
+  EXPECT_EQ(defaults.value("SleepMode"), Value(3));
+  ASSERT_TRUE(spinUntil([&] { return fileContents(file).has_value(); })) << "no write without synchronize()";
+  EXPECT_EQ(fileContents(file), Value(Dictionary{{"Name", Value("lid")}, {"SleepMode", Value(3)}}));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(filesIn(dir).size(), 1) << "a temporary file was left behind";
+
+  defaults.removeValue("Name");
+  EXPECT_TRUE(defaults.synchronize());
+  EXPECT_EQ(fileContents(file), Value(Dictionary{{"SleepMode", Value(3)}}));
+  EXPECT_TRUE(logger.lines.empty());
+}
+
+TEST(PlistFileDefaults, DamagedFileIsMovedAsideAndDefaultsApply) {
+  for (const std::string& contents :
+       {std::string("<plist><dict><key>SleepMode"), plist::toXml(Value(Array{Value(1)}))}) {
+    SCOPED_TRACE(contents);
+    TempTree dir;
+    const std::string file = dir / "de.orvane.Somnara.plist";
+    writeFile(file, contents);
+    RecordingLogger logger;
+    PlistFileDefaults defaults(kShared, dir.path(), logger);
+    defaults.registerDefaults({{"SleepMode", Value(0)}});
+    EXPECT_EQ(defaults.value("SleepMode"), Value(0));
+
+    const QStringList aside = filesIn(dir, {"de.orvane.Somnara.plist.corrupt-*"});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readFile(dir / aside[0].toStdString()), contents);
+    ASSERT_EQ(logger.lines.size(), 1u);
+    EXPECT_NE(logger.lines[0].find("corrupt-"), std::string::npos) << logger.lines[0];
+
+    defaults.setValue("SleepMode", Value(1));  // and goes on with a fresh file
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(fileContents(file), Value(Dictionary{{"SleepMode", Value(1)}}));
+  }
+}
+
+TEST(PlistFileDefaults, AnotherWriterReachesSuiteObserversWithinOneSecondOncePerChange) {
+  TempTree dir;
+  RecordingLogger logger;
+  PlistFileDefaults preferences(kShared, dir.path(), logger);
+  PlistFileDefaults daemon("de.orvane.Somnara.Daemon", dir.path(), logger);
+  daemon.registerDefaults({{"SleepMode", Value(0)}});
+  daemon.addSuite(kShared);
+  int calls = 0;
+  auto registration = daemon.observe("SleepMode", [&] { ++calls; });
+  spinFor(50ms);
+
+  for (int mode : {3, 1, 1, 25}) {
+    SCOPED_TRACE(mode);
+    const int expected = calls + (daemon.value("SleepMode") == Value(mode) ? 0 : 1);
+    QElapsedTimer t;
+    t.start();
+    preferences.setValue("SleepMode", Value(mode));
+    ASSERT_TRUE(preferences.synchronize());
+    ASSERT_TRUE(spinUntil([&] { return daemon.value("SleepMode") == Value(mode); }, 2s));
+    EXPECT_LT(t.elapsed(), 1000);
+    spinFor(200ms);
+    EXPECT_EQ(calls, expected);
+  }
+
+  daemon.setValue("SleepMode", Value(3));  // the own domain hides the suite
+  EXPECT_EQ(calls, 3) << "observer ran inside the caller";
+  spinFor(100ms);
+  EXPECT_EQ(calls, 4);
+
+  registration.reset();
+  daemon.removeValue("SleepMode");
+  spinFor(100ms);
+  EXPECT_EQ(calls, 4);
+}
+
+TEST(PlistFileDefaults, WritersOfOneDomainKeepEachOthersKeys) {
+  TempTree dir;
+  RecordingLogger logger;
+  PlistFileDefaults first(kShared, dir.path(), logger), second(kShared, dir.path(), logger);
+  first.setValue("A", Value(1));
+  ASSERT_TRUE(first.synchronize());
+  second.setValue("B", Value(2));  // before second has re-read the file
+  ASSERT_TRUE(second.synchronize());
+  EXPECT_EQ(fileContents(dir / "de.orvane.Somnara.plist"), Value(Dictionary{{"A", Value(1)}, {"B", Value(2)}}));
+  EXPECT_TRUE(spinUntil([&] { return first.value("B") == Value(2); }));
+}
+
+void writeExecutable(const std::string& path, const std::string& shellBody) {
+  writeFile(path, "#!/bin/sh\n" + shellBody + "\n");
+  ::chmod(path.c_str(), 0755);
+}
+
+TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
+  QtRunLoop loop;
+  QtProcesses processes;
+  Strings order;
+  int ticks = 0;
+  const auto repeating = loop.schedule(20ms, true, [&] { ++ticks; });
+  loop.schedule(150ms, false, [&] { order.push_back("late"); });
+  loop.schedule(50ms, false, [&] { order.push_back("early"); });
+  loop.cancel(loop.schedule(100ms, false, [&] { order.push_back("cancelled"); }));
+  EXPECT_EQ(processes.run("/bin/sh", {"-c", "sleep 0.3; exit 7"}), 7);
+  EXPECT_GE(ticks, 5) << "timers were not served while the tool ran";
+  EXPECT_EQ(order, (Strings{"early", "late"}));
+  loop.cancel(repeating);
+  const int ticksAtCancel = ticks;
+  spinFor(100ms);
+  EXPECT_EQ(ticks, ticksAtCancel);
+  EXPECT_EQ(loop.pendingTimers(), 0u);
+
+  struct Case {
+    const char* what;
+    std::string path;
+    Strings args;
+    std::optional<int> expected;
+  };
+  const std::vector<Case> cases = {
+      {"success", "/bin/true", {}, 0},
+      {"arguments are passed one by one", "/bin/sh", {"-c", "test \"$1\" = 'a b'", "sh", "a b"}, 0},
+      {"missing executable", "/nonexistent/tool", {}, std::nullopt},
+      {"killed by a signal", "/bin/sh", {"-c", "kill -KILL $$"}, std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(processes.run(c.path, c.args), c.expected) << c.what;
+}
+
+TEST(QtProcesses, FindsRunningApplicationsByBundleIdentifierAndEndsThem) {
+  TempTree dir;
+  std::vector<int> pids;
+  QProcess processA, processB;
+  for (auto [name, process] : {std::pair{"A", &processA}, {"B", &processB}}) {
+    const std::string bundle = dir / (std::string(name) + ".app"), exe = bundle + "/Contents/MacOS/" + name;
+    writeFile(bundle + "/Contents/Info.plist",
+              plist::toXml(Value(Dictionary{{"CFBundleIdentifier", Value(std::string("de.orvane.Test.") + name)}})));
+    dir.mkdir(std::string(name) + ".app/Contents/MacOS");
+    QFile::copy("/bin/sleep", QString::fromStdString(exe));
+    ::chmod(exe.c_str(), 0755);
+    process->start(QString::fromStdString(exe), {"30"});
+    ASSERT_TRUE(process->waitForStarted());
+    pids.push_back(static_cast<int>(process->processId()));
+  }
+
+  QtProcesses processes;
+  EXPECT_TRUE(
+      spinUntil([&] { return processes.runningApplications("de.orvane.Test.A") == std::vector<int>{pids[0]}; }));
+  EXPECT_EQ(processes.runningApplications("de.orvane.Test.B"), std::vector<int>{pids[1]});
+  EXPECT_TRUE(processes.runningApplications("de.orvane.Test").empty());
+  EXPECT_TRUE(processes.runningApplications("").empty());
+
+  EXPECT_TRUE(processes.isAlive(pids[0]));
+  EXPECT_FALSE(processes.isAlive(0));
+  EXPECT_TRUE(processes.forceTerminate(pids[0]));
+  ASSERT_TRUE(processA.waitForFinished(2000));
+  EXPECT_EQ(processA.exitStatus(), QProcess::CrashExit);
+  EXPECT_FALSE(processes.isAlive(pids[0]));
+  EXPECT_FALSE(processes.forceTerminate(pids[0]));
+  EXPECT_TRUE(processes.runningApplications("de.orvane.Test.A").empty());
+
+  EXPECT_TRUE(processes.terminate(pids[1]));
+  ASSERT_TRUE(processB.waitForFinished(2000));
+  EXPECT_EQ(processB.exitStatus(), QProcess::CrashExit);
+}
+
+// Real processes with a chosen effective uid.
+class UidProcesses final : public host::Processes {
+ public:
+  explicit UidProcesses(unsigned uid) : uid_(uid) {}
+  std::optional<int> run(const std::string& path, const Strings& args) override { return real_.run(path, args); }
+  int currentPid() const override { return real_.currentPid(); }
+  unsigned effectiveUid() const override { return uid_; }
+  std::vector<int> runningApplications(const std::string& id) const override { return real_.runningApplications(id); }
+  bool isAlive(int pid) const override { return real_.isAlive(pid); }
+  bool terminate(int pid) override { return real_.terminate(pid); }
+  bool forceTerminate(int pid) override { return real_.forceTerminate(pid); }
+  void kill(int pid) override { real_.kill(pid); }
+  void exitImmediately(int status) override { real_.exitImmediately(status); }
+
+ private:
+  unsigned uid_;
+  QtProcesses real_;
+};
+
+TEST(PkexecAuthorization, RepairToolStatusesMapToFailedSteps) {
+  using Step = host::Authorization::Step;
+  TempTree dir;
+  // The repair tool exits with the status written in the file it is given;
+  // pkexec records its arguments, then runs them.
+  const std::string repair = dir / "repair", pkexec = dir / "pkexec", target = dir / "pmsethelper";
+  writeExecutable(repair, "exit $(cat \"$1\")");
+  writeExecutable(pkexec, "printf '%s\\n' \"$@\" > \"" + (dir / "pkexec.args") + "\"\n\"$@\"");
+
+  const std::vector<std::pair<int, std::optional<std::pair<Step, int>>>> cases = {{0, std::nullopt},
+                                                                                  {3, std::pair{Step::Chown, 3}},
+                                                                                  {4, std::pair{Step::Chmod, 4}},
+                                                                                  {127, std::pair{Step::Chown, 127}}};
+  for (unsigned uid : {0u, 1000u}) {
+    UidProcesses processes(uid);
+    PkexecAuthorization authorization(processes, repair, pkexec);
+    for (const auto& [status, expected] : cases) {
+      SCOPED_TRACE("uid " + std::to_string(uid) + " status " + std::to_string(status));
+      writeFile(target, std::to_string(status));
+      ::unlink((dir / "pkexec.args").c_str());
+      const auto failure = authorization.repairHelperPrivileges(target);
+      EXPECT_EQ(failure ? std::optional(std::pair(failure->step, failure->code)) : std::nullopt, expected);
+      // Only an unprivileged caller goes through pkexec, with tool and path as arguments.
+      EXPECT_EQ(readFile(dir / "pkexec.args"), uid == 0 ? "" : repair + "\n" + target + "\n");
+    }
+  }
+  UidProcesses root(0);
+  const auto missing = PkexecAuthorization(root, dir / "absent", pkexec).repairHelperPrivileges(target);
+  ASSERT_TRUE(missing.has_value());
+  EXPECT_EQ(std::pair(missing->step, missing->code), std::pair(Step::Chown, -1));
+}
+
+TEST(InotifyFileWatch, ReportsChangesDeepInTheTreeAndTheRootMoving) {
+  TempTree dir;
+  const std::string root = dir / "tree";
+  dir.mkdir("tree/a/b");
+  InotifyFileWatch fileWatch;
+  std::vector<Strings> batches;
+  auto registration = fileWatch.watch(root, [&](const Strings& paths) { batches.push_back(paths); });
+  ASSERT_NE(registration, nullptr);
+  auto seen = [&](const std::string& path) {
+    for (const auto& b : batches)
+      if (std::find(b.begin(), b.end(), path) != b.end()) return true;
+    return false;
+  };
+
+  writeFile(root + "/a/b/file", "x");
+  EXPECT_TRUE(spinUntil([&] { return seen(root + "/a/b/file"); }));
+  dir.mkdir("tree/a/new");  // made after the watch started: watched too
+  EXPECT_TRUE(spinUntil([&] { return seen(root + "/a/new"); }));
+  writeFile(root + "/a/new/inner", "y");
+  EXPECT_TRUE(spinUntil([&] { return seen(root + "/a/new/inner"); }));
+  batches.clear();
+  ASSERT_EQ(::rename(root.c_str(), (dir / "renamed").c_str()), 0);
+  EXPECT_TRUE(spinUntil([&] { return seen(root); }));
+  EXPECT_EQ(fileWatch.watch(dir / "missing", [](const Strings&) {}), nullptr);
+}
+
+}  // namespace
+}  // namespace somnara::linuxhost
