@@ -1,6 +1,7 @@
 #include "host/linux/QtProcesses.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -64,7 +65,11 @@ std::vector<int> QtProcesses::runningApplications(const std::string& bundleId) c
     bool numeric = false;
     const int pid = entry.toInt(&numeric);
     if (!numeric || pid <= 0) continue;
-    const std::string link = procDir_ + "/" + entry.toStdString() + "/exe";
+    // Only this user's programs: another user's instance is not ours to end.
+    struct stat owner {};
+    const std::string dir = procDir_ + "/" + entry.toStdString();
+    if (::stat(dir.c_str(), &owner) != 0 || owner.st_uid != ::geteuid()) continue;
+    const std::string link = dir + "/exe";
     char buffer[4096];
     const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
     if (n <= 0) continue;

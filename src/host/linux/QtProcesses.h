@@ -20,8 +20,9 @@ class QtProcesses final : public host::Processes {
   int currentPid() const override;
   unsigned effectiveUid() const override;
 
-  /// Scans procDir/<pid>/exe; see BundleLocator for what makes a bundle.
-  /// Processes we may not inspect are skipped. Ascending pids.
+  /// Scans procDir/<pid>/exe of this user's processes (same effective uid);
+  /// see BundleLocator for what makes a bundle. Processes we may not inspect
+  /// are skipped. Ascending pids.
   std::vector<int> runningApplications(const std::string& bundleId) const override;
 
   bool isAlive(int pid) const override;
