@@ -1,7 +1,5 @@
-// Writing a hibernatemode through the helper: retries, exit statuses,
-// privilege repair, argument vectors, and applications nested in the wait.
-#include <gtest/gtest.h>
-
+// Writing a hibernatemode through the helper: a whole adaptive day, retries,
+// exit statuses, privilege repair, argument vectors and nested applications.
 #include "SimControllerSupport.h"
 
 namespace somnara::sim::testing {
@@ -9,88 +7,172 @@ namespace {
 
 using Answer = SimAuthorization::Answer;
 
-// The agent runs no timers of its own, so one call is all that happens.
-class ApplyOnce : public ::testing::Test {
- protected:
-  SimMachine machine;
-  SimProgram& agent = machine.addProgram(kAgent);
-  SomnaraDaemon& controller = controllerOf(agent);
-};
-
-TEST_F(ApplyOnce, HelperThatNeverTakesEffectIsRunTenTimesOverTenSeconds) {
-  machine.tools().setScript(kHelper, Script::exit(0));
-  const auto start = machine.elapsed();
-
-  EXPECT_FALSE(controller.setSleepStateTo(kSleepStateSleep));
-
-  EXPECT_EQ(machine.tools().runCount(kHelper), 10);
-  EXPECT_EQ(countLog(agent, kPmset, "Waiting for sleep state to get reflected 0 != 3"), 10);
-  EXPECT_EQ(countLog(agent, kPmset, "Can't set next sleep state : 0 != 3"), 1);
-  EXPECT_EQ(agent.logger().logLines().size(), 11u);
-  EXPECT_GE(machine.elapsed() - start, 10s);
-  EXPECT_LT(machine.elapsed() - start, 11s);
-  EXPECT_EQ(hibernateMode(machine), 3);
+/// What the adaptive mode writes for a reading (hibernate level 20, older system).
+std::int64_t adaptiveMode(int charge, int minutes) {
+  const int level = charge < minutes ? (charge > 0 ? charge : minutes) : (minutes > 0 ? minutes : charge);
+  return level <= 4 ? 1 : level > 20 ? 0 : 3;
 }
 
-TEST_F(ApplyOnce, ShortCuts) {
+struct Battery {
+  bool onCharger;
+  int charge, minutes;
+  bool operator==(const Battery&) const = default;
+};
+
+/// Charger until 1 h; empty by 9 h (no estimate for 2 min after unplugging,
+/// heavy load 6-7 h); flat until 9:30; charging back to full by 12:30.
+Battery batteryAt(int s) {
+  constexpr int h = 3600;
+  if (s < h) return {true, 100, -1};
+  if (s >= 9 * h + h / 2) return {true, std::min(100, (s - 9 * h - h / 2) / 108), -1};
+  const int charge = std::max(0, 100 - (s - h) / 288);
+  if (s < h + 120) return {false, charge, -1};
+  return {false, charge, s >= 6 * h && s < 7 * h ? charge / 2 : charge * 3 / 2 - 2};
+}
+
+TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDefault) {
+  constexpr std::int64_t kSystemDefault = 3;
+  SimMachine machine;
+  machine.defaults().write(kApp, "somnaramodeindex", Value(1));
+  // Every change of the machine's value costs one helper run, no more.
+  int changes = 0, resets = 0, late = 0, firstLate = -1, lastChange = 0;
+  auto mode = hibernateMode(machine);
+  SimProgram& daemon = machine.addProgram(kDaemon);
+  ASSERT_TRUE(controllerOf(daemon).registeredForPowerChanges());
+  auto noteChange = [&] { changes += std::exchange(mode, hibernateMode(machine)) != mode; };
+  std::int64_t wanted = adaptiveMode(100, -1);
+  Battery last = batteryAt(0);
+  for (int s = 1; s <= 24 * 3600; ++s) {
+    const Battery b = batteryAt(s);
+    if (b != last) {
+      machine.state().setOnExternalPower(b.onCharger);
+      machine.state().setBattery(b.charge, b.minutes);
+      last = b;
+    }
+    if (s == 3 * 3600 || s == 20 * 3600) machine.sleep();
+    if (s == 3 * 3600 + 1800 || s == 23 * 3600) machine.wake();
+    if (s == 5 * 3600 || s == 11 * 3600) {
+      machine.resignSession();
+      ++resets, lastChange = s;
+      EXPECT_EQ(hibernateMode(machine), kSystemDefault) << "right after the session resigned at " << s;
+      noteChange();
+    }
+    if (s == 5 * 3600 + 600 || s == 11 * 3600 + 300) machine.activateSession();
+    machine.advance(1s);
+    noteChange();
+    if (const auto now = adaptiveMode(b.charge, b.minutes); now != wanted) wanted = now, lastChange = s;
+    if (s - lastChange >= 3 && mode != wanted) {
+      if (firstLate < 0) firstLate = s;
+      ++late;
+    }
+  }
+  EXPECT_EQ(late, 0) << "the policy value did not hold, first at second " << firstLate;
+
+  daemon.terminate();
+  EXPECT_EQ(hibernateMode(machine), kSystemDefault);
+  noteChange();
+  machine.advance(10s);
+  EXPECT_EQ(hibernateMode(machine), kSystemDefault) << "no policy after termination";
+  EXPECT_GE(changes, 8);
+  EXPECT_EQ(machine.tools().runCount(kHelper, kDaemon), changes);
+  EXPECT_EQ(machine.state().hibernateModeWrites(), changes);
+  EXPECT_EQ(countType(machine, kDaemon, kMessageStateApplied), changes);
+  EXPECT_EQ(countType(machine, kDaemon, kMessageResetToDefault), resets + 1);
+  EXPECT_EQ(countType(machine, kDaemon, kMessageWoke), 4);  // two wakes, two session activations
+  EXPECT_TRUE(daemon.logger().logLines().empty());
+}
+
+// The agent runs no timers of its own, so one call is all that happens.
+TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
+  const std::string tool = SOMNARA_PMSET_PATH;
   struct Case {
     const char* name;
     std::int64_t state;
-    bool removeHelper;
+    bool hardValues;
+    std::int32_t os;
     std::optional<Script> script;
     bool result;
-    int runs;
-    const char* logLine;  // after the method name; null: none
+    int runs;             // each with the arguments after the tool below
+    const char* args;
+    std::string logLine;  // the last line, after the method name; empty: none
   };
-  const std::string missing = "Can't find helper program:" + agent.workspace().mainBundlePath();
   const Case cases[] = {
-      {"value already in force", kSleepStateSleepAndHibernate, false, {}, true, 0, nullptr},
-      {"helper missing from the bundle", kSleepStateSleep, true, {}, false, 0, missing.c_str()},
-      {"helper exit 2", kSleepStateSleep, false, Script::exit(2), false, 1, "Can't set next sleep state: 2"},
-      {"helper cannot start", kSleepStateSleep, false, Script::cannotStart(), false, 1,
-       "Can't set next sleep state: -1"},
-      {"helper works", kSleepStateSleep, false, {}, true, 1, nullptr},
+      {"value already in force", kSleepStateSleepAndHibernate, false, kOlderSystem, {}, true, 0, "", ""},
+      {"helper missing", kSleepStateSleep, false, kOlderSystem, {}, false, 0, "", "Can't find helper program:"},
+      {"helper exit 2", kSleepStateSleep, false, kOlderSystem, Script::exit(2), false, 1, "force hibernatemode 0",
+       "Can't set next sleep state: 2"},
+      {"helper cannot start", kSleepStateSleep, false, kOlderSystem, Script::cannotStart(), false, 1,
+       "force hibernatemode 0", "Can't set next sleep state: -1"},
+      {"value never reflected", kSleepStateSleep, false, kOlderSystem, Script::exit(0), false, 10,
+       "force hibernatemode 0", "Can't set next sleep state : 0 != 3"},
+      {"hibernate, older", kSleepStateHibernate, false, kOlderSystem, {}, true, 1, "force hibernatemode 1", ""},
+      {"hibernate, hard values", kSleepStateHibernate, true, kOlderSystem, {}, true, 1, "hibernatemode 1", ""},
+      {"hibernate, newer", kSleepStateHibernate, false, kNewerSystem, {}, true, 1, "hibernatemode 25", ""},
+      {"sleep, older", kSleepStateSleep, false, kOlderSystem, {}, true, 1, "force hibernatemode 0", ""},
+      {"sleep, newer, hard values", kSleepStateSleep, true, kNewerSystem, {}, true, 1, "hibernatemode 0", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimMachine m;
-    SimProgram& p = m.addProgram(kAgent);
-    if (c.removeHelper) p.workspace().removeResource(kHelper);
+    m.tools().setPowerToolPath(tool);
+    m.state().setOsVersion(c.os);
+    if (c.hardValues) m.defaults().write(kApp, "hardvalues", Value(true));
     if (c.script) m.tools().setScript(kHelper, *c.script);
+    SimProgram& p = m.addProgram(kAgent);
+    const bool missing = c.logLine.starts_with("Can't find");
+    if (missing) p.workspace().removeResource(kHelper);
     NoticeCounter notices(controllerOf(p), kS_Property_currentsleepstate);
+    const auto start = m.elapsed();
 
     EXPECT_EQ(controllerOf(p).setSleepStateTo(c.state), c.result);
-    EXPECT_EQ(m.tools().runCount(kHelper), c.runs);
-    ASSERT_EQ(p.logger().logLines().size(), c.logLine ? 1u : 0u);
-    if (c.logLine) {
-      EXPECT_TRUE(isLogLine(p.logger().logLines()[0], kPmset, c.logLine)) << p.logger().logLines()[0];
+    ASSERT_EQ(m.tools().runs().size(), static_cast<std::size_t>(c.runs));
+    for (const auto& run : m.tools().runs()) {
+      EXPECT_EQ(run.path, p.helperPath());
+      std::string joined;
+      for (const auto& a : run.args) joined += (joined.empty() ? "" : " ") + a;
+      EXPECT_EQ(joined, tool + " " + c.args);
+    }
+    const bool applied = c.result && c.runs;
+    EXPECT_EQ(hibernateMode(m), applied ? std::stoll(m.tools().runs().back().args.back()) : 3);
+    // Every attempt whose value is not reflected costs a line and a second.
+    const int waits = c.runs == 10 ? 10 : 0;
+    EXPECT_EQ(countLog(p, kPmset, "Waiting for sleep state to get reflected 0 != 3"), waits);
+    EXPECT_GE(m.elapsed() - start, waits * 1s);
+    EXPECT_LT(m.elapsed() - start, waits * 1s + 1s);
+    const auto& lines = p.logger().logLines();
+    ASSERT_EQ(lines.size(), waits + (c.logLine.empty() ? 0u : 1u));
+    if (!c.logLine.empty()) {
+      const std::string want = missing ? c.logLine + p.workspace().mainBundlePath() : c.logLine;
+      EXPECT_TRUE(isLogLine(lines.back(), kPmset, want)) << lines.back();
     }
     EXPECT_EQ(p.authorization().promptCount(), 0) << "never asks for exit statuses other than 1 and 7";
-    EXPECT_EQ(notices.count, c.result && c.runs ? 1 : 0);
+    EXPECT_EQ(notices.count, applied ? 1 : 0);
     EXPECT_TRUE(postedTypes(m, kAgent).empty()) << "only the daemon announces applied states";
   }
 }
 
-TEST(ApplyExitStatus, PrivilegeRepairByStatusSystemAndAnswer) {
+TEST(Apply, PrivilegeRepairByStatusSystemAndAnswer) {
   struct Case {
     const char* name;
     int status;
-    bool hardValuesSetting;
+    bool hardValues;
     std::int32_t os;
     Answer answer;
     bool repairs;
     const char* repairFailure;  // null: the repair succeeds or is not tried
   };
+  const char* refused = "Can't execute chown on helper tool:-60006";
+  const char* chmodFails = "Can't execute chmod on helper tool:1";
   const Case cases[] = {
       {"1 without hard values", 1, false, kOlderSystem, Answer::Grant, false, nullptr},
       {"1 with hard values", 1, true, kOlderSystem, Answer::Grant, true, nullptr},
       {"1 on a newer system", 1, false, kNewerSystem, Answer::Grant, true, nullptr},
-      {"1, prompt refused", 1, true, kOlderSystem, Answer::Refuse, true, "Can't execute chown on helper tool:-60006"},
-      {"1, chmod fails", 1, true, kOlderSystem, Answer::ChmodFails, true, "Can't execute chmod on helper tool:1"},
+      {"1, prompt refused", 1, true, kOlderSystem, Answer::Refuse, true, refused},
+      {"1, chmod fails", 1, true, kOlderSystem, Answer::ChmodFails, true, chmodFails},
       {"7 on an older system", 7, true, kOlderSystem, Answer::Grant, false, nullptr},
       {"7 on a newer system", 7, false, kNewerSystem, Answer::Grant, true, nullptr},
-      {"7, prompt refused", 7, false, kNewerSystem, Answer::Refuse, true, "Can't execute chown on helper tool:-60006"},
-      {"7, chmod fails", 7, false, kNewerSystem, Answer::ChmodFails, true, "Can't execute chmod on helper tool:1"},
+      {"7, prompt refused", 7, false, kNewerSystem, Answer::Refuse, true, refused},
+      {"7, chmod fails", 7, false, kNewerSystem, Answer::ChmodFails, true, chmodFails},
       {"2 on a newer system", 2, true, kNewerSystem, Answer::Grant, false, nullptr},
   };
   for (const auto& c : cases) {
@@ -98,17 +180,16 @@ TEST(ApplyExitStatus, PrivilegeRepairByStatusSystemAndAnswer) {
     SimMachine m;
     m.setHelpersPrivilegedAtStart(false);
     m.state().setOsVersion(c.os);
-    if (c.hardValuesSetting) m.defaults().write(kApp, "hardvalues", Value(true));
+    if (c.hardValues) m.defaults().write(kApp, "hardvalues", Value(true));
     // Without its privileges the helper answers with the case's status.
     m.tools().setScript(kHelper, Script::custom([&m, status = c.status](const SimToolRunner::Run& run) {
       return m.state().isPrivileged(run.path) ? m.tools().emulate(run) : std::optional<int>(status);
     }));
     SimProgram& p = m.addProgram(kAgent);
     p.authorization().setAnswer(c.answer);
-    SomnaraDaemon& ctl = controllerOf(p);
     const bool granted = c.repairs && c.answer == Answer::Grant;
 
-    EXPECT_FALSE(ctl.setSleepStateTo(kSleepStateSleep));
+    EXPECT_FALSE(controllerOf(p).setSleepStateTo(kSleepStateSleep));
     EXPECT_EQ(m.tools().runCount(kHelper), 1) << "the helper is not run again after a repair";
     EXPECT_EQ(p.authorization().promptCount(), c.repairs ? 1 : 0);
     if (c.repairs) {
@@ -121,104 +202,47 @@ TEST(ApplyExitStatus, PrivilegeRepairByStatusSystemAndAnswer) {
     EXPECT_EQ(countLog(p, kPmset, "Can't set next sleep state : 0 != 3"), granted ? 1 : 0);
     EXPECT_EQ(m.state().isPrivileged(p.helperPath()), granted);
 
-    // The next application: works after a granted repair, asks again after a failed one.
-    EXPECT_EQ(ctl.setSleepStateTo(kSleepStateSleep), granted);
+    // The next application works after a granted repair and asks again after a failed one.
+    EXPECT_EQ(controllerOf(p).setSleepStateTo(kSleepStateSleep), granted);
     EXPECT_EQ(hibernateMode(m), granted ? 0 : 3);
     EXPECT_EQ(p.authorization().promptCount(), c.repairs && !granted ? 2 : (c.repairs ? 1 : 0));
   }
 }
 
-TEST(ApplyArguments, ForceAndHibernateValueBySystemAndSetting) {
-  const std::string tool = SOMNARA_PMSET_PATH;
-  struct Case {
-    const char* name;
-    bool hardValuesSetting;
-    std::int32_t os;
-    std::int64_t state;
-    std::vector<std::string> args;
-  };
-  const Case cases[] = {
-      {"hibernate, older system", false, kOlderSystem, kSleepStateHibernate, {tool, "force", "hibernatemode", "1"}},
-      {"hibernate, hard values", true, kOlderSystem, kSleepStateHibernate, {tool, "hibernatemode", "1"}},
-      {"hibernate, newer system", false, kNewerSystem, kSleepStateHibernate, {tool, "hibernatemode", "25"}},
-      {"sleep, older system", false, kOlderSystem, kSleepStateSleep, {tool, "force", "hibernatemode", "0"}},
-      {"sleep, newer system with setting", true, kNewerSystem, kSleepStateSleep, {tool, "hibernatemode", "0"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SimMachine m;
-    m.tools().setPowerToolPath(tool);
-    m.state().setOsVersion(c.os);
-    if (c.hardValuesSetting) m.defaults().write(kApp, "hardvalues", Value(true));
-    SimProgram& p = m.addProgram(kAgent);
-
-    EXPECT_TRUE(controllerOf(p).setSleepStateTo(c.state));
-    ASSERT_EQ(m.tools().runs().size(), 1u);
-    EXPECT_EQ(m.tools().runs()[0].path, p.helperPath());
-    EXPECT_EQ(m.tools().runs()[0].args, c.args);
-    EXPECT_EQ(hibernateMode(m), std::stoll(c.args.back()));
-  }
-}
-
-// Applications arriving while the helper runs (the wait serves the loop).
-class NestedApplication : public ::testing::Test {
- protected:
-  void SetUp() override {
+// Mode 3 starts a 4 s helper run; the retry tick comes due inside it, and the
+// user changes the mode twice more or the daemon is terminated.
+TEST(Apply, NestedApplicationsRunAfterTheWaitAndTheNewestWins) {
+  for (const bool terminate : {false, true}) {
+    SCOPED_TRACE(terminate ? "terminated during the wait" : "mode changed during the wait");
+    SimMachine machine;
     machine.defaults().write(kApp, "somnaramodeindex", Value(2));
-    controllerOf(app);
-    controllerOf(daemon);
+    SimProgram& app = machine.addProgram(kApp);
+    SimProgram& daemon = machine.addProgram(kDaemon);
+    controllerOf(app), controllerOf(daemon);
     machine.advance(10s);
     ASSERT_EQ(hibernateMode(machine), 0);
     machine.tools().setScript(kHelper, Script::emulate().taking(4s));
-    firstRun = machine.tools().runs().size();
-  }
+    const std::size_t first = machine.tools().runs().size();
 
-  /// The helper runs started since SetUp, as (start, hibernatemode written).
-  std::vector<std::pair<std::chrono::milliseconds, std::string>> runsSinceSetUp() {
-    std::vector<std::pair<std::chrono::milliseconds, std::string>> out;
+    app.defaults().setValue("somnaramodeindex", Value(3));
+    if (terminate) {
+      app.loop().schedule(3500ms, false, [&] { daemon.terminate(); });
+    } else {
+      app.loop().schedule(1s, false, [&] { app.defaults().setValue("somnaramodeindex", Value(2)); });
+      app.loop().schedule(2s, false, [&] { app.defaults().setValue("somnaramodeindex", Value(4)); });
+    }
+    machine.advance(20s);
+
     const auto& runs = machine.tools().runs();
-    for (std::size_t i = firstRun; i < runs.size(); ++i) out.emplace_back(runs[i].startedAt, runs[i].args.back());
-    return out;
+    ASSERT_EQ(runs.size() - first, 2u) << "one run per application, none nested";
+    EXPECT_EQ(runs[first].args.back(), "1");
+    EXPECT_EQ(runs[first + 1].args.back(), "3") << "newest mode, or the reset after the run under way";
+    EXPECT_GE(runs[first + 1].startedAt - runs[first].startedAt, 4s) << "runs overlap";
+    EXPECT_EQ(hibernateMode(machine), 3);
+    EXPECT_EQ(countType(machine, kDaemon, kMessageResetToDefault), terminate ? 1 : 0);
+    EXPECT_EQ(controllerOf(daemon).sleepmode(), terminate ? 3 : 4);
+    EXPECT_TRUE(daemon.logger().logLines().empty());
   }
-
-  SimMachine machine;
-  SimProgram& app = machine.addProgram(kApp);
-  SimProgram& daemon = machine.addProgram(kDaemon);
-  std::size_t firstRun = 0;
-};
-
-TEST_F(NestedApplication, RequestsDuringTheWaitRunAfterwardsAndTheNewestWins) {
-  // Mode 3 starts a 4 s helper run; during it the retry tick comes due and
-  // the user changes the mode twice more.
-  app.defaults().setValue("somnaramodeindex", Value(3));
-  app.loop().schedule(1s, false, [this] { app.defaults().setValue("somnaramodeindex", Value(2)); });
-  app.loop().schedule(2s, false, [this] { app.defaults().setValue("somnaramodeindex", Value(4)); });
-  machine.advance(20s);
-
-  const auto runs = runsSinceSetUp();
-  ASSERT_EQ(runs.size(), 2u) << "one run per application, none nested";
-  EXPECT_EQ(runs[0].second, "1");
-  EXPECT_EQ(runs[1].second, "3");
-  EXPECT_GE(runs[1].first - runs[0].first, 4s) << "runs overlap";
-  EXPECT_EQ(controllerOf(daemon).sleepmode(), 4);
-  EXPECT_EQ(hibernateMode(machine), 3);
-  EXPECT_TRUE(daemon.logger().logLines().empty());
-}
-
-TEST_F(NestedApplication, TerminationDuringAnApplicationEndsWithTheSystemDefault) {
-  app.defaults().setValue("somnaramodeindex", Value(3));
-  // Terminated after the retry tick has come due inside the wait.
-  app.loop().schedule(3500ms, false, [this] { daemon.terminate(); });
-  machine.advance(20s);
-
-  const auto runs = runsSinceSetUp();
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].second, "1");
-  EXPECT_EQ(runs[1].second, "3") << "the reset runs after the application under way";
-  EXPECT_GE(runs[1].first - runs[0].first, 4s);
-  EXPECT_EQ(hibernateMode(machine), 3);
-  const auto sent = postedTypes(machine, kDaemon);
-  EXPECT_EQ(std::count(sent.begin(), sent.end(), kMessageResetToDefault), 1);
 }
 
 }  // namespace

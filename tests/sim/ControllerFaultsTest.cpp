@@ -1,6 +1,4 @@
 // Faults of the machine and the controller's properties and settings.
-#include <gtest/gtest.h>
-
 #include <functional>
 
 #include "SimControllerSupport.h"
@@ -9,10 +7,10 @@
 namespace somnara::sim::testing {
 namespace {
 
-constexpr const char* kAddToPowerRunLoop = "-[SomnaraDaemon addToPowerRunLoop]";
-
 TEST(Faults, SystemDefaultFromSavedSettings) {
-  const std::string noMode = plist::toXml(Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(Dictionary{})}})}}));
+  const std::string noMode =
+      plist::toXml(Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(Dictionary{})}})}}));
+  const std::pair<const char*, bool> noValue{"Can't find current system default hibernate mode value (null)", false};
   struct Case {
     const char* name;
     std::function<void(SimMachineState&)> setup;
@@ -22,12 +20,10 @@ TEST(Faults, SystemDefaultFromSavedSettings) {
   };
   const Case cases[] = {
       {"unreadable, battery", [](SimMachineState& s) { s.setSavedSettingsUnreadable("no such file"); }, true, false, 3,
-       {{"Can't find current system default value due to:no such file", false},
-        {"Can't find current system default hibernate mode value (null)", false},
+       {{"Can't find current system default value due to:no such file", false}, noValue,
         {"Cant find default sleep mode will use:3", false}}},
       {"corrupt, no battery", [](SimMachineState& s) { s.setSavedSettings("<plist><dict><key>"); }, false, false, 0,
-       {{"Can't find current system default value due to:", true},
-        {"Can't find current system default hibernate mode value (null)", false},
+       {{"Can't find current system default value due to:", true}, noValue,
         {"Cant find default sleep mode will use:0", false}}},
       {"no mode in the mains profile", [&](SimMachineState& s) { s.setSavedSettings(noMode); }, true, false, 3,
        {{"Can't find current system default hibernate mode value {", true},
@@ -47,31 +43,26 @@ TEST(Faults, SystemDefaultFromSavedSettings) {
     SimProgram& p = m.addProgram(kAgent);
 
     EXPECT_EQ(controllerOf(p).pmsetvalueForSleepState(kSleepStateSystemDefault), c.value);
-    ASSERT_EQ(p.logger().logLines().size(), c.lines.size());
-    for (std::size_t i = 0; i < c.lines.size(); ++i)
-      EXPECT_TRUE(isLogLine(p.logger().logLines()[i], kValueForState, c.lines[i].first, c.lines[i].second))
-          << p.logger().logLines()[i];
+    const auto& lines = p.logger().logLines();
+    ASSERT_EQ(lines.size(), c.lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      EXPECT_TRUE(isLogLine(lines[i], "-[SomnaraDaemon pmsetvalueForSleepState:]", c.lines[i].first,
+                            c.lines[i].second))
+          << lines[i];
   }
 }
 
-TEST(Faults, BatteryReadings) {
+TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
   struct Case {
     const char* name;
     std::function<void(SimMachineState&)> setup;
-    bool registers;
-    std::int64_t sleepmode;
-    int diagnostics;
+    bool registers, diagnostic;
   };
   const Case cases[] = {
-      {"battery", [](SimMachineState&) {}, true, 1, 0},
-      {"no battery", [](SimMachineState& s) { s.removeBatteries(); }, false, 0, 0},
-      {"no snapshot at all", [](SimMachineState& s) { s.setPowerSources(std::nullopt); }, false, 0, 0},
-      {"unreadable source only",
-       [](SimMachineState& s) {
-         s.removeBatteries();
-         s.addUnreadableSource();
-       },
-       false, 0, 1},
+      {"battery", [](SimMachineState&) {}, true, false},
+      {"no battery", [](SimMachineState& s) { s.removeBatteries(); }, false, false},
+      {"no snapshot at all", [](SimMachineState& s) { s.setPowerSources(std::nullopt); }, false, false},
+      {"unreadable source only", [](SimMachineState& s) { s.removeBatteries(), s.addUnreadableSource(); }, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -82,11 +73,10 @@ TEST(Faults, BatteryReadings) {
     SomnaraDaemon& ctl = controllerOf(daemon);
     EXPECT_EQ(ctl.registeredForPowerChanges(), c.registers);
     EXPECT_EQ(countDiagnostic(daemon, "hibernation.currentstate() : did not get IOPSGetPowerSourceDescription()") > 0,
-              c.diagnostics > 0);
-    // Without a battery the stored adaptive mode has no level: hibernate.
-    EXPECT_EQ(hibernateMode(m), c.registers ? 0 : 1);
+              c.diagnostic);
+    EXPECT_EQ(hibernateMode(m), c.registers ? 0 : 1) << "no battery level: hibernate";
     EXPECT_TRUE(ctl.sleepmodeissomnara());
-    EXPECT_EQ(ctl.sleepmode(), c.sleepmode);
+    EXPECT_EQ(ctl.sleepmode(), c.registers ? 1 : 0) << "adaptive mode needs a battery";
   }
 }
 
@@ -94,40 +84,33 @@ TEST(Faults, SleepDisabledReadsMinusOneWithADiagnosticEveryTime) {
   SimMachine m;
   m.state().setSleepEnabled(false);
   SimProgram& agent = m.addProgram(kAgent);
-  SomnaraDaemon& ctl = controllerOf(agent);
-  const std::string line = "hibernation.currenthibernationstate(): machine does not support sleep.";
   for (int i = 1; i <= 3; ++i) {
-    EXPECT_EQ(ctl.currentsleepstate(), -1);
-    EXPECT_EQ(countDiagnostic(agent, line), i);
+    EXPECT_EQ(controllerOf(agent).currentsleepstate(), -1);
+    EXPECT_EQ(countDiagnostic(agent, "hibernation.currenthibernationstate(): machine does not support sleep."), i);
   }
-  EXPECT_EQ(ctl.currentStateString(), "Machine will sleep and hibernate on sleep");
+  EXPECT_EQ(controllerOf(agent).currentStateString(), "Machine will sleep and hibernate on sleep");
 }
 
 TEST(Faults, DaemonKeepsItsPolicyByTimersAlone) {
-  struct Case {
-    const char* name;
-    bool changesObservable, busGone;
-  };
-  for (const Case c : {Case{"power changes not observable", false, false}, Case{"bus gone", true, true}}) {
-    SCOPED_TRACE(c.name);
+  for (const bool busGone : {false, true}) {
+    SCOPED_TRACE(busGone ? "bus gone" : "power changes not observable");
     SimMachine m;
-    m.state().setPowerSourceChangesObservable(c.changesObservable);
-    m.notifications().setBusGone(c.busGone);
+    m.state().setPowerSourceChangesObservable(busGone);
+    m.notifications().setBusGone(busGone);
     m.defaults().write(kApp, "somnaramodeindex", Value(1));
     SimProgram& daemon = m.addProgram(kDaemon);
     SimProgram& agent = m.addProgram(kAgent);
     controllerOf(daemon);
-    if (c.busGone) controllerOf(agent).sleepNow();  // lost: no window opens in the daemon
-    EXPECT_EQ(countLog(daemon, kAddToPowerRunLoop, "can't create IOPSNotificationCreateRunLoopSource"),
-              c.changesObservable ? 0 : 1);
+    if (busGone) controllerOf(agent).sleepNow();  // lost: no window opens in the daemon
+    const char* noSource = "can't create IOPSNotificationCreateRunLoopSource";
+    EXPECT_EQ(countLog(daemon, "-[SomnaraDaemon addToPowerRunLoop]", noSource), busGone ? 0 : 1);
     m.advance(5s);
-
     for (const auto& [charge, mode] : {std::pair{10, 3}, std::pair{3, 1}, std::pair{60, 0}}) {
       m.state().setBattery(charge, -1);
       m.advance(3s);
       EXPECT_EQ(hibernateMode(m), mode) << "charge " << charge;
     }
-    EXPECT_EQ(m.notifications().droppedCount() > 0, c.busGone);
+    EXPECT_EQ(m.notifications().droppedCount() > 0, busGone);
   }
 }
 
@@ -135,29 +118,25 @@ TEST(Properties, SettingsAtCreation) {
   struct Case {
     const char* name;
     std::vector<std::tuple<const char*, const char*, Value>> writes;  // domain, key, value
-    bool battery;
     std::int64_t sleepmode, level;
     bool icon;
   };
   const Case cases[] = {
-      {"empty store", {}, true, 0, 20, false},
-      {"application's settings", {{kApp, "somnaramodeindex", Value(4)}, {kApp, "hibernatelevel", Value(35)},
-                                  {kApp, "blackandwhiteicon", Value(1)}}, true, 4, 35, true},
-      {"own domain hides the application's", {{kApp, "somnaramodeindex", Value(2)}, {kDaemon, "somnaramodeindex", Value(3)}},
-       true, 3, 20, false},
-      {"icon keeps the low byte only", {{kApp, "blackandwhiteicon", Value(256)}}, true, 0, 20, false},
-      {"mode 7", {{kApp, "somnaramodeindex", Value(7)}}, true, 0, 20, false},
-      {"mode -1", {{kApp, "somnaramodeindex", Value(-1)}}, true, 0, 20, false},
-      {"adaptive with battery", {{kApp, "somnaramodeindex", Value(1)}}, true, 1, 20, false},
-      {"adaptive without battery", {{kApp, "somnaramodeindex", Value(1)}}, false, 0, 20, false},
+      {"empty store", {}, 0, 20, false},
+      {"application's settings",
+       {{kApp, "somnaramodeindex", Value(4)}, {kApp, "hibernatelevel", Value(35)},
+        {kApp, "blackandwhiteicon", Value(1)}}, 4, 35, true},
+      {"own domain hides the application's",
+       {{kApp, "somnaramodeindex", Value(2)}, {kDaemon, "somnaramodeindex", Value(3)}}, 3, 20, false},
+      {"icon keeps the low byte only", {{kApp, "blackandwhiteicon", Value(256)}}, 0, 20, false},
+      {"mode 7", {{kApp, "somnaramodeindex", Value(7)}}, 0, 20, false},
+      {"mode -1", {{kApp, "somnaramodeindex", Value(-1)}}, 0, 20, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimMachine m;
-    if (!c.battery) m.state().removeBatteries();
     for (const auto& [domain, key, value] : c.writes) m.defaults().write(domain, key, value);
-    SimProgram& daemon = m.addProgram(kDaemon);
-    SomnaraDaemon& ctl = controllerOf(daemon);
+    SomnaraDaemon& ctl = controllerOf(m.addProgram(kDaemon));
     EXPECT_EQ(ctl.sleepmode(), c.sleepmode);
     EXPECT_EQ(ctl.hibernatelevel(), c.level);
     EXPECT_EQ(ctl.blackandwhiteicon(), c.icon);
@@ -166,8 +145,7 @@ TEST(Properties, SettingsAtCreation) {
 
 TEST(Properties, CurrentStateStringAndItsNotices) {
   SimMachine m;
-  SimProgram& agent = m.addProgram(kAgent);
-  SomnaraDaemon& ctl = controllerOf(agent);
+  SomnaraDaemon& ctl = controllerOf(m.addProgram(kAgent));
   NoticeCounter notices(ctl, kS_Property_currentsleepstate);
   NoticeCounter stringNotices(ctl, kS_Property_currentStateString);
   m.state().setRootDomainProperty("Hibernate Mode", Value(0));
@@ -177,25 +155,24 @@ TEST(Properties, CurrentStateStringAndItsNotices) {
   EXPECT_EQ(ctl.currentsleepstate(), 0);
   EXPECT_EQ(notices.take(), 0);
 
-  const std::pair<std::int64_t, const char*> cases[] = {
-      {0, "sleep"}, {1, "hibernate"}, {2, "do unknown sleep behaviour"}, {3, "sleep and hibernate"},
-      {25, "hibernate"}, {-1, "sleep and hibernate"}};
+  const std::pair<long long, const char*> cases[] = {{0, "sleep"}, {1, "hibernate"}, {2, "do unknown sleep behaviour"},
+                                                     {3, "sleep and hibernate"}, {25, "hibernate"},
+                                                     {-1, "sleep and hibernate"}};
   for (const auto& [mode, word] : cases) {
-    SCOPED_TRACE(mode);
-    m.state().setRootDomainProperty("Hibernate Mode", Value(static_cast<long long>(mode)));
-    EXPECT_EQ(ctl.currentStateString(), std::string("Machine will ") + word + " on sleep");
+    m.state().setRootDomainProperty("Hibernate Mode", Value(mode));
+    EXPECT_EQ(ctl.currentStateString(), std::string("Machine will ") + word + " on sleep") << mode;
   }
 }
 
 TEST(Properties, SetSleepmodeWritesOnlyInTheApplication) {
-  for (const char* bundle : {kApp, kAgent, kDaemon}) {
+  for (const std::string bundle : {kApp, kAgent, kDaemon}) {
     SCOPED_TRACE(bundle);
     SimMachine m;
     SimProgram& p = m.addProgram(bundle);
     SomnaraDaemon& ctl = controllerOf(p);
     NoticeCounter notices(ctl, kS_Property_sleepmode);
     NoticeCounter derived(ctl, kS_Property_sleepmodeissomnara);
-    const bool app = std::string(bundle) == kApp;
+    const bool app = bundle == kApp;
 
     ctl.setSleepmode(3);
     ctl.setSleepmode(3);

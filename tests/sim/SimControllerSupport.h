@@ -1,12 +1,10 @@
 // Shared helpers for the controller tests on the simulated machine.
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <regex>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "core/SomnaraDaemon.h"
 #include "host/sim/SimMachine.h"
@@ -14,15 +12,14 @@
 namespace somnara::sim::testing {
 
 using namespace std::chrono_literals;
-using Phase = KeyValueObservable::Phase;
 using Script = SimToolRunner::Script;
+using Types = std::vector<std::int64_t>;
 
 inline constexpr const char* kApp = "de.orvane.Somnara";
 inline constexpr const char* kDaemon = "de.orvane.Somnara.Daemon";
 inline constexpr const char* kAgent = "de.orvane.Somnara.MenuBar";
 inline constexpr const char* kHelper = "pmsethelper";
 inline constexpr const char* kPmset = "-[SomnaraDaemon pmset:]";
-inline constexpr const char* kValueForState = "-[SomnaraDaemon pmsetvalueForSleepState:]";
 inline constexpr std::int32_t kOlderSystem = 0x60100;
 inline constexpr std::int32_t kNewerSystem = 0xb0000;
 
@@ -31,13 +28,12 @@ inline SomnaraDaemon& controllerOf(SimProgram& program) {
 }
 
 /// The machine's hibernatemode as it stands, without counting a read.
-inline std::optional<std::int64_t> hibernateMode(const SimMachine& machine) {
-  const auto v = const_cast<SimMachine&>(machine).state().peekRootDomainProperty("Hibernate Mode");
+inline std::optional<std::int64_t> hibernateMode(SimMachine& machine) {
+  const auto v = machine.state().peekRootDomainProperty("Hibernate Mode");
   return v ? v->integer() : std::nullopt;
 }
 
-/// Whether line reads "\t(0x<address>.<4-digit line>) <method> <message>"; with
-/// prefixOnly, message need only start the text after the method.
+/// Whether line reads "\t(0x<address>.<4+ digits>) <method> <message>" (message a prefix if prefixOnly).
 inline bool isLogLine(const std::string& line, std::string_view method, std::string_view message,
                       bool prefixOnly = false) {
   static const std::regex head(R"(^\t\(0x[0-9a-f]+\.[0-9]{4}\) )");
@@ -48,24 +44,19 @@ inline bool isLogLine(const std::string& line, std::string_view method, std::str
   return prefixOnly ? rest.starts_with(want) : rest == want;
 }
 
-inline int countLog(SimProgram& program, std::string_view method, std::string_view message,
-                    bool prefixOnly = false) {
-  int n = 0;
-  for (const auto& line : program.logger().logLines()) n += isLogLine(line, method, message, prefixOnly);
-  return n;
+inline int countLog(SimProgram& program, std::string_view method, std::string_view message, bool prefixOnly = false) {
+  return static_cast<int>(std::ranges::count_if(
+      program.logger().logLines(), [&](const auto& l) { return isLogLine(l, method, message, prefixOnly); }));
 }
 
 inline int countDiagnostic(SimProgram& program, const std::string& line) {
-  int n = 0;
-  for (const auto& l : program.logger().diagnosticLines()) n += l == line;
-  return n;
+  return static_cast<int>(std::ranges::count(program.logger().diagnosticLines(), line));
 }
 
 /// Message types that crossed the bus from sender, starting at posted()[from].
-inline std::vector<std::int64_t> postedTypes(const SimMachine& machine, const std::string& sender,
-                                             std::size_t from = 0) {
-  std::vector<std::int64_t> types;
-  const auto& posted = const_cast<SimMachine&>(machine).notifications().posted();
+inline Types postedTypes(SimMachine& machine, const std::string& sender, std::size_t from = 0) {
+  Types types;
+  const auto& posted = machine.notifications().posted();
   for (std::size_t i = from; i < posted.size(); ++i) {
     if (posted[i].sender != sender || !posted[i].notification.userInfo) continue;
     if (const Value* type = posted[i].notification.userInfo->find("MessageType")) types.push_back(*type->integer());
@@ -73,12 +64,16 @@ inline std::vector<std::int64_t> postedTypes(const SimMachine& machine, const st
   return types;
 }
 
+inline int countType(SimMachine& machine, const std::string& sender, std::int64_t type) {
+  return static_cast<int>(std::ranges::count(postedTypes(machine, sender), type));
+}
+
 /// Counts the did-change notices of one property.
 struct NoticeCounter {
   int count = 0;
   NoticeCounter(SomnaraDaemon& controller, const std::string& key) {
-    controller.addObserver(key, [this](const std::string&, Phase phase) {
-      if (phase == Phase::DidChange) ++count;
+    controller.addObserver(key, [this](const std::string&, KeyValueObservable::Phase phase) {
+      count += phase == KeyValueObservable::Phase::DidChange;
     });
   }
   NoticeCounter(const NoticeCounter&) = delete;
