@@ -1,20 +1,18 @@
 // Stands in for the preferences application: runs its controller on the real
-// host, stores a sleep mode index the way the settings window does, and
-// waits until the daemon reports the state as applied.
+// host, stores a sleep mode index the way the settings window does, and waits
+// for the daemon's "state applied" message.
 //
 //   somnara_prefs_peer MODE_INDEX EXPECTED_HIBERNATEMODE TIMEOUT_MS
 //
-// Prints "applied <hibernatemode>" and exits 0 once the daemon's "state
-// applied" message has arrived and the controller, told by it, reads the
-// expected hibernatemode. Exits 2 when it cannot act as the preferences
-// application, 3 on timeout.
+// Prints "applied <hibernatemode>" and exits 0 once that message has arrived
+// and the controller, told by it, reads the expected hibernatemode. Exits 2
+// when it cannot act as the preferences application, 3 on timeout.
 #include <unistd.h>
 
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "ORVPrivate/Appkit/ORVDistributedNotificationGroup.h"
@@ -26,50 +24,33 @@ using namespace somnara;
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s MODE_INDEX EXPECTED_HIBERNATEMODE TIMEOUT_MS\n", argv[0]);
-    return 64;
-  }
-  const std::int64_t mode = std::atoll(argv[1]);
-  const std::int64_t expected = std::atoll(argv[2]);
-  const int timeoutMs = std::atoi(argv[3]);
-
+  if (argc != 4) return 64;
+  const std::int64_t mode = std::atoll(argv[1]), expected = std::atoll(argv[2]);
   linuxhost::LinuxHost host;
   host::HostContext& context = host.context();
   SomnaraDaemon* controller = nullptr;
 
-  // Done once the daemon's broadcast has come by on the bus and the
-  // controller, told of it, reads the expected state.
-  bool appliedMessage = false, stateNotice = false, done = false;
-  std::function<void()> check = [&] {
-    if (done || !appliedMessage || !stateNotice) return;
-    const std::int64_t now = controller->currentsleepstate();
-    if (now != expected) return;
-    done = true;
-    std::printf("applied %lld\n", static_cast<long long>(now));
-    std::fflush(stdout);
-    QCoreApplication::exit(0);
+  bool appliedMessage = false, stateNotice = false;
+  auto checkSoon = [&] {
+    context.loop().schedule(std::chrono::milliseconds(0), false, [&] {
+      if (!appliedMessage || !stateNotice || controller->currentsleepstate() != expected) return;
+      std::printf("applied %lld\n", static_cast<long long>(expected));
+      std::fflush(stdout);
+      QCoreApplication::exit(0);
+    });
   };
-  auto checkSoon = [&] { context.loop().schedule(std::chrono::milliseconds(0), false, check); };
 
   const std::string group = std::string(kS_SomnaraDaemonDistributedGroupName) + "." + std::to_string(::geteuid());
-  auto raw = context.notifications().observe(kS_ORVDistributedNotificationGroupMessage, group,
-                                             [&](const host::Notification& n) {
-                                               const Value* type =
-                                                   n.userInfo ? n.userInfo->find(kS_ORVDistributedNotification_MessageKey)
-                                                              : nullptr;
-                                               if (integerOrZero(type) != kMessageStateApplied) return;
-                                               appliedMessage = true;
-                                               checkSoon();
-                                             });
-  if (!raw) {
-    std::fprintf(stderr, "peer: session bus unavailable\n");
-    return 2;
-  }
-
+  auto raw = context.notifications().observe(
+      kS_ORVDistributedNotificationGroupMessage, group, [&](const host::Notification& n) {
+        const Value* type = n.userInfo ? n.userInfo->find(kS_ORVDistributedNotification_MessageKey) : nullptr;
+        if (integerOrZero(type) != kMessageStateApplied) return;
+        appliedMessage = true;
+        checkSoon();
+      });
   controller = &SomnaraDaemon::sharedSomnaraDaemon(context);
-  if (controller->processtype() != kProcessTypeApplication) {
-    std::fprintf(stderr, "peer: process type %lld, not the preferences application\n",
+  if (!raw || controller->processtype() != kProcessTypeApplication) {
+    std::fprintf(stderr, "peer: no session bus, or process type %lld is not the preferences application\n",
                  static_cast<long long>(controller->processtype()));
     return 2;
   }
@@ -82,13 +63,12 @@ int main(int argc, char** argv) {
     checkSoon();
   });
 
-  context.loop().schedule(std::chrono::milliseconds(timeoutMs), false, [&] {
+  context.loop().schedule(std::chrono::milliseconds(std::atoi(argv[3])), false, [&] {
     std::printf("timeout message=%d notice=%d state=%lld\n", appliedMessage, stateNotice,
                 static_cast<long long>(controller->currentsleepstate()));
     std::fflush(stdout);
     QCoreApplication::exit(3);
   });
-
   // What the settings window's binding does: store the index in the shared domain.
   context.defaults().setValue(kS_SomnaraUserDefaultSleepModeIndex, Value(mode));
   return host.exec();

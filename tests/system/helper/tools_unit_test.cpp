@@ -20,57 +20,53 @@ struct Case {
   int mode = -1, force = 0;
 };
 
-class HelperValidate : public ::testing::TestWithParam<Case> {};
+const Case kCases[] = {
+    {{"h", kTool, "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 0},
+    {{"h", kTool, "hibernatemode", "1"}, HELPER_ARGS_OK, 1, 0},
+    {{"h", kTool, "hibernatemode", "3"}, HELPER_ARGS_OK, 3, 0},
+    {{"h", kTool, "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 0},
+    {{"h", kTool, "force", "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 1},
+    {{"h", kTool, "force", "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 1},
+    {{std::string(HELPER_MAX_ARGV0_BYTES, 'a'), kTool, "hibernatemode", "3"}, HELPER_ARGS_OK, 3},
+    {{"", kTool, "hibernatemode", "3"}, HELPER_ARGS_NO_PROGRAM_NAME},
+    {{}, HELPER_ARGS_NO_PROGRAM_NAME},
+    {{"h", kTool, "hibernatemode"}, HELPER_ARGS_BAD_COUNT},
+    {{"h", kTool, "force", "hibernatemode", "1", "x"}, HELPER_ARGS_BAD_COUNT},
+    {{"h", kTool + 1, "hibernatemode", "1"}, HELPER_ARGS_RELATIVE_TOOL},
+    {{"h", "/bin/sh", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
+    {{"h", std::string(kTool) + "/", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
+    {{"h", "/opt/somnara/libexec/pmse", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
+    {{"h", kTool, "sleepnow", "1"}, HELPER_ARGS_UNKNOWN_WORD},
+    {{"h", kTool, "Force", "hibernatemode", "1"}, HELPER_ARGS_UNKNOWN_WORD},
+    {{"h", kTool, "force", "force", "1"}, HELPER_ARGS_UNKNOWN_WORD},
+    {{"h", kTool, "hibernatemode ", "1"}, HELPER_ARGS_UNKNOWN_WORD},
+    {{"h", kTool, "hibernatemode", "2"}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool, "hibernatemode", "03"}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool, "hibernatemode", ""}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool, "hibernatemode", "25x"}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool, "hibernatemode", "4294967297"}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool, "force", "hibernatemode", "+3"}, HELPER_ARGS_BAD_MODE},
+    {{"h", kTool + std::string(60, 'x'), "hibernatemode", "1"}, HELPER_ARGS_TOO_LONG}};
 
-TEST_P(HelperValidate, AcceptsOnlyTheAllowList) {
-  const Case& c = GetParam();
-  std::vector<const char*> argv;
-  for (const auto& a : c.argv) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  helper_request req{-7, -7, nullptr};
-  EXPECT_EQ(helper_validate(static_cast<int>(c.argv.size()), argv.data(), kTool, &req), c.verdict);
-  if (c.verdict != HELPER_ARGS_OK) {
-    EXPECT_EQ(req.mode, -7) << "output filled on refusal";
-    return;
+TEST(HelperValidate, AcceptsOnlyTheAllowList) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.argv).substr(0, 120));
+    std::vector<const char*> argv;
+    for (const auto& a : c.argv) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    helper_request req{-7, -7, nullptr};
+    EXPECT_EQ(helper_validate(static_cast<int>(c.argv.size()), argv.data(), kTool, &req), c.verdict);
+    if (c.verdict != HELPER_ARGS_OK) {
+      EXPECT_EQ(req.mode, -7) << "output filled on refusal";
+      continue;
+    }
+    EXPECT_EQ(req.mode, c.mode);
+    EXPECT_EQ(req.force, c.force);
+    ASSERT_NE(req.mode_word, nullptr);
+    EXPECT_STREQ(req.mode_word, c.argv.back().c_str());
+    EXPECT_NE(req.mode_word, c.argv.back().c_str()) << "accepted word points into caller memory";
   }
-  EXPECT_EQ(req.mode, c.mode);
-  EXPECT_EQ(req.force, c.force);
-  ASSERT_NE(req.mode_word, nullptr);
-  EXPECT_STREQ(req.mode_word, c.argv.back().c_str());
-  EXPECT_NE(req.mode_word, c.argv.back().c_str()) << "accepted word points into caller memory";
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, HelperValidate,
-    ::testing::Values(
-        Case{{"h", kTool, "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 0},
-        Case{{"h", kTool, "hibernatemode", "1"}, HELPER_ARGS_OK, 1, 0},
-        Case{{"h", kTool, "hibernatemode", "3"}, HELPER_ARGS_OK, 3, 0},
-        Case{{"h", kTool, "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 0},
-        Case{{"h", kTool, "force", "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 1},
-        Case{{"h", kTool, "force", "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 1},
-        Case{{std::string(HELPER_MAX_ARGV0_BYTES, 'a'), kTool, "hibernatemode", "3"},
-             HELPER_ARGS_OK, 3},
-        Case{{"", kTool, "hibernatemode", "3"}, HELPER_ARGS_NO_PROGRAM_NAME},
-        Case{{}, HELPER_ARGS_NO_PROGRAM_NAME},
-        Case{{"h", kTool, "hibernatemode"}, HELPER_ARGS_BAD_COUNT},
-        Case{{"h", kTool, "force", "hibernatemode", "1", "x"}, HELPER_ARGS_BAD_COUNT},
-        Case{{"h", kTool + 1, "hibernatemode", "1"}, HELPER_ARGS_RELATIVE_TOOL},
-        Case{{"h", "/bin/sh", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
-        Case{{"h", std::string(kTool) + "/", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
-        Case{{"h", "/opt/somnara/libexec/pmse", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
-        Case{{"h", kTool, "sleepnow", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-        Case{{"h", kTool, "Force", "hibernatemode", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-        Case{{"h", kTool, "force", "force", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-        Case{{"h", kTool, "hibernatemode ", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-        Case{{"h", kTool, "hibernatemode", "2"}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool, "hibernatemode", "03"}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool, "hibernatemode", ""}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool, "hibernatemode", "25x"}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool, "hibernatemode", "4294967297"}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool, "force", "hibernatemode", "+3"}, HELPER_ARGS_BAD_MODE},
-        Case{{"h", kTool + std::string(60, 'x'), "hibernatemode", "1"}, HELPER_ARGS_TOO_LONG}));
-
 
 TEST(HelperValidateRaw, NullEntriesAndUnterminatedArguments) {
   const char* hole[] = {"h", kTool, nullptr, "1", nullptr};

@@ -1,14 +1,11 @@
-// Distributed notifications on a private session bus; logind events from
-// python-dbusmock on a private stand-in for the system bus; the whole host's
-// termination path.
+// Distributed notifications on a private session bus, logind events from
+// python-dbusmock on a private system bus, the whole host's termination path.
 #include <gtest/gtest.h>
 
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -24,7 +21,6 @@ namespace {
 
 using host::Notification;
 using Event = host::Workspace::Event;
-using Strings = std::vector<std::string>;
 
 QDBusConnection absentBus() {
   return QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/somnara-test-bus"),
@@ -55,9 +51,7 @@ TEST(DBusNotificationCenter, RoundTripWithAnotherProcessReachesExactMatchesOnce)
   center.post({"ping", "peer", info});
   EXPECT_EQ(calls["ping"], 0) << "delivered inside post()";
   ASSERT_TRUE(spinUntil([&] { return pongs.size() == 1; }));
-  EXPECT_EQ(pongs[0].name, "pong");
-  EXPECT_EQ(pongs[0].object, "peer");
-  EXPECT_EQ(pongs[0].userInfo, info);
+  EXPECT_EQ(std::tie(pongs[0].name, pongs[0].object, pongs[0].userInfo), std::tie("pong", "peer", info));
 
   center.post({"ping", "peer", std::nullopt});
   ASSERT_TRUE(spinUntil([&] { return pongs.size() == 2; }));
@@ -77,8 +71,7 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
   RecordingLogger logger;
   DBusNotificationCenter center(absentBus(), logger);
   EXPECT_EQ(center.observe("n", "o", [](const Notification&) {}), nullptr);
-  center.post({"n", "o", Value(1)});
-  center.post({"n", "o", std::nullopt});
+  for (int i = 0; i < 2; ++i) center.post({"n", "o", Value(i)});
   EXPECT_EQ(logger.lines.size(), 1u);
 
   // A workspace without logind still knows its bundle.
@@ -97,114 +90,85 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
 }
 
 // A private bus standing in for the system bus, with dbusmock's logind and session c1 on it.
-class LogindTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    busDaemon_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(busDaemon_.waitForStarted());
-    ASSERT_TRUE(spinUntil([&] { return busDaemon_.canReadLine(); }));
-    const QString address = QString::fromUtf8(busDaemon_.readLine()).trimmed();
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
-    logind_.setProcessEnvironment(env);
-    logind_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    logind_.start(QStringLiteral("/usr/bin/python3"), {"-m", "dbusmock", "--template", "logind"});
-    ASSERT_TRUE(logind_.waitForStarted());
-    bus_ = QDBusConnection::connectToBus(address, QStringLiteral("private-system"));
-    ASSERT_TRUE(bus_.isConnected());
-    ASSERT_TRUE(
-        spinUntil([&] { return bus_.interface()->isServiceRegistered("org.freedesktop.login1").value(); }, 15s));
-    call(kManager, "org.freedesktop.DBus.Mock", "AddSession",
-         {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("user"), true});
-    workspace_ = std::make_unique<BundleWorkspace>("/opt/x/tool", bus_, logger_, "c1", 1);
-    for (auto [event, name] : {std::pair{Event::WillSleep, "sleep"},
-                               {Event::DidWake, "wake"},
-                               {Event::SessionDidBecomeActive, "active"},
-                               {Event::SessionDidResignActive, "resign"}})
-      registrations_.push_back(workspace_->observe(event, [this, name = std::string(name)] {
-        events_.push_back(name);
-        if (name == "sleep") heldDuringWillSleep_ = workspace_->holdsSleepDelay();
-      }));
-  }
-  void TearDown() override {
-    EXPECT_TRUE(logger_.lines.empty());
-    registrations_.clear();
-    workspace_.reset();
-    QDBusConnection::disconnectFromBus(QStringLiteral("private-system"));
-    logind_.kill();
-    logind_.waitForFinished();
-    busDaemon_.kill();
-    busDaemon_.waitForFinished();
-  }
-
-  QDBusMessage call(const QString& path, const QString& iface, const QString& method, const QList<QVariant>& args) {
-    auto m = QDBusMessage::createMethodCall("org.freedesktop.login1", path, iface, method);
+TEST(Logind, SessionChangesAndSleepHoldingTheDelayInhibitorAroundWillSleep) {
+  QProcess busDaemon, logind;
+  busDaemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(spinUntil([&] { return busDaemon.canReadLine(); }));
+  const QString address = QString::fromUtf8(busDaemon.readLine()).trimmed();
+  auto env = QProcessEnvironment::systemEnvironment();
+  env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
+  logind.setProcessEnvironment(env);
+  logind.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  logind.start(QStringLiteral("/usr/bin/python3"), {"-m", "dbusmock", "--template", "logind"});
+  QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("private-system"));
+  ASSERT_TRUE(spinUntil([&] { return bus.interface()->isServiceRegistered("org.freedesktop.login1").value(); }, 15s));
+  auto call = [&](const QString& path, const QString& iface, const QString& method, const QList<QVariant>& args) {
+    auto m = QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1" + path, iface, method);
     m.setArguments(args);
-    QDBusMessage reply = bus_.call(m);
+    QDBusMessage reply = bus.call(m);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     return reply;
-  }
-  void prepareForSleep(bool start) {
-    call(kManager, "org.freedesktop.DBus.Mock", "EmitSignal",
+  };
+  auto prepareForSleep = [&](bool start) {
+    call("", "org.freedesktop.DBus.Mock", "EmitSignal",
          {QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
           QVariant::fromValue(QVariantList{QVariant::fromValue(QDBusVariant(start))})});
-  }
-  void setActive(bool active) {
-    call("/org/freedesktop/login1/session/c1", "org.freedesktop.DBus.Properties", "Set",
+  };
+  auto setActive = [&](bool active) {
+    call("/session/c1", "org.freedesktop.DBus.Properties", "Set",
          {QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Active"),
           QVariant::fromValue(QDBusVariant(active))});
-  }
-  // Inhibitors logind holds, as "what/mode".
-  Strings inhibitors() {
-    const QDBusArgument arg = call(kManager, "org.freedesktop.login1.Manager", "ListInhibitors", {})
-                                  .arguments()
-                                  .value(0)
-                                  .value<QDBusArgument>();
+  };
+  auto inhibitors = [&] {  // as "what/mode"
+    const QDBusArgument arg =
+        call("", "org.freedesktop.login1.Manager", "ListInhibitors", {}).arguments().value(0).value<QDBusArgument>();
     Strings out;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-      QString what, who, why, mode;
-      uint uid = 0, pid = 0;
+    QString what, who, why, mode;
+    uint uid = 0, pid = 0;
+    for (arg.beginArray(); !arg.atEnd(); out.push_back((what + "/" + mode).toStdString())) {
       arg.beginStructure();
       arg >> what >> who >> why >> mode >> uid >> pid;
       arg.endStructure();
-      out.push_back((what + "/" + mode).toStdString());
     }
     arg.endArray();
     return out;
-  }
+  };
+  call("", "org.freedesktop.DBus.Mock", "AddSession",
+       {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("user"), true});
 
-  static constexpr const char* kManager = "/org/freedesktop/login1";
-  QProcess busDaemon_, logind_;
-  QDBusConnection bus_{QStringLiteral("unset")};
-  RecordingLogger logger_;
-  std::unique_ptr<BundleWorkspace> workspace_;
-  std::vector<host::RegistrationPtr> registrations_;
-  Strings events_;
-  bool heldDuringWillSleep_ = false;
-};
+  RecordingLogger logger;
+  BundleWorkspace workspace("/opt/x/tool", bus, logger, "c1", 1);
+  Strings events;
+  bool heldDuringWillSleep = false;
+  std::vector<host::RegistrationPtr> registrations;
+  for (auto [event, name] : {std::pair{Event::WillSleep, "sleep"}, {Event::DidWake, "wake"},
+                             {Event::SessionDidBecomeActive, "active"}, {Event::SessionDidResignActive, "resign"}})
+    registrations.push_back(workspace.observe(event, [&, name = std::string(name)] {
+      events.push_back(name);
+      if (name == "sleep") heldDuringWillSleep = workspace.holdsSleepDelay();
+    }));
 
-TEST_F(LogindTest, SessionChangesAndSleepHoldingTheDelayInhibitorAroundWillSleep) {
   setActive(false);
-  ASSERT_TRUE(spinUntil([&] { return events_.size() == 1; }));
+  ASSERT_TRUE(spinUntil([&] { return events.size() == 1; }));
   setActive(false);  // no change, no event
   setActive(true);
-  ASSERT_TRUE(spinUntil([&] { return events_.size() == 2; }));
-  EXPECT_TRUE(workspace_->holdsSleepDelay());
+  ASSERT_TRUE(spinUntil([&] { return events.size() == 2; }));
+  EXPECT_TRUE(workspace.holdsSleepDelay());
   EXPECT_EQ(inhibitors(), Strings{"sleep/delay"});
 
   prepareForSleep(true);
-  ASSERT_TRUE(spinUntil([&] { return events_.size() == 3; }));
-  EXPECT_TRUE(heldDuringWillSleep_);
-  EXPECT_FALSE(workspace_->holdsSleepDelay());
+  ASSERT_TRUE(spinUntil([&] { return events.size() == 3; }));
+  EXPECT_TRUE(heldDuringWillSleep);
+  EXPECT_FALSE(workspace.holdsSleepDelay());
   EXPECT_TRUE(spinUntil([&] { return inhibitors().empty(); })) << "logind still waits for us";
 
   prepareForSleep(false);
-  ASSERT_TRUE(spinUntil([&] { return events_.size() == 4; }));
+  ASSERT_TRUE(spinUntil([&] { return events.size() == 4; }));
   spinFor(100ms);
-  EXPECT_EQ(events_, (Strings{"resign", "active", "sleep", "wake"}));
-  EXPECT_TRUE(workspace_->holdsSleepDelay());
+  EXPECT_EQ(events, (Strings{"resign", "active", "sleep", "wake"}));
+  EXPECT_TRUE(workspace.holdsSleepDelay());
   EXPECT_EQ(inhibitors(), Strings{"sleep/delay"});
+  EXPECT_TRUE(logger.lines.empty());
 }
 
 // Last: quitting the application ends its event loop for good.

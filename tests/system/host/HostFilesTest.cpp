@@ -1,11 +1,8 @@
-// The Linux host backend against a fake machine root and real processes:
-// power files, settings files, tool runs, running applications, privilege
-// repair, file watch.
+// The Linux host backend against a fake machine root and real processes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <optional>
@@ -23,8 +20,6 @@
 
 namespace somnara::linuxhost {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 using Snapshot = host::PowerSources::Snapshot;
 
@@ -44,39 +39,36 @@ Dictionary battery(long long capacity, long long minutes) {
 }
 
 TEST(SysfsPowerSources, Readings) {
-  struct Case {
+  struct {
     const char* what;
     std::optional<std::string> supplies;  // nullopt: no power_supply directory
     std::optional<Snapshot> expected;
     bool external;
-  };
+  } const cases[] = {
 #define BAT0 "BAT0:type=Battery status=Discharging "
-  const std::vector<Case> cases = {
-      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Snapshot{battery(100, 61)},
-       false},
+      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Snapshot{battery(100, 61)}, 0},
       {"clamped to 0; charging",
        "BAT0:type=Battery capacity=-5 status=Charging time_to_empty_now=600;AC:type=Mains online=1",
-       Snapshot{battery(0, -1)}, true},
-      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Snapshot{battery(50, 120)},
-       false},
+       Snapshot{battery(0, -1)}, 1},
+      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Snapshot{battery(50, 120)}, 0},
       {"charge over negative current", BAT0 "capacity=20 charge_now=2000000 current_now=-4000000",
-       Snapshot{battery(20, 30)}, false},
+       Snapshot{battery(20, 30)}, 0},
       {"zero time and zero power fall through to charge",
        BAT0 "capacity=40 time_to_empty_now=0 energy_now=1000 power_now=0 charge_now=1000000 current_now=1000000",
-       Snapshot{battery(40, 60)}, false},
-      {"discharging without a rate", BAT0 "capacity=70", Snapshot{battery(70, -1)}, false},
+       Snapshot{battery(40, 60)}, 0},
+      {"discharging without a rate", BAT0 "capacity=70", Snapshot{battery(70, -1)}, 0},
       {"full is not discharging",
        "BAT0:type=Battery capacity=100 status=Full energy_now=1 power_now=1;AC:type=Mains online=0",
-       Snapshot{battery(100, -1)}, false},
+       Snapshot{battery(100, -1)}, 0},
       {"unreadable capacity; name order", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
-       Snapshot{std::nullopt, battery(88, -1)}, false},
+       Snapshot{std::nullopt, battery(88, -1)}, 0},
       {"device batteries are not sources", "ADP1:type=Mains online=1;mouse:type=Battery scope=Device capacity=5",
-       Snapshot{}, true},
-      {"no supplies", "", Snapshot{}, true},
-      {"no power_supply directory", std::nullopt, std::nullopt, true},
+       Snapshot{}, 1},
+      {"no supplies", "", Snapshot{}, 1},
+      {"no power_supply directory", std::nullopt, std::nullopt, 1},
   };
 #undef BAT0
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TempTree root;
     if (c.supplies) makeSupplies(root, *c.supplies);
@@ -146,10 +138,10 @@ QStringList filesIn(const TempTree& dir, const QStringList& filter = {}) {
   return QDir(QString::fromStdString(dir.path())).entryList(filter, QDir::Files | QDir::Hidden);
 }
 
-TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivately) {
+TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivatelyKeepingOtherWritersKeys) {
   TempTree dir;
   RecordingLogger logger;
-  PlistFileDefaults defaults(kShared, dir.path(), logger);
+  PlistFileDefaults defaults(kShared, dir.path(), logger), other(kShared, dir.path(), logger);
   const std::string file = defaults.pathForDomain(kShared);
   EXPECT_EQ(file, dir / "de.orvane.Somnara.plist");
 
@@ -164,8 +156,10 @@ TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivately) {
   EXPECT_EQ(filesIn(dir).size(), 1) << "a temporary file was left behind";
 
   defaults.removeValue("Name");
-  EXPECT_TRUE(defaults.synchronize());
-  EXPECT_EQ(fileContents(file), Value(Dictionary{{"SleepMode", Value(3)}}));
+  other.setValue("B", Value(2));  // before other has re-read the file
+  EXPECT_TRUE(defaults.synchronize() && other.synchronize());
+  EXPECT_EQ(fileContents(file), Value(Dictionary{{"B", Value(2)}, {"SleepMode", Value(3)}}));
+  EXPECT_TRUE(spinUntil([&] { return defaults.value("B") == Value(2); }));
   EXPECT_TRUE(logger.lines.empty());
 }
 
@@ -221,28 +215,10 @@ TEST(PlistFileDefaults, AnotherWriterReachesSuiteObserversWithinOneSecondOncePer
   EXPECT_EQ(calls, 3) << "observer ran inside the caller";
   spinFor(100ms);
   EXPECT_EQ(calls, 4);
-
   registration.reset();
   daemon.removeValue("SleepMode");
   spinFor(100ms);
   EXPECT_EQ(calls, 4);
-}
-
-TEST(PlistFileDefaults, WritersOfOneDomainKeepEachOthersKeys) {
-  TempTree dir;
-  RecordingLogger logger;
-  PlistFileDefaults first(kShared, dir.path(), logger), second(kShared, dir.path(), logger);
-  first.setValue("A", Value(1));
-  ASSERT_TRUE(first.synchronize());
-  second.setValue("B", Value(2));  // before second has re-read the file
-  ASSERT_TRUE(second.synchronize());
-  EXPECT_EQ(fileContents(dir / "de.orvane.Somnara.plist"), Value(Dictionary{{"A", Value(1)}, {"B", Value(2)}}));
-  EXPECT_TRUE(spinUntil([&] { return first.value("B") == Value(2); }));
-}
-
-void writeExecutable(const std::string& path, const std::string& shellBody) {
-  writeFile(path, "#!/bin/sh\n" + shellBody + "\n");
-  ::chmod(path.c_str(), 0755);
 }
 
 TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
@@ -263,19 +239,10 @@ TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
   EXPECT_EQ(ticks, ticksAtCancel);
   EXPECT_EQ(loop.pendingTimers(), 0u);
 
-  struct Case {
-    const char* what;
-    std::string path;
-    Strings args;
-    std::optional<int> expected;
-  };
-  const std::vector<Case> cases = {
-      {"success", "/bin/true", {}, 0},
-      {"arguments are passed one by one", "/bin/sh", {"-c", "test \"$1\" = 'a b'", "sh", "a b"}, 0},
-      {"missing executable", "/nonexistent/tool", {}, std::nullopt},
-      {"killed by a signal", "/bin/sh", {"-c", "kill -KILL $$"}, std::nullopt},
-  };
-  for (const Case& c : cases) EXPECT_EQ(processes.run(c.path, c.args), c.expected) << c.what;
+  EXPECT_EQ(processes.run("/bin/true", {}), 0);
+  EXPECT_EQ(processes.run("/bin/sh", {"-c", "test \"$1\" = 'a b'", "sh", "a b"}), 0) << "one argument each";
+  EXPECT_EQ(processes.run("/nonexistent/tool", {}), std::nullopt);
+  EXPECT_EQ(processes.run("/bin/sh", {"-c", "kill -KILL $$"}), std::nullopt) << "killed by a signal";
 }
 
 TEST(QtProcesses, FindsRunningApplicationsByBundleIdentifierAndEndsThem) {
@@ -301,8 +268,7 @@ TEST(QtProcesses, FindsRunningApplicationsByBundleIdentifierAndEndsThem) {
   EXPECT_TRUE(processes.runningApplications("de.orvane.Test").empty());
   EXPECT_TRUE(processes.runningApplications("").empty());
 
-  EXPECT_TRUE(processes.isAlive(pids[0]));
-  EXPECT_FALSE(processes.isAlive(0));
+  EXPECT_TRUE(processes.isAlive(pids[0]) && !processes.isAlive(0));
   EXPECT_TRUE(processes.forceTerminate(pids[0]));
   ASSERT_TRUE(processA.waitForFinished(2000));
   EXPECT_EQ(processA.exitStatus(), QProcess::CrashExit);
@@ -315,23 +281,20 @@ TEST(QtProcesses, FindsRunningApplicationsByBundleIdentifierAndEndsThem) {
   EXPECT_EQ(processB.exitStatus(), QProcess::CrashExit);
 }
 
-// Real processes with a chosen effective uid.
-class UidProcesses final : public host::Processes {
- public:
-  explicit UidProcesses(unsigned uid) : uid_(uid) {}
-  std::optional<int> run(const std::string& path, const Strings& args) override { return real_.run(path, args); }
-  int currentPid() const override { return real_.currentPid(); }
-  unsigned effectiveUid() const override { return uid_; }
-  std::vector<int> runningApplications(const std::string& id) const override { return real_.runningApplications(id); }
-  bool isAlive(int pid) const override { return real_.isAlive(pid); }
-  bool terminate(int pid) override { return real_.terminate(pid); }
-  bool forceTerminate(int pid) override { return real_.forceTerminate(pid); }
-  void kill(int pid) override { real_.kill(pid); }
-  void exitImmediately(int status) override { real_.exitImmediately(status); }
-
- private:
-  unsigned uid_;
-  QtProcesses real_;
+// Runs tools for real with a chosen effective uid; nothing else is asked of it.
+struct UidProcesses final : host::Processes {
+  explicit UidProcesses(unsigned uid) : uid(uid) {}
+  std::optional<int> run(const std::string& path, const Strings& args) override { return real.run(path, args); }
+  unsigned effectiveUid() const override { return uid; }
+  int currentPid() const override { return 0; }
+  std::vector<int> runningApplications(const std::string&) const override { return {}; }
+  bool isAlive(int) const override { return false; }
+  bool terminate(int) override { return false; }
+  bool forceTerminate(int) override { return false; }
+  void kill(int) override {}
+  void exitImmediately(int) override {}
+  unsigned uid;
+  QtProcesses real;
 };
 
 TEST(PkexecAuthorization, RepairToolStatusesMapToFailedSteps) {
@@ -340,13 +303,13 @@ TEST(PkexecAuthorization, RepairToolStatusesMapToFailedSteps) {
   // The repair tool exits with the status written in the file it is given;
   // pkexec records its arguments, then runs them.
   const std::string repair = dir / "repair", pkexec = dir / "pkexec", target = dir / "pmsethelper";
-  writeExecutable(repair, "exit $(cat \"$1\")");
-  writeExecutable(pkexec, "printf '%s\\n' \"$@\" > \"" + (dir / "pkexec.args") + "\"\n\"$@\"");
+  writeFile(repair, "#!/bin/sh\nexit $(cat \"$1\")\n");
+  writeFile(pkexec, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + (dir / "pkexec.args") + "\"\n\"$@\"\n");
+  ASSERT_EQ(::chmod(repair.c_str(), 0755) | ::chmod(pkexec.c_str(), 0755), 0);
 
-  const std::vector<std::pair<int, std::optional<std::pair<Step, int>>>> cases = {{0, std::nullopt},
-                                                                                  {3, std::pair{Step::Chown, 3}},
-                                                                                  {4, std::pair{Step::Chmod, 4}},
-                                                                                  {127, std::pair{Step::Chown, 127}}};
+  const std::vector<std::pair<int, std::optional<std::pair<Step, int>>>> cases = {
+      {0, std::nullopt}, {3, std::pair{Step::Chown, 3}}, {4, std::pair{Step::Chmod, 4}},
+      {127, std::pair{Step::Chown, 127}}};
   for (unsigned uid : {0u, 1000u}) {
     UidProcesses processes(uid);
     PkexecAuthorization authorization(processes, repair, pkexec);
@@ -375,9 +338,8 @@ TEST(InotifyFileWatch, ReportsChangesDeepInTheTreeAndTheRootMoving) {
   auto registration = fileWatch.watch(root, [&](const Strings& paths) { batches.push_back(paths); });
   ASSERT_NE(registration, nullptr);
   auto seen = [&](const std::string& path) {
-    for (const auto& b : batches)
-      if (std::find(b.begin(), b.end(), path) != b.end()) return true;
-    return false;
+    return std::any_of(batches.begin(), batches.end(),
+                       [&](const Strings& b) { return std::find(b.begin(), b.end(), path) != b.end(); });
   };
 
   writeFile(root + "/a/b/file", "x");

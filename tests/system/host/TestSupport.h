@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QTemporaryDir>
 #include <chrono>
 #include <fstream>
@@ -13,9 +12,10 @@
 
 #include "host/Logger.h"
 
-namespace somnara::linuxhost::test {
+namespace somnara::linuxhost {
 
 using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
 
 /// Serves the event loop until done() holds or timeout passes; done()'s last answer.
 inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
@@ -29,9 +29,7 @@ inline bool spinUntil(const std::function<bool()>& done, std::chrono::millisecon
   return true;
 }
 
-inline void spinFor(std::chrono::milliseconds d) {
-  spinUntil([] { return false; }, d);
-}
+inline void spinFor(std::chrono::milliseconds d) { spinUntil([] { return false; }, d); }
 
 inline void writeFile(const std::string& path, const std::string& text) {
   QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
@@ -43,32 +41,18 @@ inline std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class RecordingLogger final : public host::Logger {
- public:
+struct RecordingLogger final : host::Logger {
   void log(const std::string& line) override { lines.push_back(line); }
-  void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
-  std::vector<std::string> lines;
-  std::vector<std::string> diagnostics;
+  void diagnostic(const std::string&) override {}
+  Strings lines;
 };
 
 /// A temporary directory; `tree / "a/b"` is a path inside it.
-class TempTree {
- public:
-  std::string path() const { return dir_.path().toStdString(); }
+struct TempTree {
+  std::string path() const { return dir.path().toStdString(); }
   std::string operator/(const std::string& rel) const { return path() + "/" + rel; }
-  /// Makes directory rel (and its parents); its path.
-  std::string mkdir(const std::string& rel) const {
-    QDir().mkpath(QString::fromStdString(*this / rel));
-    return *this / rel;
-  }
-
- private:
-  QTemporaryDir dir_;
+  void mkdir(const std::string& rel) const { QDir().mkpath(QString::fromStdString(*this / rel)); }
+  QTemporaryDir dir;
 };
 
-}  // namespace somnara::linuxhost::test
-
-namespace somnara::linuxhost {
-using namespace std::chrono_literals;
-using namespace test;
 }  // namespace somnara::linuxhost
