@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
-# then repeats the build and tests under AddressSanitizer + UBSan.
+# then repeats the build and tests under AddressSanitizer + UBSan, and fuzzes
+# the privileged helper's argument check for 20 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -13,3 +14,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSOMNARA_WERROR=ON -DSOMNARA_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
+cmake --build build-fuzz --target pmsethelper_args_fuzz
+ctest --test-dir build-fuzz --output-on-failure -L fuzz
