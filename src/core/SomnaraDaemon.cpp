@@ -21,10 +21,16 @@ SomnaraDaemon& SomnaraDaemon::sharedSomnaraDaemon(host::HostContext& context) {
 
 SomnaraDaemon::SomnaraDaemon(host::HostContext& context) : context_(context) {}
 
-SomnaraDaemon::~SomnaraDaemon() {
-  removeFromPowerRunLoop();
-  for (auto id : {quickSleepEndTimer_, delayToRetryTimer_, continousRetryTimer_})
-    if (id) context_.loop().cancel(id);
+SomnaraDaemon::~SomnaraDaemon() { removeFromPowerRunLoop(); }
+
+host::RunLoop::TimerId SomnaraDaemon::scheduleTimer(std::chrono::milliseconds delay, bool repeating,
+                                                    void (SomnaraDaemon::*action)()) {
+  // Timers are dropped rather than cancelled in places, so one may still be
+  // pending when the controller goes; the token keeps it from calling in.
+  std::weak_ptr<const bool> alive = alive_;
+  return context_.loop().schedule(delay, repeating, [this, alive, action] {
+    if (!alive.expired()) (this->*action)();
+  });
 }
 
 void SomnaraDaemon::init() {
@@ -57,7 +63,7 @@ void SomnaraDaemon::init() {
     addToPowerRunLoop();
     setSleepStateAccordingToSettings();
     continousRetryTimer_ =
-        context_.loop().schedule(kContinuousRetryInterval, true, [this] { retryTimerFired(); });
+        scheduleTimer(kContinuousRetryInterval, true, &SomnaraDaemon::retryTimerFired);
   }
 }
 

@@ -100,6 +100,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   explicit SomnaraDaemon(host::HostContext& context);
   void init();
   void registerObservers();
+  host::RunLoop::TimerId scheduleTimer(std::chrono::milliseconds delay, bool repeating,
+                                      void (SomnaraDaemon::*action)());
   void announceCurrentSleepStateChange();
   void takeSettingsFromStore();
   std::int64_t sleepStateAccordingToSettings();
@@ -126,6 +128,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   host::RunLoop::TimerId delayToRetryTimer_ = 0;
   host::RunLoop::TimerId continousRetryTimer_ = 0;
   std::vector<host::RegistrationPtr> observations_;
+  // Expires with the controller; pending timers check it before calling in.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 
   // An application of a state is in progress (the helper may be running and
   // the loop being served). Requests arriving meanwhile are deferred: the

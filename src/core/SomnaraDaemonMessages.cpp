@@ -45,7 +45,7 @@ void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value
       case kMessageQuickSleep:
         quickSleepEndDate_.reset();
         if (userInfo && userInfo->date()) quickSleepEndDate_ = userInfo->date()->secondsSince1970;
-        quickSleepEndTimer_ = context_.loop().schedule(kQuickSleepWindow, false, [this] { workspaceDidWake(); });
+        quickSleepEndTimer_ = scheduleTimer(kQuickSleepWindow, false, &SomnaraDaemon::workspaceDidWake);
         return;
       case kMessageSleepNowEnded:
       case kMessageResetToDefault:

@@ -25,7 +25,7 @@ std::int64_t SomnaraDaemon::sleepStateAccordingToSettings() {
 void SomnaraDaemon::setSleepStateAccordingToSettings(bool scheduleRetry) {
   if (scheduleRetry) {
     if (delayToRetryTimer_) context_.loop().cancel(delayToRetryTimer_);
-    delayToRetryTimer_ = context_.loop().schedule(kDelayedRetryInterval, false, [this] { retryTimerFired(); });
+    delayToRetryTimer_ = scheduleTimer(kDelayedRetryInterval, false, &SomnaraDaemon::retryTimerFired);
   }
   if (terminating_) return;
   if (applying_) {

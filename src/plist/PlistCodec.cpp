@@ -10,8 +10,10 @@
 namespace somnara::plist {
 namespace {
 
-// libplist keeps dates as seconds relative to 2001-01-01 UTC.
+// libplist keeps dates as seconds relative to 2001-01-01 UTC, in 32 bits.
 constexpr double kMacEpochOffset = 978307200.0;
+constexpr double kMinSeconds = std::numeric_limits<std::int32_t>::min();
+constexpr double kMaxSeconds = std::numeric_limits<std::int32_t>::max();
 
 struct NodeDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -109,12 +111,15 @@ struct NodeMaker {
   plist_t operator()(double d) const { return plist_new_real(d); }
   plist_t operator()(const std::string& s) const { return plist_new_string(s.c_str()); }
   plist_t operator()(const Date& d) const {
-    const double rel = d.secondsSince1970 - kMacEpochOffset;
-    const double whole = std::floor(rel);
-    const double clamped = std::fmax(std::fmin(whole, std::numeric_limits<std::int32_t>::max()),
-                                     std::numeric_limits<std::int32_t>::min());
-    return plist_new_date(static_cast<std::int32_t>(clamped),
-                          static_cast<std::int32_t>(std::lround((rel - whole) * 1e6) % 1000000));
+    // Whole seconds and microseconds relative to 2001, rounded to the
+    // microsecond with the carry kept; out-of-range or non-finite dates are
+    // clamped to the representable range.
+    double rel = d.secondsSince1970 - kMacEpochOffset;
+    if (!std::isfinite(rel)) rel = std::signbit(rel) ? kMinSeconds : 0.0;
+    rel = std::fmax(std::fmin(rel, kMaxSeconds), kMinSeconds);
+    const double micros = std::round(rel * 1e6);
+    const double seconds = std::floor(micros / 1e6);
+    return plist_new_date(static_cast<std::int32_t>(seconds), static_cast<std::int32_t>(micros - seconds * 1e6));
   }
   plist_t operator()(const Data& d) const {
     return plist_new_data(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size());

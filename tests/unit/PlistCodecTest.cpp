@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "plist/PlistCodec.h"
 
 namespace somnara {
@@ -28,6 +30,20 @@ TEST(PlistCodec, RoundTripsEveryValueKind) {
     const auto back = plist::parse(plist::toXml(v), &error);
     ASSERT_TRUE(back) << v.description() << ": " << error;
     EXPECT_EQ(*back, v) << v.description() << " came back as " << back->description();
+  }
+}
+
+TEST(PlistCodec, DatesRoundToTheNearestSecondOnTheWire) {
+  constexpr double k2001 = 978307200.0;  // XML dates carry whole seconds
+  const std::pair<double, double> table[] = {
+      {k2001 + 1.9999996, k2001 + 2},  // the rounded fraction carries into the seconds
+      {k2001 + 5.25, k2001 + 5},
+      {std::nan(""), k2001},
+  };
+  for (const auto& [in, out] : table) {
+    const auto back = plist::parse(plist::toXml(Value(Date{in})));
+    ASSERT_TRUE(back && back->date()) << in;
+    EXPECT_EQ(back->date()->secondsSince1970, out) << in;
   }
 }
 

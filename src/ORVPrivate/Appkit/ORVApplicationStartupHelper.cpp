@@ -58,6 +58,9 @@ void ORVApplicationStartupHelper::killAllOtherInstancesOfMyself(host::HostContex
 }
 
 void ORVApplicationStartupHelper::startCheckingForBundlePathBeeingChanged(host::HostContext& context) {
+  // A program run from outside a bundle has no bundle to guard; watching the
+  // directory it happens to lie in would end it for unrelated changes.
+  if (context.workspace().mainBundleIdentifier().empty()) return;
   auto registration = context.fileWatch().watch(
       context.workspace().mainBundlePath(),
       [&context](const std::vector<std::string>& paths) { bundleChanged(context, paths); });

@@ -23,7 +23,8 @@ class ORVApplicationStartupHelper {
   static void killAllOtherInstancesOfMyself(host::HostContext& context);
 
   /// Watches the main bundle; changes other than to its "Resources"
-  /// directory or its "pmsethelper" end the process with status 1.
+  /// directory or its "pmsethelper" end the process with status 1. Nothing
+  /// is watched for a program outside a bundle.
   static void startCheckingForBundlePathBeeingChanged(host::HostContext& context);
 
   /// The watch callback for one batch of changed paths.

@@ -17,7 +17,6 @@ class CrashRecorder {
   CrashRecorder(const CrashRecorder&) = delete;
   CrashRecorder& operator=(const CrashRecorder&) = delete;
 
-  bool installed() const { return installed_; }
 
   /// `${XDG_STATE_HOME:-$HOME/.local/state}/somnara/<programName>.crash`.
   static std::string defaultReportPath(const std::string& programName);

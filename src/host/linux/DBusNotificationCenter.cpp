@@ -83,7 +83,9 @@ host::RegistrationPtr DBusNotificationCenter::observe(const std::string& name, c
     if (!st) return;  // the relay went with the centre
     st->connection.disconnect(QString(), kPath, kInterface, kMember, match, QStringLiteral("sss"), relay,
                               SLOT(deliver(QDBusMessage)));
-    // The relay may be delivering right now; let it finish first.
+    // Signals already queued must not reach the withdrawn observer; the relay
+    // itself may be delivering right now, so it goes later.
+    relay->disarm();
     relay->deleteLater();
   });
 }

@@ -15,6 +15,9 @@ class DBusSignalRelay final : public QObject {
  public:
   explicit DBusSignalRelay(std::function<void(const QDBusMessage&)> handler, QObject* parent = nullptr);
 
+  /// Drops the handler: signals already queued for this relay reach nobody.
+  void disarm() { handler_ = nullptr; }
+
  public slots:
   void deliver(const QDBusMessage& message);
 

@@ -55,7 +55,6 @@ class LinuxHost {
 
   QtRunLoop& loop() { return loop_; }
   BundleWorkspace& workspace() { return *workspace_; }
-  const MachineRoot& machineRoot() const { return root_; }
 
  private:
   void willTerminate();

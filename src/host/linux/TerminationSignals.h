@@ -24,7 +24,6 @@ class TerminationSignals {
   TerminationSignals& operator=(const TerminationSignals&) = delete;
 
   /// Whether the handlers are installed.
-  bool installed() const { return installed_; }
 
  private:
   void drain();

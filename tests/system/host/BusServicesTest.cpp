@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <map>
 
+#include <unistd.h>
+
 #include "TestSupport.h"
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/DBusNotificationCenter.h"
@@ -60,6 +62,13 @@ TEST(DBusNotificationCenter, RoundTripWithAnotherProcessReachesExactMatchesOnce)
   spinFor(200ms);
   EXPECT_EQ(pongs.size(), 2u);
   EXPECT_EQ(calls, (std::map<std::string, int>{{"ping", 2}})) << "our own posts reach us once, exact matches only";
+
+  // A delivery already queued when the observer withdraws reaches nobody.
+  center.post({"ping", "peer", std::nullopt});
+  ::usleep(300000);  // the signal arrives and waits in the queue, unprocessed
+  r3.reset();
+  spinFor(200ms);
+  EXPECT_EQ(calls["ping"], 2) << "delivered after the registration was dropped";
 
   center.post({"quit", "peer", std::nullopt});
   ASSERT_TRUE(peer.waitForFinished(5000));
