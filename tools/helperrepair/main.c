@@ -1,14 +1,18 @@
 /* pmsethelper-repair: gives a pmsethelper file its privileges. Run as root
  * (directly or through pkexec) with one argument, the helper's absolute path.
  *
- * The file must be reached without following a symlink at the last path
- * component, be a regular file with exactly one link, be named
- * "pmsethelper", and be the same file (device and inode) that the path named
- * when it was first looked at. It then becomes owned by root:root and gets
- * mode (old permissions without group/other write) | set-user-id | set-group-id.
- * Ownership changes first because changing the owner clears set-id bits.
+ * The file must lie where only root can put or replace it: the path is walked
+ * from "/" one directory at a time by descriptor, never following a symbolic
+ * link, and "/" and every directory below it must be owned by root and
+ * writable by neither group nor others. The file's directory must be named
+ * "Resources" (a bundle's Contents/Resources), and the file, opened relative
+ * to that directory without following a symbolic link, must be named
+ * "pmsethelper" and be a regular file with exactly one link. The opened file
+ * then becomes owned by root:root and gets mode (old permissions without
+ * group/other write) | set-user-id | set-group-id. Ownership changes first
+ * because changing the owner clears set-id bits.
  *
- * Exit status: 0 done; 2 refused (arguments or file); 3 chown failed;
+ * Exit status: 0 done; 2 refused (arguments, path or file); 3 chown failed;
  * 4 chmod failed. */
 
 #define _GNU_SOURCE
@@ -20,9 +24,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "TrustedPath.h"
+
 enum { EXIT_REFUSED = 2, EXIT_CHOWN_FAILED = 3, EXIT_CHMOD_FAILED = 4 };
 
 static const char kHelperName[] = "pmsethelper";
+static const char kDirectoryName[] = "Resources";
 
 static int refuse(const char *path, const char *why) {
   fprintf(stderr, "pmsethelper-repair: refusing %s: %s\n", path ? path : "(none)", why);
@@ -41,21 +48,24 @@ int main(int argc, char **argv) {
   const char *base = strrchr(path, '/') + 1;
   if (strcmp(base, kHelperName) != 0) return refuse(path, "file is not named pmsethelper");
 
-  struct stat before;
-  if (lstat(path, &before) != 0) return refuse(path, strerror(errno));
-  if (!S_ISREG(before.st_mode)) return refuse(path, "not a regular file");
-
-  /* O_NONBLOCK: a FIFO swapped in after lstat must not block the open. */
-  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    return refuse(path, errno == ELOOP ? "is a symbolic link" : strerror(errno));
+  struct trusted_parent parent;
+  const char *why = NULL;
+  if (trusted_open_parent(path, &parent, &why) != 0) return refuse(path, why);
+  if (parent.dir_name_len != sizeof kDirectoryName - 1 ||
+      memcmp(parent.dir_name, kDirectoryName, parent.dir_name_len) != 0) {
+    close(parent.fd);
+    return refuse(path, "file is not in a directory named Resources");
   }
+
+  /* O_NONBLOCK: opening a FIFO must not block. */
+  int fd = openat(parent.fd, parent.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int err = errno;
+  close(parent.fd);
+  if (fd < 0) return refuse(path, err == ELOOP ? "is a symbolic link" : strerror(err));
   struct stat st;
   if (fstat(fd, &st) != 0) return refuse(path, strerror(errno));
   if (!S_ISREG(st.st_mode)) return refuse(path, "not a regular file");
   if (st.st_nlink != 1) return refuse(path, "file has more than one link");
-  if (st.st_dev != before.st_dev || st.st_ino != before.st_ino)
-    return refuse(path, "file changed while being checked");
 
   if (fchown(fd, 0, 0) != 0) {
     fprintf(stderr, "pmsethelper-repair: cannot chown %s: %s\n", path, strerror(errno));

@@ -135,6 +135,11 @@ ReadResult readFile(const std::string& path) {
   return {std::move(out), {}};
 }
 
+std::optional<IoError> removeFileIfPresent(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errorFor("remove", path);
+  return std::nullopt;
+}
+
 std::optional<IoError> renameFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return errorFor("move aside", from);
   return std::nullopt;

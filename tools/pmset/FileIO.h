@@ -40,6 +40,9 @@ struct ReadResult {
 };
 ReadResult readFile(const std::string& path);
 
+/// Removes the file at path; a path that does not exist is not an error.
+std::optional<IoError> removeFileIfPresent(const std::string& path);
+
 /// Renames from to to.
 std::optional<IoError> renameFile(const std::string& from, const std::string& to);
 

@@ -23,17 +23,27 @@ class MachinePaths {
   std::string activeHibernateMode() const { return under("run/somnara/hibernatemode"); }
   /// Saved settings (XML property list).
   std::string savedSettings() const { return under("etc/somnara/PowerManagement.plist"); }
-  /// Drop-in for systemd-suspend.service valid until reboot.
-  std::string runtimeDropIn() const {
-    return under("run/systemd/system/systemd-suspend.service.d/somnara.conf");
-  }
   /// Drop-in for systemd-suspend.service kept across reboots.
   std::string persistentDropIn() const {
+    return under("etc/systemd/system/systemd-suspend.service.d/50-somnara.conf");
+  }
+  /// Drop-in for systemd-suspend.service valid until reboot. systemd applies
+  /// the drop-ins of /etc and /run together in file-name order, so this name
+  /// sorts after the persistent one: its ExecStart= is the one that counts.
+  std::string runtimeDropIn() const {
+    return under("run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf");
+  }
+  /// Drop-ins of earlier versions, both named "somnara.conf". Removed when
+  /// the current ones are written: that name sorts after both of them.
+  std::string legacyPersistentDropIn() const {
     return under("etc/systemd/system/systemd-suspend.service.d/somnara.conf");
+  }
+  std::string legacyRuntimeDropIn() const {
+    return under("run/systemd/system/systemd-suspend.service.d/somnara.conf");
   }
   /// Log of sleep requests made on a non-real root, one "sleepnow <unixtime>" a line.
   std::string sleepRequests() const { return under("run/somnara/sleep-requests"); }
-  /// Exists when systemd is the running init system.
+  /// Is a directory when systemd is the running init system.
   std::string systemdRunDirectory() const { return under("run/systemd/system"); }
 
   /// relative (no leading slash) below the root.

@@ -30,8 +30,7 @@ int report(const pm::IoError& err) {
   return err.isPermissionDenied() ? kDenied : kIoFailure;
 }
 
-void reloadSystemd(const pm::MachinePaths& paths) {
-  if (!paths.isRealRoot() || !pm::isDirectory(paths.systemdRunDirectory())) return;
+void reloadSystemd() {
   pm::CommandResult r = pm::runSystemctl({"daemon-reload"});
   if (!r.started) {
     std::fprintf(stderr, "pmset: warning: %s\n", r.error.c_str());
@@ -41,8 +40,20 @@ void reloadSystemd(const pm::MachinePaths& paths) {
   }
 }
 
+// Writes content as the drop-in at path and removes the earlier version's
+// drop-in, whose name would sort after it.
+std::optional<pm::IoError> writeDropIn(const std::string& path, const std::string& legacy,
+                                       const std::string& content) {
+  if (auto err = pm::writeFileAtomically(path, content)) return err;
+  return pm::removeFileIfPresent(legacy);
+}
+
+// Drop-ins are written (and systemd reloaded) only on a systemd-booted
+// system: <root>/run/systemd/system is never created here, since other
+// programs take it as the sign that systemd is running.
 int setHibernateMode(const pm::MachinePaths& paths, const pm::SetHibernateMode& cmd) {
   const std::string dropIn = pm::dropInForMode(cmd.mode);
+  const bool systemd = pm::isDirectory(paths.systemdRunDirectory());
   if (!cmd.force) {
     pm::SaveReport saved;
     if (auto err = pm::saveHibernateMode(paths.savedSettings(), cmd.mode, std::time(nullptr), &saved))
@@ -50,13 +61,19 @@ int setHibernateMode(const pm::MachinePaths& paths, const pm::SetHibernateMode& 
     if (!saved.movedAsideTo.empty())
       std::fprintf(stderr, "pmset: warning: unreadable %s moved aside to %s\n",
                    paths.savedSettings().c_str(), saved.movedAsideTo.c_str());
-    if (auto err = pm::writeFileAtomically(paths.persistentDropIn(), dropIn)) return report(*err);
+    if (systemd) {
+      if (auto err = writeDropIn(paths.persistentDropIn(), paths.legacyPersistentDropIn(), dropIn))
+        return report(*err);
+    }
   }
-  if (auto err = pm::writeFileAtomically(paths.runtimeDropIn(), dropIn)) return report(*err);
+  if (systemd) {
+    if (auto err = writeDropIn(paths.runtimeDropIn(), paths.legacyRuntimeDropIn(), dropIn))
+      return report(*err);
+  }
   // The active value goes last: reading it back shows the whole change is in place.
   if (auto err = pm::writeActiveHibernateMode(paths.activeHibernateMode(), cmd.mode))
     return report(*err);
-  reloadSystemd(paths);
+  if (systemd && paths.isRealRoot()) reloadSystemd();
   return kOk;
 }
 

@@ -10,12 +10,14 @@
  * effective one (group ids likewise; root's group when that is root), no
  * supplementary groups, default signal dispositions, empty signal mask; and
  * it runs the tool only when that file is a regular file owned by root and
- * writable by nobody else. Without privileges the caller's
- * environment is passed through.
+ * writable by nobody else, reached from "/" through directories that are
+ * owned by root, writable by nobody else and not symbolic links. Without
+ * privileges the caller's environment is passed through and the tool only
+ * has to be a regular file that is not a symbolic link.
  *
  * Exit status: the tool's own status when it ran; 64 arguments refused;
- * 65 the tool file is not trustworthy; 71 the process could not be made safe;
- * 126 the tool could not be started; 127 the tool does not exist; 128+n the
+ * 65 the tool file or a directory on its path is not trustworthy; 71 the
+ * process could not be made safe; 126 the tool could not be started; 127 the tool does not exist; 128+n the
  * tool was killed by signal n. Never 1 or 7 for the helper's own failures. */
 
 #define _GNU_SOURCE
@@ -33,6 +35,7 @@
 #include <unistd.h>
 
 #include "HelperArguments.h"
+#include "TrustedPath.h"
 
 #ifndef HELPER_TOOL_PATH
 #error "HELPER_TOOL_PATH must name the power tool"
@@ -191,8 +194,25 @@ int main(int argc, char **argv) {
     reset_limits();
   }
 
-  /* Check and run the same file: the descriptor, not the path, is executed. */
-  int tool_fd = open(HELPER_TOOL_PATH, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  /* Check and run the same file: the descriptor, not the path, is executed.
+   * With privileges it is opened relative to its checked directory, so no
+   * directory can be swapped between the check and the open. */
+  int tool_fd;
+  if (privileged) {
+    struct trusted_parent parent;
+    const char *why = NULL;
+    if (trusted_open_parent(HELPER_TOOL_PATH, &parent, &why) != 0) {
+      int err = errno;
+      complain(HELPER_TOOL_PATH, why);
+      return err == ENOENT ? EXIT_NOT_FOUND : EXIT_UNTRUSTED_TOOL;
+    }
+    tool_fd = openat(parent.fd, parent.name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    int err = errno;
+    close(parent.fd);
+    errno = err;
+  } else {
+    tool_fd = open(HELPER_TOOL_PATH, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  }
   if (tool_fd < 0) {
     int err = errno;
     complain("cannot open " HELPER_TOOL_PATH, strerror(err));

@@ -94,14 +94,16 @@ Outcome run(const Launch& l) {
   return o;
 }
 
-// A fresh directory (0755, so nobody can traverse it), removed with its contents.
+// A fresh directory in parent (0755, so nobody can traverse it), removed with its contents.
 struct TempDir {
-  std::string path = [] {
-    std::string tmpl = (fs::temp_directory_path() / "somnara-test-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data()) || ::chmod(tmpl.c_str(), 0755) != 0) throw std::runtime_error(tmpl);
-    return tmpl;
-  }();
+  explicit TempDir(const std::string& parent = fs::temp_directory_path().string())
+      : path(parent + "/somnara-test-XXXXXX") {
+    if (!::mkdtemp(path.data()) || ::chmod(path.c_str(), 0755) != 0) throw std::runtime_error(path);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   ~TempDir() { std::error_code ec; fs::remove_all(path, ec); }
+  std::string path;
   std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
@@ -129,7 +131,9 @@ size_t entries(const std::string& dir) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
-const std::string kTool = FIXED_TOOL;
+// The fixed tool lies in kToolDir below kTestRoot, both made by root with mode 0755.
+const std::string kTool = FIXED_TOOL, kTestRoot = TEST_ROOT;
+const std::string kToolDir = fs::path(kTool).parent_path();
 using Record = std::map<std::string, std::vector<std::string>>;  // key -> values in order
 
 Record record() {  // empty when the tool did not run
@@ -146,12 +150,23 @@ class SetuidHelper : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
-    fs::create_directories(fs::path(kTool).parent_path());
-    install(RECORDER_BIN, kTool, 0755);
+    installFixedTool();
     install(TESTTOOL_HELPER, helper_, 04755);
+  }
+  void TearDown() override { fs::remove_all(kTestRoot); }
+
+  // A fresh tool directory holding the recorder as the fixed tool; no record.
+  static void installFixedTool() {
+    fs::remove_all(kToolDir);
+    fs::remove_all(kToolDir + ".real");
+    for (const std::string& dir : {kTestRoot, kToolDir}) {
+      fs::create_directories(dir);
+      if (::chown(dir.c_str(), 0, 0) != 0 || ::chmod(dir.c_str(), 0755) != 0)
+        throw std::runtime_error("cannot set owner/mode of " + dir);
+    }
+    install(RECORDER_BIN, kTool, 0755);
     fs::remove(RECORDER_LOG);
   }
-  void TearDown() override { fs::remove_all(kTool); }
 
   // argv is {"pmsethelper", args...}.
   Launch asNobody(std::vector<std::string> args) const {
@@ -224,7 +239,7 @@ TEST_F(SetuidHelper, HostileCallerStateDoesNotReachTheTool) {
 }
 
 TEST_F(SetuidHelper, UntrustworthyToolIsNotRun) {
-  const std::string real = kTool + ".real";
+  const std::string real = kTool + ".real", realDir = kToolDir + ".real";
   const struct {
     const char* name;
     std::function<void()> prepare;
@@ -237,16 +252,21 @@ TEST_F(SetuidHelper, UntrustworthyToolIsNotRun) {
       {"directory", [&] { fs::remove(kTool); fs::create_directory(kTool); }, 65},
       {"missing", [&] { fs::remove(kTool); }, 127},
       {"not executable", [&] { ::chmod(kTool.c_str(), 0644); }, 126},
+      {"directory group-writable", [&] { ::chmod(kToolDir.c_str(), 0775); }, 65},
+      {"directory owned by nobody",
+       [&] { ASSERT_EQ(::chown(kToolDir.c_str(), kNobody, kNogroup), 0); }, 65},
+      {"directory higher up world-writable and sticky", [&] { ::chmod(kTestRoot.c_str(), 01777); }, 65},
+      {"directory is a symlink",
+       [&] { fs::rename(kToolDir, realDir); fs::create_directory_symlink(realDir, kToolDir); }, 65},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    install(RECORDER_BIN, kTool, 0755);
+    installFixedTool();
     c.prepare();
     Outcome o = run(asNobody({kTool, "hibernatemode", "3"}));
     EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
     EXPECT_FALSE(o.err.empty());
     EXPECT_FALSE(fs::exists(RECORDER_LOG)) << "the tool ran";
-    fs::remove(real);
   }
 }
 
@@ -272,19 +292,26 @@ TEST_F(SetuidHelper, WithoutPrivilegesKeepsEnvironmentButNotDescriptors) {
   EXPECT_EQ(record()["fds"], std::vector<std::string>{"0 1 2"});
 }
 
+// The repair tool only takes files below root-owned directories no one else can
+// write; /run is one, the temporary directory and the build tree need not be.
 class Repair : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
-    fs::create_directories(dir_ / "r");
+    ::umask(022);
+    dir_ = std::make_unique<TempDir>("/run");
+    fs::create_directories(at(res("rel")));
   }
   Outcome repair(std::vector<std::string> args, bool asNobody = false) {
     args.insert(args.begin(), "pmsethelper-repair");
-    return run({.program = REPAIR_BIN, .argv = args, .asNobody = asNobody, .cwd = dir_ / "r"});
+    return run({.program = REPAIR_BIN, .argv = args, .asNobody = asNobody, .cwd = at(res("rel"))});
   }
+  std::string at(const std::string& name) const { return *dir_ / name; }
+  // The resources directory of bundle, relative to dir_, with a trailing slash.
+  static std::string res(const std::string& bundle) { return bundle + ".app/Contents/Resources/"; }
   // A file owned by nobody:nogroup with the given mode.
   std::string file(const std::string& name, mode_t mode) {
-    std::string path = dir_ / name;
+    std::string path = at(name);
     writeFile(path, "#!/bin/false\n", mode);
     EXPECT_EQ(::chown(path.c_str(), kNobody, kNogroup), 0);
     EXPECT_EQ(::chmod(path.c_str(), mode), 0);
@@ -298,7 +325,7 @@ class Repair : public ::testing::Test {
     EXPECT_EQ(st.st_gid, uid == 0 ? 0 : kNogroup) << path;
     EXPECT_EQ(st.st_mode & 07777, mode) << path;
   }
-  TempDir dir_;
+  std::unique_ptr<TempDir> dir_;
 };
 
 // Set-id bits the file already had survive only if chown (which clears them) runs
@@ -309,42 +336,59 @@ TEST_F(Repair, GivesRootOwnershipAndSetIdBitsWithoutGroupOrOtherWrite) {
       {0755, 0755, true, 3}};
   for (const auto& [before, after, asNobody, exitCode] : cases) {
     SCOPED_TRACE(::testing::Message() << std::oct << before << (asNobody ? " as nobody" : ""));
-    std::string path = file("pmsethelper", before);
+    std::string path = file(res("ok") + "pmsethelper", before);
     Outcome o = repair({path}, asNobody);
     EXPECT_EQ(o.exitCode, exitCode) << o.err;
     expectOwnerAndMode(path, asNobody ? kNobody : 0, after);
   }
 }
 
-TEST_F(Repair, RefusesAnythingButASingleLinkedRegularFileNamedPmsethelper) {
-  const std::string target = file("target/pmsethelper", 0755), link = dir_ / "link/pmsethelper";
-  fs::create_directories(dir_ / "link");
+TEST_F(Repair, RefusesAnythingButASingleLinkedRegularFileNamedPmsethelperInATrustedPlace) {
+  const std::string h = "pmsethelper";
+  const std::string target = file(res("target") + h, 0755), link = at(res("link") + h);
+  fs::create_directories(at(res("link")));
   fs::create_symlink(target, link);
-  const std::string hard = file("hard/pmsethelper", 0755);
-  fs::create_hard_link(hard, dir_ / "hard/other");
-  const std::string suffixed = file("a/pmsethelper2", 0755), backup = file("b/pmsethelper~", 0755);
-  const std::string relative = file("r/pmsethelper", 0755), fifo = dir_ / "f/pmsethelper";
-  fs::create_directories(dir_ / "d/pmsethelper");
-  fs::create_directories(dir_ / "f");
+  const std::string hard = file(res("hard") + h, 0755);
+  fs::create_hard_link(hard, at(res("hard") + "other"));
+  const std::string suffixed = file(res("a") + "pmsethelper2", 0755);
+  const std::string backup = file(res("b") + "pmsethelper~", 0755);
+  const std::string relative = file(res("rel") + h, 0755), fifo = at(res("f") + h);
+  fs::create_directories(at(res("d") + h));
+  fs::create_directories(at(res("f")));
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  // Directories on the way that someone besides root can change, a symlinked
+  // directory (leading to target), a directory not named Resources.
+  const std::string worldWritable = file(res("ww") + h, 0755);
+  const std::string groupWritable = file(res("gw") + h, 0755);
+  const std::string userOwned = file(res("uo") + h, 0755);
+  ASSERT_EQ(::chmod(at(res("ww")).c_str(), 01777) | ::chmod(at("gw.app/Contents").c_str(), 0775) |
+                ::chown(at("uo.app").c_str(), kNobody, kNogroup),
+            0);
+  fs::create_directories(at("sl.app"));
+  fs::create_directory_symlink(at("target.app/Contents"), at("sl.app/Contents"));
+  const std::string notResources = file("nr.app/Contents/MacOS/pmsethelper", 0755);
 
   const std::vector<std::string> cases[] = {
       {}, {target, target}, {link}, {hard}, {suffixed}, {backup}, {target + "/"}, {fifo},
-      {dir_ / "d/pmsethelper"}, {dir_ / "missing/pmsethelper"}, {"pmsethelper"}, {"./pmsethelper"}};
+      {at(res("d") + h)}, {at(res("missing") + h)}, {"pmsethelper"}, {"./pmsethelper"},
+      {worldWritable}, {groupWritable}, {userOwned}, {at(res("sl") + h)}, {notResources},
+      {at(res("target") + "../Resources/" + h)}};
   for (const auto& args : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
     Outcome o = repair(args);
     EXPECT_EQ(o.exitCode, 2) << o.err;
     EXPECT_FALSE(o.err.empty());
-    for (const std::string& path : {target, hard, suffixed, backup, relative})
+    for (const std::string& path : {target, hard, suffixed, backup, relative, worldWritable,
+                                    groupWritable, userOwned, notResources})
       expectOwnerAndMode(path, kNobody, 0755);
   }
 }
 
 const char* const kActive = "run/somnara/hibernatemode";
 const char* const kSaved = "etc/somnara/PowerManagement.plist";
-const char* const kRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/somnara.conf";
-const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/somnara.conf";
+const char* const kSystemdRun = "run/systemd/system";  // a directory on systemd-booted systems
+const char* const kRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf";
+const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf";
 
 std::string dropIn(const char* verb) {
   return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
@@ -357,7 +401,7 @@ class Pmset : public ::testing::Test {
     return run({.program = PMSET_BIN, .argv = args, .env = {{"SOMNARA_ROOT=" + root_->path}},
                 .asNobody = asNobody});
   }
-  std::string at(const char* rel) const { return *root_ / rel; }
+  std::string at(const std::string& rel) const { return *root_ / rel; }
   std::optional<Value> saved() const {
     auto text = readFile(at(kSaved));
     return text ? somnara::plist::parse(*text) : std::nullopt;
@@ -376,20 +420,26 @@ class Pmset : public ::testing::Test {
   std::unique_ptr<TempDir> root_ = std::make_unique<TempDir>();
 };
 
-TEST_F(Pmset, EachModeWithAndWithoutForce) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"0", "suspend"}, {"1", "hibernate"}, {"3", "hybrid-sleep"}, {"25", "hibernate"}};
+// Without systemd running (no run/systemd/system) there are no drop-ins and
+// that directory, which marks a systemd-booted system, is not created.
+TEST_F(Pmset, EachModeWithAndWithoutForceAndSystemd) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"0", "suspend", true}, {"1", "hibernate", true}, {"3", "hybrid-sleep", true},
+      {"25", "hibernate", true}, {"3", "hybrid-sleep", false}};
   for (bool force : {false, true}) {
-    for (const auto& [value, verb] : cases) {
-      SCOPED_TRACE(std::string(force ? "force " : "") + value);
+    for (const auto& [value, verb, systemd] : cases) {
+      SCOPED_TRACE(std::string(force ? "force " : "") + value + (systemd ? "" : " without systemd"));
       root_ = std::make_unique<TempDir>();
+      if (systemd) fs::create_directories(at(kSystemdRun));
       std::vector<std::string> args{"hibernatemode", value};
       if (force) args.insert(args.begin(), "force");
       Outcome o = pmset(args);
       ASSERT_EQ(o.exitCode, 0) << o.err;
       EXPECT_EQ(readFile(at(kActive)), std::string(value) + "\n");
-      EXPECT_EQ(readFile(at(kRuntimeDropIn)), dropIn(verb));
-      EXPECT_EQ(readFile(at(kPersistentDropIn)).value_or("-"), force ? "-" : dropIn(verb));
+      EXPECT_EQ(readFile(at(kRuntimeDropIn)).value_or("-"), systemd ? dropIn(verb) : "-");
+      EXPECT_EQ(readFile(at(kPersistentDropIn)).value_or("-"), force || !systemd ? "-" : dropIn(verb));
+      EXPECT_EQ(fs::exists(at("run/systemd")), systemd);
+      EXPECT_EQ(fs::exists(at("etc/systemd")), systemd && !force);
       EXPECT_EQ(saved(), force ? std::nullopt : std::optional(onlyMode(std::stoi(value))));
       struct stat dir {}, file {};
       ASSERT_EQ(::stat(at("run/somnara").c_str(), &dir) | ::stat(at(kActive).c_str(), &file), 0);
@@ -423,6 +473,28 @@ TEST_F(Pmset, SavedSettingsKeepOtherKeysAndForceLeavesThemAlone) {
   ASSERT_EQ(pmset({"hibernatemode", "3"}).exitCode, 0);
   EXPECT_EQ(saved(), onlyMode(3));
   EXPECT_EQ(entries(at("etc/somnara")), 1u);
+}
+
+// systemd reads the drop-ins of /etc and /run together in file-name order (for
+// equal names only the one in /etc) and the last ExecStart= counts.
+TEST_F(Pmset, ForcedValueOverridesTheSavedOneUntilTheNextSave) {
+  const std::string dir = "/systemd/system/systemd-suspend.service.d/";
+  writeFile(at("etc" + dir + "somnara.conf"), dropIn("suspend"));  // an earlier version's names
+  writeFile(at("run" + dir + "somnara.conf"), dropIn("suspend"));
+  const std::pair<std::vector<std::string>, const char*> steps[] = {
+      {{"hibernatemode", "0"}, "suspend"}, {{"force", "hibernatemode", "25"}, "hibernate"},
+      {{"hibernatemode", "3"}, "hybrid-sleep"}, {{"force", "hibernatemode", "0"}, "suspend"}};
+  for (const auto& [args, verb] : steps) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ASSERT_EQ(pmset(args).exitCode, 0);
+    std::map<std::string, std::string> byName;  // file name -> content
+    for (const char* top : {"run", "etc"})
+      for (const auto& e : fs::directory_iterator(at(top + dir)))
+        byName[e.path().filename()] = readFile(e.path()).value_or("");
+    ASSERT_FALSE(byName.empty());
+    EXPECT_EQ(byName.rbegin()->first, fs::path(kRuntimeDropIn).filename()) << "applied last";
+    EXPECT_EQ(byName.rbegin()->second, dropIn(verb));
+  }
 }
 
 TEST_F(Pmset, CorruptSavedSettingsAreMovedAside) {
@@ -498,7 +570,8 @@ TEST_F(Pmset, FailuresMapToPermissionOrOtherIoStatusAndChangeNothing) {
   } cases[] = {
       {"saved settings not writable", {"hibernatemode", "1"},
        [](auto& r) { fs::create_directories(r + "/etc/somnara"); }, true, 1},
-      {"runtime directory not writable", {"force", "hibernatemode", "1"}, [](auto&) {}, true, 1},
+      {"runtime directory not writable", {"force", "hibernatemode", "1"},
+       [](auto& r) { fs::create_directories(r + "/" + kSystemdRun); }, true, 1},
       {"sleep request not writable", {"sleepnow"}, [](auto&) {}, true, 1},
       {"saved settings unreadable", {"hibernatemode", "1"},
        [](auto& r) {
@@ -507,7 +580,7 @@ TEST_F(Pmset, FailuresMapToPermissionOrOtherIoStatusAndChangeNothing) {
        },
        true, 1},
       {"runtime drop-in below a file", {"force", "hibernatemode", "25"},
-       [](auto& r) { writeFile(r + "/run/systemd", ""); }, false, 3},
+       [](auto& r) { writeFile(r + "/" + kSystemdRun + "/systemd-suspend.service.d", ""); }, false, 3},
       {"saved settings is a directory", {"hibernatemode", "3"},
        [](auto& r) { fs::create_directories(r + "/" + kSaved); }, false, 3},
   };
@@ -527,6 +600,7 @@ TEST_F(Pmset, FailuresMapToPermissionOrOtherIoStatusAndChangeNothing) {
 TEST(ProductHelper, RunsTheBuiltPowerToolOnAFakeRoot) {
   if (std::string(PMSET_BIN) != SOMNARA_PMSET_PATH) GTEST_SKIP() << "tool installed elsewhere";
   TempDir root;
+  fs::create_directories(root / kSystemdRun);
   Outcome o = run({.program = HELPER_BIN,
                    .argv = {"pmsethelper", SOMNARA_PMSET_PATH, "hibernatemode", "3"},
                    .env = {{"SOMNARA_ROOT=" + root.path}}});
