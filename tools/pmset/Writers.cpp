@@ -7,6 +7,12 @@
 
 namespace somnara::pmset {
 
+using fileio::IoError;
+using fileio::ReadResult;
+using fileio::readFile;
+using fileio::renameFile;
+using fileio::writeFileAtomically;
+
 const char* sleepVerbForMode(int mode) {
   switch (mode) {
     case 0: return "suspend";

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "FileIO.h"
+#include "fileio/FileIO.h"
 #include "plist/Value.h"
 
 namespace somnara::pmset {
@@ -30,11 +30,11 @@ struct SaveReport {
 /// Stores mode in the saved-settings property list at path, keeping its other
 /// keys. A file that exists but does not parse as a dictionary is renamed to
 /// "<path>.corrupt-<now>" and a fresh file written.
-std::optional<IoError> saveHibernateMode(const std::string& path, int mode, std::time_t now,
+std::optional<fileio::IoError> saveHibernateMode(const std::string& path, int mode, std::time_t now,
                                          SaveReport* report = nullptr);
 
 /// Writes the active value file: "N\n".
-std::optional<IoError> writeActiveHibernateMode(const std::string& path, int mode);
+std::optional<fileio::IoError> writeActiveHibernateMode(const std::string& path, int mode);
 
 /// Reads the active value. nullopt with error set when the file is missing,
 /// unreadable or does not hold a decimal integer.

@@ -14,18 +14,19 @@
 #include <vector>
 
 #include "Arguments.h"
-#include "FileIO.h"
+#include "fileio/FileIO.h"
 #include "MachinePaths.h"
 #include "SystemCommand.h"
 #include "Writers.h"
 
 namespace pm = somnara::pmset;
+namespace fio = somnara::fileio;
 
 namespace {
 
 enum Exit { kOk = 0, kDenied = 1, kUsage = 2, kIoFailure = 3 };
 
-int report(const pm::IoError& err) {
+int report(const fio::IoError& err) {
   std::fprintf(stderr, "pmset: %s\n", err.message().c_str());
   return err.isPermissionDenied() ? kDenied : kIoFailure;
 }
@@ -42,10 +43,10 @@ void reloadSystemd() {
 
 // Writes content as the drop-in at path and removes the earlier version's
 // drop-in, whose name would sort after it.
-std::optional<pm::IoError> writeDropIn(const std::string& path, const std::string& legacy,
+std::optional<fio::IoError> writeDropIn(const std::string& path, const std::string& legacy,
                                        const std::string& content) {
-  if (auto err = pm::writeFileAtomically(path, content)) return err;
-  return pm::removeFileIfPresent(legacy);
+  if (auto err = fio::writeFileAtomically(path, content)) return err;
+  return fio::removeFileIfPresent(legacy);
 }
 
 // Drop-ins are written (and systemd reloaded) only on a systemd-booted
@@ -53,7 +54,7 @@ std::optional<pm::IoError> writeDropIn(const std::string& path, const std::strin
 // programs take it as the sign that systemd is running.
 int setHibernateMode(const pm::MachinePaths& paths, const pm::SetHibernateMode& cmd) {
   const std::string dropIn = pm::dropInForMode(cmd.mode);
-  const bool systemd = pm::isDirectory(paths.systemdRunDirectory());
+  const bool systemd = fio::isDirectory(paths.systemdRunDirectory());
   if (!cmd.force) {
     pm::SaveReport saved;
     if (auto err = pm::saveHibernateMode(paths.savedSettings(), cmd.mode, std::time(nullptr), &saved))
@@ -80,7 +81,7 @@ int setHibernateMode(const pm::MachinePaths& paths, const pm::SetHibernateMode& 
 int sleepNow(const pm::MachinePaths& paths) {
   if (!paths.isRealRoot()) {
     std::string line = "sleepnow " + std::to_string(static_cast<long long>(std::time(nullptr)));
-    if (auto err = pm::appendLine(paths.sleepRequests(), line)) return report(*err);
+    if (auto err = fio::appendLine(paths.sleepRequests(), line)) return report(*err);
     return kOk;
   }
   pm::CommandResult r = pm::runSystemctl({"suspend"});

@@ -1,11 +1,14 @@
 #include "host/linux/MachineRoot.h"
 
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "fileio/FileIO.h"
 
 namespace somnara::linuxhost {
 
@@ -32,30 +35,9 @@ std::optional<std::string> MachineRoot::read(std::string_view machinePath, std::
 
 std::optional<std::string> MachineRoot::readFile(const std::string& realPath, std::size_t maxBytes,
                                                  std::string* error) {
-  const int fd = ::open(realPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = realPath + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  std::string bytes;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (error) *error = realPath + ": " + std::strerror(errno);
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() >= maxBytes) {
-      bytes.resize(maxBytes);
-      break;
-    }
-  }
-  ::close(fd);
-  return bytes;
+  auto result = fileio::readFile(realPath, maxBytes);
+  if (!result.content && error) *error = result.error.message();
+  return std::move(result.content);
 }
 
 }  // namespace somnara::linuxhost

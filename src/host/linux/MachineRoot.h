@@ -25,7 +25,7 @@ class MachineRoot {
   /// Contents of a machine file, at most maxBytes; nullopt when unreadable.
   std::optional<std::string> read(std::string_view machinePath, std::size_t maxBytes = 1 << 20) const;
 
-  /// Contents of any file by its real path, at most maxBytes.
+  /// Contents of any file by its real path; a file longer than maxBytes is an error.
   static std::optional<std::string> readFile(const std::string& realPath, std::size_t maxBytes = 1 << 20,
                                              std::string* error = nullptr);
 

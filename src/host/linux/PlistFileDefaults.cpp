@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "fileio/FileIO.h"
 #include "host/linux/CallbackRegistration.h"
 #include "host/linux/MachineRoot.h"
 #include "plist/PlistCodec.h"
@@ -37,19 +38,6 @@ FileIdentity identityOf(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return {};
   return {true, st.st_dev, st.st_ino, st.st_size,
           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -139,31 +127,14 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
       overlayPending();
       queueCheck();
     }
-    QDir().mkpath(QString::fromStdString(directory));
-    const std::string bytes = plist::toXml(Value(own.values));
-    std::string tmp = directory + "/." + own.name + ".plist.XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) {
-      logger.log("Cannot write settings to " + directory + ": " + std::strerror(errno));
+    if (auto err = fileio::writeFileAtomically(own.path, plist::toXml(Value(own.values)), 0600)) {
+      logger.log("Cannot write settings file " + own.path + ": " + err->message());
       return false;
     }
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmp.c_str(), own.path.c_str()) == 0) {
-      const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-      }
-      own.identity = identityOf(own.path);
-      pending.clear();
-      rewatch();
-      return true;
-    }
-    logger.log("Cannot write settings file " + own.path + ": " + std::strerror(ok ? errno : savedErrno));
-    ::unlink(tmp.c_str());
-    return false;
+    own.identity = identityOf(own.path);
+    pending.clear();
+    rewatch();
+    return true;
   }
 
   void queue(bool& flag, void (State::*member)()) {

@@ -1,9 +1,12 @@
 #include "host/linux/SyslogLogger.h"
 
+
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "fileio/FileIO.h"
 
 namespace somnara::linuxhost {
 namespace {
@@ -11,15 +14,7 @@ namespace {
 void writeLine(const std::string& line) {
   std::string out = line;
   out += '\n';
-  const char* p = out.data();
-  std::size_t left = out.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  fileio::writeAll(STDERR_FILENO, out);
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace somnara::pmset {
+namespace somnara::fileio {
 
 /// A failed file operation: errno value, the path and what was being done.
 struct IoError {
@@ -33,12 +34,16 @@ std::optional<IoError> writeFileAtomically(const std::string& path, std::string_
 /// Appends line (a newline is added) to path, creating it and its parents.
 std::optional<IoError> appendLine(const std::string& path, std::string_view line);
 
-/// Whole content of a file, or the error. A missing file is error ENOENT.
+/// Whole content of a file (at most maxBytes; a longer file is an EFBIG
+/// error), or the error. A missing file is error ENOENT.
 struct ReadResult {
   std::optional<std::string> content;
   IoError error;
 };
-ReadResult readFile(const std::string& path);
+ReadResult readFile(const std::string& path, std::size_t maxBytes = 64 << 20);
+
+/// Writes all of data to fd, retrying short writes and EINTR.
+bool writeAll(int fd, std::string_view data);
 
 /// Removes the file at path; a path that does not exist is not an error.
 std::optional<IoError> removeFileIfPresent(const std::string& path);
@@ -49,4 +54,4 @@ std::optional<IoError> renameFile(const std::string& from, const std::string& to
 /// True when path exists (following symlinks) and is a directory.
 bool isDirectory(const std::string& path);
 
-}  // namespace somnara::pmset
+}  // namespace somnara::fileio

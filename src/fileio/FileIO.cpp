@@ -1,4 +1,4 @@
-#include "FileIO.h"
+#include "fileio/FileIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-namespace somnara::pmset {
+namespace somnara::fileio {
 namespace {
 
 std::string parentOf(const std::string& path) {
@@ -23,6 +23,17 @@ IoError errorFor(const std::string& action, const std::string& path) {
   return IoError{errno, path, action};
 }
 
+// Makes a completed rename durable; failures here are not reported because
+// the new content is already in place.
+void syncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -34,17 +45,6 @@ bool writeAll(int fd, std::string_view data) {
   }
   return true;
 }
-
-// Makes a completed rename durable; failures here are not reported because
-// the new content is already in place.
-void syncDirectory(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)::fsync(fd);
-  ::close(fd);
-}
-
-}  // namespace
 
 std::string IoError::message() const {
   return "cannot " + action + " " + path + ": " + std::strerror(error);
@@ -115,7 +115,7 @@ std::optional<IoError> appendLine(const std::string& path, std::string_view line
   return std::nullopt;
 }
 
-ReadResult readFile(const std::string& path) {
+ReadResult readFile(const std::string& path, std::size_t maxBytes) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {std::nullopt, errorFor("read", path)};
   std::string out;
@@ -130,6 +130,11 @@ ReadResult readFile(const std::string& path) {
     }
     if (n == 0) break;
     out.append(chunk, static_cast<std::size_t>(n));
+    if (out.size() > maxBytes) {
+      ::close(fd);
+      errno = EFBIG;
+      return {std::nullopt, errorFor("read", path)};
+    }
   }
   ::close(fd);
   return {std::move(out), {}};
@@ -145,4 +150,4 @@ std::optional<IoError> renameFile(const std::string& from, const std::string& to
   return std::nullopt;
 }
 
-}  // namespace somnara::pmset
+}  // namespace somnara::fileio
