@@ -33,7 +33,9 @@ PLIST
 export SOMNARA_ROOT=$root XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 export DEMO_DAEMON="$top/build/Somnara.app/Contents/Library/LoginItems/Somnara Daemon.app/Contents/MacOS/Somnara Daemon"
 export DEMO_TOP=$top DEMO_ROOT=$root
+# The private bus daemon's own complaints (fd limits and such) are not shown.
 dbus-run-session -- bash -c '
+  exec 2>&3 3>&-
   meaning() { case "$1" in 0) echo "sleep";; 3) echo "sleep and hibernate";; 1|25) echo "hibernate";; *) echo "?";; esac; }
   mode() { cat "$DEMO_ROOT/run/somnara/hibernatemode" 2>/dev/null || echo none; }
   echo "Adaptive mode, hibernate level 20 %; saved system default: hibernatemode 0"
@@ -52,4 +54,4 @@ dbus-run-session -- bash -c '
   echo "Stopping the daemon (SIGTERM)..."
   kill -TERM "$daemon"; wait "$daemon"; status=$?
   echo "daemon exited with status $status; hibernatemode now $(mode) (the saved system default)"
-'
+' 3>&2 2>/dev/null
