@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/linux/XdgDirectory.h"
+
 namespace somnara::linuxhost {
 namespace {
 
@@ -89,15 +91,7 @@ CrashRecorder::~CrashRecorder() {
 }
 
 std::string CrashRecorder::defaultReportPath(const std::string& programName) {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  std::string base;
-  if (state && *state == '/') {
-    base = state;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = (home && *home ? std::string(home) : QDir::homePath().toStdString()) + "/.local/state";
-  }
-  return base + "/somnara/" + programName + ".crash";
+  return xdgDirectory("XDG_STATE_HOME", "/.local/state") + "/somnara/" + programName + ".crash";
 }
 
 }  // namespace somnara::linuxhost

@@ -4,16 +4,6 @@
 #include <sstream>
 
 namespace somnara::linuxhost {
-namespace {
-
-std::string trimmed(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 LinuxPowerManager::LinuxPowerManager(MachineRoot root) : root_(std::move(root)) {}
 
@@ -29,9 +19,9 @@ bool LinuxPowerManager::sleepEnabled() const {
 
 std::optional<Value> LinuxPowerManager::rootDomainProperty(const std::string& key) const {
   if (key != "Hibernate Mode") return std::nullopt;
-  const auto text = root_.read("/run/somnara/hibernatemode", 4096);
+  const auto text = MachineRoot::readValue(root_.path("/run/somnara/hibernatemode"));
   if (!text) return std::nullopt;
-  const std::string t = trimmed(*text);
+  const std::string& t = *text;
   long long n = 0;
   auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
   if (!t.empty() && ec == std::errc() && end == t.data() + t.size()) return Value(n);

@@ -40,4 +40,13 @@ std::optional<std::string> MachineRoot::readFile(const std::string& realPath, st
   return std::move(result.content);
 }
 
+std::optional<std::string> MachineRoot::readValue(const std::string& realPath) {
+  auto text = readFile(realPath, 4096);
+  if (!text) return std::nullopt;
+  const auto first = text->find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  const auto last = text->find_last_not_of(" \t\r\n");
+  return text->substr(first, last - first + 1);
+}
+
 }  // namespace somnara::linuxhost

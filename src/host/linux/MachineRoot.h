@@ -29,6 +29,11 @@ class MachineRoot {
   static std::optional<std::string> readFile(const std::string& realPath, std::size_t maxBytes = 1 << 20,
                                              std::string* error = nullptr);
 
+  /// A one-value text file by its real path (a sysfs attribute, the
+  /// hibernate-mode file): its contents without surrounding whitespace;
+  /// nullopt when unreadable or longer than 4096 bytes.
+  static std::optional<std::string> readValue(const std::string& realPath);
+
  private:
   std::string root_;  // no trailing slash; "" stands for "/"
 };

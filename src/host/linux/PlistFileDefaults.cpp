@@ -18,6 +18,7 @@
 #include "fileio/FileIO.h"
 #include "host/linux/CallbackRegistration.h"
 #include "host/linux/MachineRoot.h"
+#include "host/linux/XdgDirectory.h"
 #include "plist/PlistCodec.h"
 
 namespace somnara::linuxhost {
@@ -223,11 +224,7 @@ PlistFileDefaults::~PlistFileDefaults() {
 }
 
 std::string PlistFileDefaults::defaultDirectory() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/somnara";
-  const char* home = std::getenv("HOME");
-  const std::string base = home && *home ? std::string(home) : QDir::homePath().toStdString();
-  return base + "/.config/somnara";
+  return xdgDirectory("XDG_CONFIG_HOME", "/.config") + "/somnara";
 }
 
 std::string PlistFileDefaults::pathForDomain(const std::string& domain) const { return state_->pathFor(domain); }

@@ -22,17 +22,8 @@ constexpr const char* kPowerSupplyDir = "/sys/class/power_supply";
 const char* const kWatchedAttributes[] = {"capacity",   "status",      "online",      "time_to_empty_now",
                                           "energy_now", "power_now",   "charge_now",  "current_now"};
 
-std::string trimmed(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
-}
-
 std::optional<std::string> attribute(const std::string& dir, const char* name) {
-  auto text = MachineRoot::readFile(dir + "/" + name, 4096);
-  if (!text) return std::nullopt;
-  return trimmed(*text);
+  return MachineRoot::readValue(dir + "/" + name);
 }
 
 std::optional<long long> number(const std::string& dir, const char* name) {
