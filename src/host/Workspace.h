@@ -31,6 +31,12 @@ class Workspace {
 
   /// Sounds the system alert.
   virtual void beep() = 0;
+
+  /// Asks the application bundle at applicationPath to open the file at
+  /// path, starting it for that. Returns false when the bundle has no
+  /// program that can be started; what the application then does with the
+  /// file is not waited for.
+  virtual bool openFile(const std::string& path, const std::string& applicationPath) = 0;
 };
 
 }  // namespace somnara::host

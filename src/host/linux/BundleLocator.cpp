@@ -26,14 +26,26 @@ std::optional<std::string> BundleLocator::bundlePathForExecutable(const std::str
   return bundle;
 }
 
-std::string BundleLocator::identifierOfBundle(const std::string& bundlePath) {
+std::optional<std::string> BundleLocator::infoString(const std::string& bundlePath, const char* key) {
   // Info.plist files are small; anything larger is not one of ours.
   const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
-  if (!bytes) return {};
+  if (!bytes) return std::nullopt;
   const auto value = plist::parse(*bytes);
-  if (!value) return {};
-  const Value* id = value->find("CFBundleIdentifier");
-  return id && id->string() ? *id->string() : std::string();
+  if (!value) return std::nullopt;
+  const Value* found = value->find(key);
+  if (!found || !found->string()) return std::nullopt;
+  return *found->string();
+}
+
+std::string BundleLocator::identifierOfBundle(const std::string& bundlePath) {
+  return infoString(bundlePath, "CFBundleIdentifier").value_or(std::string());
+}
+
+std::optional<std::string> BundleLocator::executableOfBundle(const std::string& bundlePath) {
+  const auto name = infoString(bundlePath, "CFBundleExecutable");
+  if (!name || name->empty() || *name == "." || *name == ".." || name->find('/') != std::string::npos)
+    return std::nullopt;
+  return bundlePath + "/Contents/MacOS/" + *name;
 }
 
 }  // namespace somnara::linuxhost

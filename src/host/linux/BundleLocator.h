@@ -17,6 +17,14 @@ class BundleLocator {
   /// CFBundleIdentifier of the bundle at bundlePath; "" when the Info.plist
   /// is missing, unreadable or has no string identifier.
   static std::string identifierOfBundle(const std::string& bundlePath);
+
+  /// The program file of the bundle at bundlePath: Contents/MacOS/ followed by
+  /// the Info.plist's CFBundleExecutable (a plain file name); nullopt when
+  /// that is missing or not a plain name.
+  static std::optional<std::string> executableOfBundle(const std::string& bundlePath);
+
+ private:
+  static std::optional<std::string> infoString(const std::string& bundlePath, const char* key);
 };
 
 }  // namespace somnara::linuxhost

@@ -10,6 +10,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QFileInfo>
+#include <QProcess>
 #include <QVariantMap>
 
 #include <map>
@@ -222,6 +223,12 @@ host::RegistrationPtr BundleWorkspace::observe(Event event, std::function<void()
 
 void BundleWorkspace::beep() {
   if (::isatty(STDERR_FILENO)) [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, "\a", 1);
+}
+
+bool BundleWorkspace::openFile(const std::string& path, const std::string& applicationPath) {
+  const auto executable = BundleLocator::executableOfBundle(applicationPath);
+  if (!executable) return false;
+  return QProcess::startDetached(QString::fromStdString(*executable), {QString::fromStdString(path)});
 }
 
 void BundleWorkspace::fire(Event event) { state_->fire(event); }

@@ -43,6 +43,10 @@ class BundleWorkspace final : public host::Workspace {
   /// (a faceless program has no other alert to sound).
   void beep() override;
 
+  /// Starts the bundle's program (its Info.plist's CFBundleExecutable) with
+  /// path as its one argument, detached from this program.
+  bool openFile(const std::string& path, const std::string& applicationPath) override;
+
   /// Runs the observers of event now, in registration order.
   void fire(Event event);
 

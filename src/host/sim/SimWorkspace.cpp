@@ -21,6 +21,12 @@ host::RegistrationPtr SimWorkspace::observe(Event event, std::function<void()> o
   return observers_.add({event, std::move(onEvent)});
 }
 
+bool SimWorkspace::openFile(const std::string& path, const std::string& applicationPath) {
+  if (applicationPath.empty()) return false;
+  openRequests_.push_back({path, applicationPath});
+  return true;
+}
+
 void SimWorkspace::fire(Event event) {
   observers_.forEach([event](const Observer& o) { return o.event == event; },
                      [](const Observer& o) { o.onEvent(); });

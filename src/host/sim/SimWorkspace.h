@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "host/Workspace.h"
 #include "host/sim/ObserverList.h"
@@ -23,6 +24,13 @@ class SimWorkspace : public host::Workspace {
   /// Counts the alerts instead of sounding them.
   void beep() override { ++beeps_; }
   int beepCount() const { return beeps_; }
+  /// Records the request; false when the application path is empty.
+  bool openFile(const std::string& path, const std::string& applicationPath) override;
+  struct OpenRequest {
+    std::string path;
+    std::string applicationPath;
+  };
+  const std::vector<OpenRequest>& openRequests() const { return openRequests_; }
 
   /// The path a resource of this name has in the bundle.
   std::string resourcePath(const std::string& name) const;
@@ -44,6 +52,7 @@ class SimWorkspace : public host::Workspace {
   std::map<std::string, std::string> resources_;
   ObserverList<Observer> observers_;
   int beeps_ = 0;
+  std::vector<OpenRequest> openRequests_;
 };
 
 }  // namespace somnara::sim
