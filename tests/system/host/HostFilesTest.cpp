@@ -21,7 +21,7 @@
 namespace somnara::linuxhost {
 namespace {
 
-using Snapshot = host::PowerSources::Snapshot;
+using Sources = std::vector<std::optional<host::PowerSourceReading>>;
 
 /// Writes power supply files from "NAME:file=value file=value;NAME:...".
 void makeSupplies(const TempTree& root, const std::string& layout) {
@@ -34,37 +34,40 @@ void makeSupplies(const TempTree& root, const std::string& layout) {
   }
 }
 
-Dictionary battery(long long capacity, long long minutes) {
-  return Dictionary{{"Current Capacity", Value(capacity)}, {"Time to Empty", Value(minutes)}};
-}
+host::PowerSourceReading battery(std::int64_t percent, std::int64_t minutes) { return {percent, minutes}; }
 
 TEST(SysfsPowerSources, Readings) {
   struct {
     const char* what;
     std::optional<std::string> supplies;  // nullopt: no power_supply directory
-    std::optional<Snapshot> expected;
+    std::optional<Sources> expected;
     bool external;
   } const cases[] = {
 #define BAT0 "BAT0:type=Battery status=Discharging "
-      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Snapshot{battery(100, 61)}, 0},
+      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Sources{battery(100, 61)}, 0},
       {"clamped to 0; charging",
        "BAT0:type=Battery capacity=-5 status=Charging time_to_empty_now=600;AC:type=Mains online=1",
-       Snapshot{battery(0, -1)}, 1},
-      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Snapshot{battery(50, 120)}, 0},
+       Sources{battery(0, -1)}, 1},
+      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Sources{battery(50, 120)}, 0},
       {"charge over negative current", BAT0 "capacity=20 charge_now=2000000 current_now=-4000000",
-       Snapshot{battery(20, 30)}, 0},
+       Sources{battery(20, 30)}, 0},
       {"zero time and zero power fall through to charge",
        BAT0 "capacity=40 time_to_empty_now=0 energy_now=1000 power_now=0 charge_now=1000000 current_now=1000000",
-       Snapshot{battery(40, 60)}, 0},
-      {"discharging without a rate", BAT0 "capacity=70", Snapshot{battery(70, -1)}, 0},
+       Sources{battery(40, 60)}, 0},
+      {"rates beyond any real battery are unknown",
+       BAT0 "capacity=40 time_to_empty_now=9223372036854775807 energy_now=9223372036854775807 power_now=1",
+       Sources{battery(40, -1)}, 0},
+      {"most negative rate", BAT0 "capacity=40 charge_now=9223372036854775807 current_now=-9223372036854775808",
+       Sources{battery(40, 60)}, 0},
+      {"discharging without a rate", BAT0 "capacity=70", Sources{battery(70, -1)}, 0},
       {"full is not discharging",
        "BAT0:type=Battery capacity=100 status=Full energy_now=1 power_now=1;AC:type=Mains online=0",
-       Snapshot{battery(100, -1)}, 0},
+       Sources{battery(100, -1)}, 0},
       {"unreadable capacity; name order", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
-       Snapshot{std::nullopt, battery(88, -1)}, 0},
+       Sources{std::nullopt, battery(88, -1)}, 0},
       {"device batteries are not sources", "ADP1:type=Mains online=1;mouse:type=Battery scope=Device capacity=5",
-       Snapshot{}, 1},
-      {"no supplies", "", Snapshot{}, 1},
+       Sources{}, 1},
+      {"no supplies", "", Sources{}, 1},
       {"no power_supply directory", std::nullopt, std::nullopt, 1},
   };
 #undef BAT0
@@ -73,8 +76,7 @@ TEST(SysfsPowerSources, Readings) {
     TempTree root;
     if (c.supplies) makeSupplies(root, *c.supplies);
     SysfsPowerSources sources{MachineRoot(root.path())};
-    EXPECT_EQ(sources.snapshot(), c.expected);
-    EXPECT_EQ(sources.onExternalPower(), c.external);
+    EXPECT_EQ(sources.read(), (host::PowerReading{c.expected, c.external}));
   }
 }
 
@@ -91,7 +93,7 @@ TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
     EXPECT_EQ(calls, 0);
     writeFile(capacity, "79\n");
     EXPECT_TRUE(spinUntil([&] { return calls == 1; }));
-    EXPECT_EQ((*sources.snapshot())[0]->at("Current Capacity"), Value(79));
+    EXPECT_EQ((*sources.read().sources)[0]->percent, 79);
     registration.reset();
     writeFile(capacity, "78\n");
     spinFor(300ms);
@@ -101,7 +103,7 @@ TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
   auto registration = polled.observeChanges([&] { ++calls; });
   makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");  // new files raise no watched event
   EXPECT_TRUE(spinUntil([&] { return calls == 2; }, 2s));
-  EXPECT_EQ((*polled.snapshot())[0]->at("Time to Empty"), Value(120));
+  EXPECT_EQ((*polled.read().sources)[0]->minutesToEmpty, 120);
 }
 
 TEST(LinuxPowerManager, MachineFiles) {
