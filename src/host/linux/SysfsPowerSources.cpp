@@ -1,5 +1,8 @@
 #include "host/linux/SysfsPowerSources.h"
 
+#include <linux/magic.h>
+#include <sys/statfs.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -10,15 +13,19 @@
 
 #include "host/linux/CallbackRegistration.h"
 #include "host/linux/PowerSupplyAttributes.h"
+#include "host/linux/UeventMonitor.h"
 
 namespace somnara::linuxhost {
 namespace {
 
 constexpr const char* kPowerSupplyDir = "/sys/class/power_supply";
 
-// Attributes whose change alters a reading; watched where inotify works.
-const char* const kWatchedAttributes[] = {"capacity",   "status",      "online",      "time_to_empty_now",
-                                          "energy_now", "power_now",   "charge_now",  "current_now"};
+// Whether the machine root's sys directory is the kernel's sysfs, whose
+// attributes change without inotify events.
+bool onSysfs(const MachineRoot& root) {
+  struct statfs fs {};
+  return ::statfs(root.path("/sys").c_str(), &fs) == 0 && fs.f_type == SYSFS_MAGIC;
+}
 
 std::vector<std::string> supplies(const std::string& base) {
   std::vector<std::string> out;
@@ -52,23 +59,26 @@ host::RegistrationPtr SysfsPowerSources::observeChanges(std::function<void()> on
     MachineRoot root;
     std::function<void()> onChange;
     host::PowerReading last;
-    QFileSystemWatcher watcher;
-    QTimer poll;
-    QTimer settle;  // coalesces bursts of change notices
+    std::unique_ptr<UeventMonitor> uevents;          // the real sysfs
+    std::unique_ptr<QFileSystemWatcher> watcher;     // a tree of plain files
+    QTimer poll;                                     // the real sysfs without uevents
+    QTimer settle;                                   // coalesces bursts of change notices
 
     void rewatch() {
-      const QStringList old = watcher.files() + watcher.directories();
-      if (!old.isEmpty()) watcher.removePaths(old);
+      if (!watcher) return;
+      const QStringList old = watcher->files() + watcher->directories();
+      if (!old.isEmpty()) watcher->removePaths(old);
       const std::string base = root.path(kPowerSupplyDir);
       QStringList paths;
       if (QDir(QString::fromStdString(base)).exists()) paths << QString::fromStdString(base);
       for (const std::string& dir : supplies(base)) {
-        for (const char* name : kWatchedAttributes) {
+        paths << QString::fromStdString(dir);  // attribute files added later
+        for (const char* name : kPowerSupplyAttributeNames) {
           const QString file = QString::fromStdString(dir + "/" + name);
           if (QFileInfo::exists(file)) paths << file;
         }
       }
-      if (!paths.isEmpty()) watcher.addPaths(paths);
+      if (!paths.isEmpty()) watcher->addPaths(paths);
     }
     void check() {
       host::PowerReading now = read(root);
@@ -81,23 +91,32 @@ host::RegistrationPtr SysfsPowerSources::observeChanges(std::function<void()> on
     }
   };
   auto observation = std::make_shared<Observation>();
-  observation->root = root_;
-  observation->onChange = std::move(onChange);
-  observation->last = read(root_);
-  observation->rewatch();
   Observation* o = observation.get();
+  o->root = root_;
+  o->onChange = std::move(onChange);
+  o->last = read(root_);
   o->settle.setSingleShot(true);
   o->settle.setInterval(20);
   QObject::connect(&o->settle, &QTimer::timeout, &o->settle, [o] {
     o->rewatch();
     o->check();
   });
-  auto touched = [o](const QString&) { o->settle.start(); };
-  QObject::connect(&o->watcher, &QFileSystemWatcher::fileChanged, &o->settle, touched);
-  QObject::connect(&o->watcher, &QFileSystemWatcher::directoryChanged, &o->settle, touched);
-  o->poll.setInterval(static_cast<int>(pollInterval_.count()));
-  QObject::connect(&o->poll, &QTimer::timeout, &o->poll, [o] { o->check(); });
-  o->poll.start();
+  if (onSysfs(root_)) {
+    // Attributes of sysfs raise no inotify events; the kernel announces
+    // changes of its power supplies instead.
+    o->uevents = UeventMonitor::start("power_supply", [o] { o->settle.start(); });
+    if (!o->uevents) {
+      o->poll.setInterval(static_cast<int>(pollInterval_.count()));
+      QObject::connect(&o->poll, &QTimer::timeout, &o->poll, [o] { o->check(); });
+      o->poll.start();
+    }
+  } else {
+    o->watcher = std::make_unique<QFileSystemWatcher>();
+    auto touched = [o](const QString&) { o->settle.start(); };
+    QObject::connect(o->watcher.get(), &QFileSystemWatcher::fileChanged, &o->settle, touched);
+    QObject::connect(o->watcher.get(), &QFileSystemWatcher::directoryChanged, &o->settle, touched);
+    o->rewatch();
+  }
   return CallbackRegistration::make([observation]() mutable { observation.reset(); });
 }
 

@@ -12,14 +12,18 @@ namespace somnara::linuxhost {
 class SysfsPowerSources final : public host::PowerSources {
  public:
 
-  /// pollInterval: how often readings are compared while observed, for the
-  /// sysfs attributes that never raise inotify events.
+  /// pollInterval: how often readings are compared while observed on the
+  /// kernel's sysfs when its change events (uevents) cannot be received.
   explicit SysfsPowerSources(MachineRoot root, std::chrono::milliseconds pollInterval = std::chrono::seconds(5));
 
   host::PowerReading read() const override;
 
   /// Reports on the run loop each time the readings differ from the last
-  /// reported ones (file change notices plus a poll). Always a registration.
+  /// reported ones. On the kernel's sysfs the kernel's power_supply uevents
+  /// say when to look (a poll only where they cannot be received); under any
+  /// other machine root (a tree of plain files) inotify on the attribute
+  /// files and directories does. No timer runs while nothing changes.
+  /// Always a registration.
   host::RegistrationPtr observeChanges(std::function<void()> onChange) override;
 
   static host::PowerReading read(const MachineRoot& root);

@@ -16,6 +16,7 @@
 #include "host/linux/QtProcesses.h"
 #include "host/linux/QtRunLoop.h"
 #include "host/linux/SysfsPowerSources.h"
+#include "host/linux/UeventMonitor.h"
 #include "plist/PlistCodec.h"
 
 namespace somnara::linuxhost {
@@ -80,7 +81,7 @@ TEST(SysfsPowerSources, Readings) {
   }
 }
 
-TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
+TEST(SysfsPowerSources, FileNoticesReportRealChangesUntilReleased) {
   TempTree root;
   makeSupplies(root, "BAT0:type=Battery capacity=80 status=Discharging");
   const std::string capacity = root / "sys/class/power_supply/BAT0/capacity";
@@ -99,11 +100,33 @@ TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
     spinFor(300ms);
     EXPECT_EQ(calls, 1);
   }
-  SysfsPowerSources polled{MachineRoot(root.path()), 100ms};
-  auto registration = polled.observeChanges([&] { ++calls; });
-  makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");  // new files raise no watched event
+  // No poll: attribute files and supplies that appear are seen by their directory.
+  SysfsPowerSources sources{MachineRoot(root.path()), std::chrono::hours(1)};
+  auto registration = sources.observeChanges([&] { ++calls; });
+  makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");
   EXPECT_TRUE(spinUntil([&] { return calls == 2; }, 2s));
-  EXPECT_EQ((*polled.read().sources)[0]->minutesToEmpty, 120);
+  EXPECT_EQ((*sources.read().sources)[0]->minutesToEmpty, 120);
+  makeSupplies(root, "BAT1:type=Battery capacity=50");
+  EXPECT_TRUE(spinUntil([&] { return calls == 3; }, 2s));
+  EXPECT_EQ(sources.read().sources->size(), 2u);
+}
+
+TEST(UeventMonitor, ReportsTheKernelsEventsOfItsSubsystemOnly) {
+  // Any device's uevent file makes the kernel announce it; lo is everywhere.
+  const char* trigger = "/sys/class/net/lo/uevent";
+  if (::access(trigger, W_OK) != 0) GTEST_SKIP() << "needs root with a writable /sys to raise a uevent";
+  int net = 0, power = 0;
+  auto netMonitor = UeventMonitor::start("net", [&] { ++net; });
+  auto powerMonitor = UeventMonitor::start("power_supply", [&] { ++power; });
+  if (!netMonitor || !powerMonitor) GTEST_SKIP() << "no uevent netlink socket here";
+  writeFile(trigger, "change");
+  EXPECT_TRUE(spinUntil([&] { return net >= 1; }, 2s));
+  spinFor(100ms);
+  EXPECT_EQ(power, 0);
+  netMonitor.reset();  // the socket goes with it
+  writeFile(trigger, "change");
+  spinFor(100ms);
+  EXPECT_EQ(power, 0);
 }
 
 TEST(LinuxPowerManager, MachineFiles) {
