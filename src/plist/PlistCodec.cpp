@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -66,11 +67,13 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       return Value(d);
     }
     case PLIST_STRING: {
-      char* s = nullptr;
-      plist_get_string_val(node, &s);
-      Value v(std::string(s ? s : ""));
-      std::free(s);
-      return v;
+      // A binary list can hold a NUL inside a string, which no XML list
+      // can carry (and which libplist's copying getter asserts on).
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      if (!s) return Value(std::string());
+      if (std::memchr(s, '\0', length)) return std::nullopt;
+      return Value(std::string(s, length));
     }
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
@@ -147,8 +150,27 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
   };
   if (bytes.empty()) return fail("empty property list");
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return fail("property list too large");
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  // libplist aborts the program when a string or key it parsed holds a NUL.
+  // XML text cannot hold one; a binary list is rendered as XML first, which
+  // shows any NUL it holds.
+  std::string xml;
+  if (plist_is_binary(bytes.data(), size)) {
+    plist_t binary = nullptr;
+    plist_from_bin(bytes.data(), size, &binary);
+    Node holder(binary);
+    if (!binary) return fail("not a property list");
+    char* text = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(binary, &text, &length);
+    xml.assign(text ? text : "", text ? length : 0);
+    plist_to_xml_free(text);
+  } else {
+    xml.assign(bytes);
+  }
+  if (xml.find('\0') != std::string::npos) return fail("NUL character in the property list");
   plist_t raw = nullptr;
-  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &raw);
   Node node(raw);
   if (!raw) return fail("not a property list");
   auto v = fromNode(raw, 0);

@@ -48,7 +48,13 @@ TEST(PlistCodec, DatesRoundToTheNearestSecondOnTheWire) {
 }
 
 TEST(PlistCodec, RejectsWhatIsNotAPropertyList) {
-  const std::string inputs[] = {"", "garbage", std::string(3, '\0'), "bplist00"};
+  // A binary list whose UTF-16 string holds a NUL: "\u00e9\0b" (libplist's
+  // copying getter aborted the program on it).
+  const std::string nulInString(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\x63\x00\xe9\x00\x00\x00\x62\x08\x00\x00\x00\x00\x00\x00\x01\x01"
+      "\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x0f",
+      48);
+  const std::string inputs[] = {"", "garbage", std::string(3, '\0'), "bplist00", nulInString};
   for (const auto& in : inputs) {
     std::string error;
     EXPECT_FALSE(plist::parse(in, &error)) << in;

@@ -29,8 +29,11 @@ std::optional<std::string> BundleLocator::bundlePathForExecutable(const std::str
 std::string BundleLocator::identifierOfBundle(const std::string& bundlePath) {
   // Info.plist files are small; anything larger is not one of ours.
   const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
-  if (!bytes) return {};
-  const auto value = plist::parse(*bytes);
+  return bytes ? identifierInInfoPlist(*bytes) : std::string();
+}
+
+std::string BundleLocator::identifierInInfoPlist(std::string_view bytes) {
+  const auto value = plist::parse(bytes);
   if (!value) return {};
   const Value* id = value->find("CFBundleIdentifier");
   return id && id->string() ? *id->string() : std::string();

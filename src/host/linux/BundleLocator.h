@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace somnara::linuxhost {
 
@@ -17,6 +18,10 @@ class BundleLocator {
   /// CFBundleIdentifier of the bundle at bundlePath; "" when the Info.plist
   /// is missing, unreadable or has no string identifier.
   static std::string identifierOfBundle(const std::string& bundlePath);
+
+  /// CFBundleIdentifier in the bytes of an Info.plist; "" when they are not
+  /// a property list or it has no string identifier.
+  static std::string identifierInInfoPlist(std::string_view bytes);
 };
 
 }  // namespace somnara::linuxhost
