@@ -21,6 +21,9 @@ class SimPowerSources : public host::PowerSources {
   /// this program's loop.
   void sourcesChanged();
 
+  /// Registered observers, for leak checks.
+  std::size_t observerCount() const { return observers_.size(); }
+
  private:
   const SimMachineState& state_;
   SimRunLoop& loop_;
