@@ -16,7 +16,7 @@ using PowerSupplyAttributes = std::map<std::string, std::string>;
 
 /// The attributes a reading looks at.
 inline constexpr const char* kPowerSupplyAttributeNames[] = {
-    "type",       "scope",     "status",     "capacity",    "online",
+    "type", "scope", "status", "capacity", "online",
     "time_to_empty_now", "energy_now", "power_now", "charge_now", "current_now"};
 
 /// The reading for these supplies, taken in the order given; nullopt
