@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace somnara::linuxhost {
 
@@ -18,6 +19,10 @@ class BundleLocator {
   /// is missing, unreadable or has no string identifier.
   static std::string identifierOfBundle(const std::string& bundlePath);
 
+  /// CFBundleIdentifier in the bytes of an Info.plist; "" when they are not
+  /// a property list or it has no string identifier.
+  static std::string identifierInInfoPlist(std::string_view bytes);
+
   /// The program file of the bundle at bundlePath: Contents/MacOS/ followed by
   /// the Info.plist's CFBundleExecutable (a plain file name); nullopt when
   /// that is missing or not a plain name.
@@ -25,6 +30,7 @@ class BundleLocator {
 
  private:
   static std::optional<std::string> infoString(const std::string& bundlePath, const char* key);
+  static std::optional<std::string> infoStringInPlist(std::string_view bytes, const char* key);
 };
 
 }  // namespace somnara::linuxhost
