@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "core/UserDefaultsController.h"
@@ -31,11 +32,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 TrayStatusItem::TrayStatusItem(host::HostContext& context)
     : context_(context), images_(context.workspace().pathForResource("icons")) {
   trayWait_.setInterval(kTrayRecheck);
-  connect(&trayWait_, &QTimer::timeout, this, [this] {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-    trayWait_.stop();
-    tray_.show();
-  });
+  connect(&trayWait_, &QTimer::timeout, this, &TrayStatusItem::showIfReady);
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -121,20 +118,25 @@ std::string TrayStatusItem::attachInsomniaSlider() {
 }
 
 void TrayStatusItem::show() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_.show();
-    return;
-  }
-  if (!waitLogged_) {
-    waitLogged_ = true;
-    ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
-            "No status area (system tray) on this desktop yet - waiting for one");
-  }
+  wanted_ = true;
+  if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+  ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
+          "No status area (system tray) on this desktop yet - waiting for one");
   trayWait_.start();
 }
 
+void TrayStatusItem::showIfReady() {
+  if (!wanted_ || tray_.isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+  trayWait_.stop();
+  // Shown with a placeholder when the bundle lacks the image: the menu stays reachable.
+  if (tray_.icon().isNull()) tray_.setIcon(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
+  tray_.show();
+}
+
 void TrayStatusItem::setImage(const std::string& name, bool monochrome) {
-  tray_.setIcon(images_.icon(name, monochrome));
+  const QIcon icon = images_.icon(name, monochrome);
+  if (!icon.isNull()) tray_.setIcon(icon);
+  showIfReady();
 }
 
 void TrayStatusItem::setToolTip(const std::string& text) { tray_.setToolTip(q(text)); }
