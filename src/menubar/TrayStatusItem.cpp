@@ -1,6 +1,8 @@
 #include "menubar/TrayStatusItem.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -91,6 +93,10 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   connect(&menu_, &QMenu::aboutToShow, this, [this] { delegate_->menuWillOpen(); });
   connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
   tray_.setContextMenu(&menu_);
+  // A click opens the menu too, as with any status-bar item.
+  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) menu_.popup(QCursor::pos());
+  });
 }
 
 void TrayStatusItem::bindStatusLine(SomnaraDaemon& controller) {
@@ -104,7 +110,11 @@ std::string TrayStatusItem::attachInsomniaSlider() {
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
   sliderAction_ = new QWidgetAction(lengthMenu_);
   sliderAction_->setText("Insomnia Length Slider");
-  sliderAction_->setDefaultWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  auto* holder = new QWidget;
+  auto* layout = new QHBoxLayout(holder);
+  layout->setContentsMargins(24, 4, 12, 4);
+  layout->addWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  sliderAction_->setDefaultWidget(holder);
   sliderAction_->setCheckable(true);
   sliderAction_->setChecked(true);
   // Menus drawn by the desktop (dbusmenu) leave widget items out; the
