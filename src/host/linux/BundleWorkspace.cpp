@@ -8,7 +8,9 @@
 
 #include <map>
 
+#include "fileio/FileIO.h"
 #include "host/linux/BundleLocator.h"
+#include "plist/PlistCodec.h"
 #include "host/linux/CallbackRegistration.h"
 
 namespace somnara::linuxhost {
@@ -154,6 +156,17 @@ std::optional<std::string> BundleWorkspace::pathForResource(const std::string& n
   const std::string path = state_->bundlePath + "/Contents/Resources/" + name;
   if (!QFileInfo::exists(QString::fromStdString(path))) return std::nullopt;
   return path;
+}
+
+std::optional<Dictionary> BundleWorkspace::propertyListResource(const std::string& name) const {
+  const auto path = pathForResource(name);
+  if (!path) return std::nullopt;
+  constexpr std::size_t kMaxResourceBytes = 1 << 20;
+  const auto read = fileio::readFile(*path, kMaxResourceBytes);
+  if (!read.content) return std::nullopt;
+  auto parsed = plist::parse(*read.content);
+  if (!parsed || !parsed->dictionary()) return std::nullopt;
+  return *parsed->dictionary();
 }
 
 host::RegistrationPtr BundleWorkspace::observe(Event event, std::function<void()> onEvent) {

@@ -37,6 +37,8 @@ class BundleWorkspace final : public host::Workspace {
   /// The `.app` directory; the executable's directory outside a bundle.
   std::string mainBundlePath() const override;
   std::optional<std::string> pathForResource(const std::string& name) const override;
+  /// Read with a size limit and parsed as XML or binary property list.
+  std::optional<Dictionary> propertyListResource(const std::string& name) const override;
   host::RegistrationPtr observe(Event event, std::function<void()> onEvent) override;
 
   /// The terminal bell on stderr when that is a terminal; nothing otherwise
