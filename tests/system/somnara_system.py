@@ -42,10 +42,10 @@ def replace(path, data):
 
 
 class Xvfb:
-    """A virtual X server on a free display, of the given size."""
+    """A virtual X server on a free display, of the given size; extra: more Xvfb options."""
 
-    def __init__(self, size="800x600x24"):
-        self.proc = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", size],
+    def __init__(self, size="800x600x24", extra=()):
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", size, *extra],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.display = ":" + self.proc.stdout.readline().strip()
 

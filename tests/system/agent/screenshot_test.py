@@ -42,7 +42,7 @@ class Screenshots(unittest.TestCase):
         session, system = PrivateBus(), PrivateBus()
         self.addCleanup(session.close)
         self.addCleanup(system.close)
-        xvfb = Xvfb("%dx%dx24" % (WIDTH, HEIGHT))
+        xvfb = Xvfb("%dx%dx24" % (WIDTH, HEIGHT), extra=("-wr",))  # a white desktop
         self.addCleanup(xvfb.close)
         self.display = xvfb.display
         self.env = dict(os.environ, SOMNARA_ROOT=root, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"),
@@ -50,9 +50,6 @@ class Screenshots(unittest.TestCase):
                         DBUS_SESSION_BUS_ADDRESS=session.address, DBUS_SYSTEM_BUS_ADDRESS=system.address,
                         DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
         self.env.pop("XDG_CURRENT_DESKTOP", None)
-        # A light desktop so the screenshots read like a desktop's.
-        if shutil.which("xsetroot"):
-            subprocess.run(["xsetroot", "-solid", "#dfe3e8"], env=self.env, check=False)
 
     def run_quietly(self, argv):
         proc = subprocess.Popen(argv, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -76,7 +73,7 @@ class Screenshots(unittest.TestCase):
                           "--height", str(PANEL), "--iconspacing", "4", "--tint", "0x2e3440",
                           "--transparent", "true", "--alpha", "0", "--SetDockType", "true"])
         agent = self.run_quietly([AGENT])
-        corner = "%dx%d+%d+0" % (4 * PANEL, PANEL, WIDTH - 4 * PANEL)
+        corner = "%dx%d+%d+0" % (3 * PANEL, PANEL, WIDTH - 3 * PANEL)
         empty = self.screen("empty")
         # The icon is drawn once the panel embedded it: more colours than the bare panel.
         bare = self.colours(empty, corner)
@@ -87,10 +84,12 @@ class Screenshots(unittest.TestCase):
 
         subprocess.run(["xdotool", "mousemove", str(WIDTH - PANEL // 2 - 2), str(PANEL // 2), "click", "3"],
                        env=self.env, check=True)
-        time.sleep(1.5)
-        menu = self.screen("menu")
         below = "%dx%d+0+%d" % (WIDTH, HEIGHT - PANEL, PANEL)
-        self.assertGreater(self.colours(menu, below), self.colours(tray, below) + 8, "no menu opened")
+        desktop = self.colours(tray, below)
+        self.assertIsNotNone(wait_for(lambda: self.colours(self.screen("menu"), below) > desktop + 8, 10),
+                             "no menu opened")
+        time.sleep(0.5)  # the menu's fade-in, where a style has one
+        menu = self.screen("menu")
 
         os.makedirs(OUT, exist_ok=True)
         subprocess.run(["convert", tray, "-crop", corner, "+repage", "-filter", "point", "-resize", "300%",
