@@ -139,7 +139,7 @@ TEST_F(AgentPorts, RegistrationNeedsLogind) {
 
 TEST_F(AgentPorts, ActivityReportsReachTheScreenSaverOrHoldTheDesktopsInhibitorsForAWhile) {
   LogindClient logind(absentBus());
-  LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar", 300ms);
+  LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar", 1500ms);
   const QString saver = "org.freedesktop.ScreenSaver", saverPath = "/org/freedesktop/ScreenSaver";
   const int before = mockCalls(*session, saver, saverPath, "SimulateUserActivity");
   power.reportActivity(Activity::Overall);
@@ -149,11 +149,11 @@ TEST_F(AgentPorts, ActivityReportsReachTheScreenSaverOrHoldTheDesktopsInhibitors
   power.reportActivity(Activity::Idle);
   EXPECT_TRUE(power.holdsIdleActivity());
   EXPECT_EQ(sessionInhibitors(), (Strings{"Somnara MenuBar", "gnome:Somnara MenuBar/4"}));
-  spinFor(200ms);
+  spinFor(1000ms);
   power.reportActivity(Activity::Idle);  // renews the hold
-  spinFor(200ms);
+  spinFor(1000ms);
   EXPECT_TRUE(power.holdsIdleActivity()) << "a report starts the hold over";
-  EXPECT_TRUE(spinUntil([&] { return !power.holdsIdleActivity() && sessionInhibitors().empty(); }, 2s));
+  EXPECT_TRUE(spinUntil([&] { return !power.holdsIdleActivity() && sessionInhibitors().empty(); }, 3s));
 }
 
 TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
