@@ -9,4 +9,5 @@ apt-get install -y -qq --no-install-recommends \
   libxcb1-dev libxcb-randr0-dev libxcb-dpms0-dev libcanberra-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
+  trayer x11-apps xdotool imagemagick \
   util-linux passwd procps >/dev/null
