@@ -34,7 +34,7 @@ void SomnaraDaemon::settingsChangedInStore(const std::string& keyPath) {
   // settings message may have set since, even where the daemon's own domain
   // holds an older value that shadows the shared one.
   takeSettingFromStore(keyPath);
-  if (processtype_ == kProcessTypeDaemon) setSleepStateAccordingToSettings();
+  if (role_.appliesPolicy()) setSleepStateAccordingToSettings();
 }
 
 void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) {
@@ -46,7 +46,7 @@ void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value
     setHibernatelevel(integerOrZero(entry(kS_SomnaraUserDefaultsHibernateLevel)));
     setSleepmode(integerOrZero(entry(kS_SomnaraUserDefaultSleepModeIndex)));
   }
-  if (processtype_ == kProcessTypeDaemon) {
+  if (role_.appliesPolicy()) {
     switch (type) {
       case kMessageQuickSleep:
         quickSleepEndDate_.reset();

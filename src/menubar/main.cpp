@@ -1,0 +1,23 @@
+#include <QApplication>
+
+#include <memory>
+
+#include "ORVPrivate/Appkit/ORVApplicationStartupHelper.h"
+#include "host/linux/LinuxHost.h"
+#include "menubar/MenuBarAppDelegate.h"
+#include "menubar/TrayStatusItem.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  // The slider window closing must not end a program whose face is the tray.
+  QApplication::setQuitOnLastWindowClosed(false);
+  somnara::linuxhost::LinuxHost host;
+  somnara::ORVApplicationStartupHelper::standardApplicationStartup(host.context());
+  auto statusItem = std::make_unique<somnara::TrayStatusItem>(host.context());
+  somnara::MenuBarAppDelegate delegate(host.context(), host.agentPorts(), *statusItem);
+  statusItem->connectMenu(delegate);
+  const int status = host.run(delegate);
+  // The menu follows the delegate's properties: it goes first.
+  statusItem.reset();
+  return status;
+}
