@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
-# then repeats the build and tests under AddressSanitizer + UBSan, and fuzzes
-# the privileged helper's argument check for 20 s.
+# then repeats the build and tests under AddressSanitizer + UBSan, and runs
+# every fuzz target (the parsers of what another process or a user controls)
+# for a few seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,5 +17,5 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
-cmake --build build-fuzz --target pmsethelper_args_fuzz
+cmake --build build-fuzz -j "$jobs" --target somnara_fuzz_targets
 ctest --test-dir build-fuzz --output-on-failure -L fuzz

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -66,11 +67,13 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       return Value(d);
     }
     case PLIST_STRING: {
-      char* s = nullptr;
-      plist_get_string_val(node, &s);
-      Value v(std::string(s ? s : ""));
-      std::free(s);
-      return v;
+      // A string holding a NUL byte is malformed (and would make libplist's
+      // plist_get_string_val abort the program on an assertion).
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      if (!s) return Value(std::string());
+      if (std::memchr(s, '\0', length) != nullptr) return std::nullopt;
+      return Value(std::string(s, length));
     }
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
@@ -149,6 +152,17 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return fail("property list too large");
   plist_t raw = nullptr;
   plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+  if (raw && plist_is_binary(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+    // A binary list can hold a dictionary key with a NUL byte, whose reading
+    // makes libplist abort the program on an assertion; its XML form cannot.
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(raw, &xml, &length);
+    plist_free(raw);
+    raw = nullptr;
+    if (xml) plist_from_xml(xml, length, &raw);
+    std::free(xml);
+  }
   Node node(raw);
   if (!raw) return fail("not a property list");
   auto v = fromNode(raw, 0);
