@@ -13,10 +13,9 @@ namespace {
 // The tree a path is relative to ("/" or the working directory) and the path within it.
 std::pair<std::optional<FileTree>, std::string> treeOf(const std::string& path, IoError* error) {
   const bool absolute = !path.empty() && path.front() == '/';
+  const std::size_t start = absolute ? path.find_first_not_of('/') : 0;
   return {FileTree::open(absolute ? "/" : ".", FileTree::Links::Follow, error),
-          absolute ? path.substr(path.find_first_not_of('/') == std::string::npos ? path.size()
-                                                                                   : path.find_first_not_of('/'))
-                   : path};
+          start == std::string::npos ? std::string() : path.substr(start)};
 }
 
 // error with the caller's spelling of the path.
