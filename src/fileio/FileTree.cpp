@@ -59,6 +59,51 @@ int linkUnnamed(int fd, int dir, const char* target) {
   return ::linkat(AT_FDCWD, proc, dir, target, AT_SYMLINK_FOLLOW);
 }
 
+// Sets fd's mode, writes content and fsyncs it; false with errno set on failure.
+bool fill(int fd, std::string_view content, mode_t mode) {
+  return ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+}
+
+// Gives the unnamed file fd the name name in dir, replacing what is there
+// (through a temporary name, removed again on failure). 0 or an errno value.
+int nameUnnamed(int fd, int dir, const std::string& name) {
+  if (linkUnnamed(fd, dir, name.c_str()) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string tmp = temporaryName(name);
+    if (linkUnnamed(fd, dir, tmp.c_str()) == 0) {
+      if (::renameat(dir, tmp.c_str(), dir, name.c_str()) == 0) return 0;
+      const int error = errno;
+      ::unlinkat(dir, tmp.c_str(), 0);
+      return error;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+// Writes content into a new file under a temporary name and renames it over
+// name; the temporary file is removed on failure. 0 or an errno value.
+int writeNamed(int dir, const std::string& name, std::string_view content, mode_t mode) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string tmp = temporaryName(name);
+    int fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return errno;
+    bool ok = fill(fd, content, mode);
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+      ok = false;
+      error = errno;
+    }
+    if (ok && ::renameat(dir, tmp.c_str(), dir, name.c_str()) == 0) return 0;
+    if (ok) error = errno;
+    ::unlinkat(dir, tmp.c_str(), 0);
+    return error;
+  }
+  return EEXIST;
+}
+
 void syncDirectory(int dir) {
   int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;  // the change is in place; only its durability is unconfirmed
@@ -149,54 +194,19 @@ std::optional<IoError> FileTree::writeAtomically(const std::string& relative, st
   IoError err;
   auto at = place(relative, true, &err);
   if (!at) return err;
-  const std::string path = pathOf(relative);
-  const char* name = at->name.c_str();
-
-  bool unnamed = true;
-  std::string tmp;
+  int error = 0;
   int fd = ::openat(at->dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // No unnamed files on this file system: a named one, removed on failure.
-    unnamed = false;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      tmp = temporaryName(at->name);
-      fd = ::openat(at->dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-      if (fd < 0 && errno != EEXIST) break;
-    }
+  if (fd >= 0) {
+    error = fill(fd, content, mode) ? nameUnnamed(fd, at->dir, at->name) : errno;
+    ::close(fd);
+    // Neither CAP_DAC_READ_SEARCH nor /proc: the unnamed file cannot be named.
+    if (error == ENOENT || error == EPERM) error = writeNamed(at->dir, at->name, content, mode);
+  } else if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+    error = writeNamed(at->dir, at->name, content, mode);  // no unnamed files on this file system
+  } else {
+    error = errno;
   }
-  if (fd < 0) return IoError{errno, path, "write"};
-
-  auto fail = [&](const char* action) {
-    IoError e{errno, path, action};
-    if (fd >= 0) ::close(fd);
-    if (!tmp.empty()) ::unlinkat(at->dir, tmp.c_str(), 0);
-    return e;
-  };
-  if (::fchmod(fd, mode) != 0) return fail("set mode of");
-  if (!writeAll(fd, content)) return fail("write");
-  if (::fsync(fd) != 0) return fail("sync");
-  if (unnamed) {
-    if (linkUnnamed(fd, at->dir, name) == 0) {
-      ::close(fd);
-      syncDirectory(at->dir);
-      return std::nullopt;
-    }
-    if (errno != EEXIST) return fail("write");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      tmp = temporaryName(at->name);
-      if (linkUnnamed(fd, at->dir, tmp.c_str()) == 0) break;
-      if (errno != EEXIST) {
-        tmp.clear();
-        return fail("write");
-      }
-      tmp.clear();
-    }
-    if (tmp.empty()) return fail("write");
-  }
-  const int rc = ::close(fd);
-  fd = -1;
-  if (rc != 0) return fail("write");
-  if (::renameat(at->dir, tmp.c_str(), at->dir, name) != 0) return fail("replace");
+  if (error != 0) return IoError{error, pathOf(relative), "write"};
   syncDirectory(at->dir);
   return std::nullopt;
 }
