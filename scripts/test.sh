@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
-# then repeats the build and tests under AddressSanitizer + UBSan, and fuzzes
-# the privileged helper's argument check and the parsers for a few seconds each.
+# then repeats the build and tests under AddressSanitizer + UBSan, and runs
+# every fuzz target (the parsers of what another process or a user controls)
+# for a few seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,6 +17,5 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
-cmake --build build-fuzz -j "$jobs" --target pmsethelper_args_fuzz \
-  settings_file_fuzz message_fuzz power_supply_fuzz info_plist_fuzz
+cmake --build build-fuzz -j "$jobs" --target somnara_fuzz_targets
 ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"

@@ -24,14 +24,6 @@ constexpr const char* kPmsetMethod = "-[SomnaraDaemon pmset:]";
 constexpr const char* kValueMethod = "-[SomnaraDaemon pmsetvalueForSleepState:]";
 constexpr const char* kSleepNowMethod = "-[SomnaraDaemon sleepNowWithState:]";
 
-// The saved mode as an integer: numbers as they are, strings by their
-// leading digits; nullopt for anything else (treated as missing).
-std::optional<std::int64_t> savedModeValue(const Value& v) {
-  if (v.isNumber()) return v.integer();
-  if (const std::string* s = v.string()) return std::strtoll(s->c_str(), nullptr, 10);
-  return std::nullopt;
-}
-
 }  // namespace
 
 bool SomnaraDaemon::usehardvalues() const {
@@ -43,17 +35,12 @@ bool SomnaraDaemon::usehardvalues() const {
 std::int64_t SomnaraDaemon::pmsetvalueForSleepState(std::int64_t state) {
   if (auto fixed = policy::hibernateModeForSleepState(state, platform::isNewerSystem(context_))) return *fixed;
 
-  std::string error;
-  std::optional<Value> list;
-  if (auto bytes = context_.powerManager().savedSettings(&error)) list = plist::parse(*bytes, &error);
+  const powertool::SavedPowerSettings saved = context_.powerManager().savedSettings();
+  const std::optional<Value>& list = saved.list;
   if (!list) {
-    ORV_LOG(context_.logger(), this, kValueMethod, "Can't find current system default value due to:" + error);
+    ORV_LOG(context_.logger(), this, kValueMethod, "Can't find current system default value due to:" + saved.error);
   }
-  const Value* saved = nullptr;
-  if (list)
-    if (const Value* profile = list->find("Custom Profile"))
-      if (const Value* ac = profile->find("AC Power")) saved = ac->find("Hibernate Mode");
-  const auto savedMode = saved ? savedModeValue(*saved) : std::nullopt;
+  const std::optional<std::int64_t>& savedMode = saved.hibernateMode;
 
   if (!savedMode) {
     ORV_LOG(context_.logger(), this, kValueMethod,

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "plist/Value.h"
+#include "powertool/SavedPowerSettings.h"
 
 namespace somnara::host {
 
@@ -18,9 +19,9 @@ class PowerManager {
   /// A property of the root power-management entry; nullopt when missing.
   virtual std::optional<Value> rootDomainProperty(const std::string& key) const = 0;
 
-  /// Bytes of the saved power-management settings (a property list);
-  /// nullopt when unreadable, with the reason in *error when given.
-  virtual std::optional<std::string> savedSettings(std::string* error) const = 0;
+  /// The saved power-management settings, decoded; without a list (and
+  /// with the reason) when the file is unreadable or not a property list.
+  virtual powertool::SavedPowerSettings savedSettings() const = 0;
 };
 
 }  // namespace somnara::host

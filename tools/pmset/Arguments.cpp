@@ -1,14 +1,8 @@
 #include "Arguments.h"
 
-namespace somnara::pmset {
+#include "powertool/HibernateModeArguments.h"
 
-int parseHibernateMode(const std::string& text) {
-  if (text == "0") return 0;
-  if (text == "1") return 1;
-  if (text == "3") return 3;
-  if (text == "25") return 25;
-  return -1;
-}
+namespace somnara::pmset {
 
 const char* usageText() {
   return "usage: pmset [force] hibernatemode <0|1|3|25>\n"
@@ -29,21 +23,20 @@ std::variant<Command, UsageError> parseArguments(const std::vector<std::string>&
     return Command{SleepNow{}};
   }
 
-  std::size_t i = 0;
-  SetHibernateMode set;
-  if (args[i] == "force") {
-    set.force = true;
-    ++i;
+  std::vector<const char*> words;
+  for (const auto& a : args) words.push_back(a.c_str());
+  hibernatemode_command parsed{};
+  std::size_t at = 0;
+  switch (hibernatemode_parse(words.size(), words.data(), &parsed, &at)) {
+    case HIBERNATEMODE_OK: return Command{SetHibernateMode{parsed.mode, parsed.force != 0}};
+    case HIBERNATEMODE_UNKNOWN_WORD:
+      return UsageError{"unknown command '" + (at < args.size() ? args[at] : args.back()) + "'"};
+    case HIBERNATEMODE_MISSING_VALUE: return UsageError{"hibernatemode needs a value"};
+    case HIBERNATEMODE_BAD_VALUE:
+      return UsageError{"invalid hibernatemode '" + args[at] + "' (expected 0, 1, 3 or 25)"};
+    case HIBERNATEMODE_EXTRA_WORD: break;
   }
-  if (i >= args.size() || args[i] != "hibernatemode")
-    return UsageError{"unknown command '" + (i < args.size() ? args[i] : std::string("force")) + "'"};
-  ++i;
-  if (i >= args.size()) return UsageError{"hibernatemode needs a value"};
-  set.mode = parseHibernateMode(args[i]);
-  if (set.mode < 0) return UsageError{"invalid hibernatemode '" + args[i] + "' (expected 0, 1, 3 or 25)"};
-  ++i;
-  if (i != args.size()) return UsageError{"unexpected argument '" + args[i] + "'"};
-  return Command{set};
+  return UsageError{"unexpected argument '" + args[at] + "'"};
 }
 
 }  // namespace somnara::pmset

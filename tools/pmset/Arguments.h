@@ -26,12 +26,9 @@ struct UsageError {
   std::string message;
 };
 
-/// Reads the arguments after the program name.
+/// Reads the arguments after the program name; `[force] hibernatemode N`
+/// follows the grammar the helper checks (powertool/HibernateModeArguments.h).
 std::variant<Command, UsageError> parseArguments(const std::vector<std::string>& args);
-
-/// The mode for an exact decimal spelling of 0, 1, 3 or 25 ("03", "+1",
-/// "1 " are not spellings of a mode); -1 otherwise.
-int parseHibernateMode(const std::string& text);
 
 /// One-paragraph usage text, ending with a newline.
 const char* usageText();

@@ -16,8 +16,13 @@ std::optional<MachinePaths> MachinePaths::fromEnvironment(const char* rootValue,
   return MachinePaths(std::move(root));
 }
 
-MachinePaths::MachinePaths(std::string root) : root_(std::move(root)), prefix_(root_) {
-  while (!prefix_.empty() && prefix_.back() == '/') prefix_.pop_back();
+MachinePaths::MachinePaths(std::string root) : root_(std::move(root)) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+std::optional<fileio::FileTree> MachinePaths::open(fileio::IoError* error) const {
+  return fileio::FileTree::open(root_, isRealRoot() ? fileio::FileTree::Links::Follow : fileio::FileTree::Links::Refuse,
+                                error);
 }
 
 }  // namespace somnara::pmset

@@ -1,5 +1,6 @@
 #include "SystemCommand.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,8 +31,16 @@ CommandResult runSystemctl(const std::vector<std::string>& args) {
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // The caller may block signals while it changes files; systemctl gets none blocked.
+  posix_spawnattr_t attr;
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_init(&attr);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, program, nullptr, nullptr, argv.data(), environ);
+  int rc = ::posix_spawn(&pid, program, nullptr, &attr, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
   if (rc != 0) {
     result.error = std::string("cannot run ") + program + ": " + std::strerror(rc);
     return result;

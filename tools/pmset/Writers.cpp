@@ -3,15 +3,20 @@
 #include <cerrno>
 #include <charconv>
 
-#include "plist/PlistCodec.h"
+#include "powertool/SavedPowerSettings.h"
 
 namespace somnara::pmset {
 
+using fileio::FileTree;
 using fileio::IoError;
 using fileio::ReadResult;
-using fileio::readFile;
-using fileio::renameFile;
-using fileio::writeFileAtomically;
+using powertool::SavedPowerSettings;
+
+namespace {
+
+constexpr std::size_t kMaxSettingsBytes = 16 << 20;
+
+}  // namespace
 
 const char* sleepVerbForMode(int mode) {
   switch (mode) {
@@ -29,43 +34,37 @@ std::string dropInForMode(int mode) {
   return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
 }
 
-Value settingsWithHibernateMode(const std::optional<Value>& existing, int mode) {
-  auto dictionaryOrEmpty = [](const Value* v) {
-    return (v && v->dictionary()) ? *v->dictionary() : Dictionary{};
-  };
-  Dictionary root = dictionaryOrEmpty(existing ? &*existing : nullptr);
-  Dictionary profile = dictionaryOrEmpty(Value(root).find("Custom Profile"));
-  Dictionary ac = dictionaryOrEmpty(Value(profile).find("AC Power"));
-  ac["Hibernate Mode"] = Value(mode);
-  profile["AC Power"] = Value(std::move(ac));
-  root["Custom Profile"] = Value(std::move(profile));
-  return Value(std::move(root));
-}
-
-std::optional<IoError> saveHibernateMode(const std::string& path, int mode, std::time_t now,
-                                         SaveReport* report) {
+std::optional<IoError> saveHibernateMode(const FileTree& tree, const std::string& relative, int mode,
+                                         std::time_t now, SaveReport* report) {
   std::optional<Value> existing;
-  ReadResult read = readFile(path);
+  ReadResult read = tree.read(relative, kMaxSettingsBytes);
   if (read.content) {
-    existing = plist::parse(*read.content);
+    existing = SavedPowerSettings::decode(*read.content).list;
     if (!existing || !existing->dictionary()) {
-      std::string aside = path + ".corrupt-" + std::to_string(static_cast<long long>(now));
-      if (auto err = renameFile(path, aside)) return err;
+      std::string aside;
+      if (auto err = tree.moveAside(relative, now, &aside)) return err;
       if (report) report->movedAsideTo = aside;
       existing.reset();
     }
   } else if (read.error.error != ENOENT) {
     return read.error;
   }
-  return writeFileAtomically(path, plist::toXml(settingsWithHibernateMode(existing, mode)));
+  return tree.writeAtomically(relative, powertool::encode(powertool::withHibernateMode(existing, mode)));
 }
 
-std::optional<IoError> writeActiveHibernateMode(const std::string& path, int mode) {
-  return writeFileAtomically(path, std::to_string(mode) + "\n");
+bool savedHibernateModeIs(const FileTree& tree, const std::string& relative, int mode) {
+  ReadResult read = tree.read(relative, kMaxSettingsBytes);
+  if (!read.content) return false;
+  const SavedPowerSettings saved = SavedPowerSettings::decode(*read.content);
+  return saved.list && saved.list->dictionary() && saved.hibernateMode == mode;
 }
 
-std::optional<int> readActiveHibernateMode(const std::string& path, std::string* error) {
-  ReadResult read = readFile(path);
+std::optional<IoError> writeActiveHibernateMode(const FileTree& tree, const std::string& relative, int mode) {
+  return tree.writeAtomically(relative, std::to_string(mode) + "\n");
+}
+
+std::optional<int> readActiveHibernateMode(const FileTree& tree, const std::string& relative, std::string* error) {
+  ReadResult read = tree.read(relative, 4096);
   if (!read.content) {
     if (error) *error = read.error.message();
     return std::nullopt;
@@ -77,7 +76,7 @@ std::optional<int> readActiveHibernateMode(const std::string& path, std::string*
   int value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
-    if (error) *error = "cannot read " + path + ": not a hibernate mode";
+    if (error) *error = "cannot read " + tree.pathOf(relative) + ": not a hibernate mode";
     return std::nullopt;
   }
   return value;

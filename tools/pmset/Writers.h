@@ -4,8 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "fileio/FileIO.h"
-#include "plist/Value.h"
+#include "fileio/FileTree.h"
 
 namespace somnara::pmset {
 
@@ -17,27 +16,28 @@ const char* sleepVerbForMode(int mode);
 /// mode asks for. Empty for modes without a verb.
 std::string dropInForMode(int mode);
 
-/// The saved-settings dictionary with "Custom Profile" → "AC Power" →
-/// "Hibernate Mode" set to mode. Every other entry of existing is kept; an
-/// existing value that is not a dictionary (or none) starts from empty.
-Value settingsWithHibernateMode(const std::optional<Value>& existing, int mode);
-
 /// What happened to an unreadable saved-settings file.
 struct SaveReport {
-  std::string movedAsideTo;  // empty when the existing file was usable or absent
+  std::string movedAsideTo;  // relative path; empty when the file was usable or absent
 };
 
-/// Stores mode in the saved-settings property list at path, keeping its other
-/// keys. A file that exists but does not parse as a dictionary is renamed to
-/// "<path>.corrupt-<now>" and a fresh file written.
-std::optional<fileio::IoError> saveHibernateMode(const std::string& path, int mode, std::time_t now,
-                                         SaveReport* report = nullptr);
+/// Stores mode in the saved-settings property list at relative, keeping its
+/// other keys. A file that exists but does not parse as a dictionary is
+/// moved aside ("<name>.corrupt-<now>", never replacing an earlier one) and
+/// a fresh file written.
+std::optional<fileio::IoError> saveHibernateMode(const fileio::FileTree& tree, const std::string& relative,
+                                                 int mode, std::time_t now, SaveReport* report = nullptr);
+
+/// True when the saved settings at relative are a dictionary holding mode.
+bool savedHibernateModeIs(const fileio::FileTree& tree, const std::string& relative, int mode);
 
 /// Writes the active value file: "N\n".
-std::optional<fileio::IoError> writeActiveHibernateMode(const std::string& path, int mode);
+std::optional<fileio::IoError> writeActiveHibernateMode(const fileio::FileTree& tree, const std::string& relative,
+                                                        int mode);
 
 /// Reads the active value. nullopt with error set when the file is missing,
 /// unreadable or does not hold a decimal integer.
-std::optional<int> readActiveHibernateMode(const std::string& path, std::string* error);
+std::optional<int> readActiveHibernateMode(const fileio::FileTree& tree, const std::string& relative,
+                                           std::string* error);
 
 }  // namespace somnara::pmset

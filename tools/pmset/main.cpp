@@ -1,10 +1,18 @@
 // pmset: sets the hibernate mode of this machine, puts it to sleep, or shows
 // the active mode.
 //
+// The machine root is SOMNARA_ROOT (as secure_getenv reads it: never for a
+// set-user-id or set-group-id run), "/" when unset. Below any other root no
+// symbolic link is followed. A change of the hibernate mode runs with every
+// signal that can be blocked blocked, so it is never cut in half; a change
+// that is already in place writes nothing and reloads nothing.
+//
 // Exit status: 0 success; 1 a write was refused for lack of privileges
 // (EACCES, EPERM, EROFS) or -g found no readable value; 2 usage error or bad
-// SOMNARA_ROOT; 3 any other I/O failure. sleepnow on the real machine exits
-// with the status of `systemctl suspend`.
+// SOMNARA_ROOT; 3 any other I/O failure, including a failed systemd reload.
+// sleepnow on the real machine exits with the status of `systemctl suspend`.
+
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +22,21 @@
 #include <vector>
 
 #include "Arguments.h"
-#include "fileio/FileIO.h"
 #include "MachinePaths.h"
 #include "SystemCommand.h"
 #include "Writers.h"
+#include "fileio/FileTree.h"
+
+// The machine root while SOMNARA_ROOT is unset. Tests build a variant with a
+// scratch root to run through the set-user-id helper, which clears the
+// environment.
+#ifndef PMSET_MACHINE_ROOT
+#define PMSET_MACHINE_ROOT "/"
+#endif
 
 namespace pm = somnara::pmset;
 namespace fio = somnara::fileio;
+using Paths = pm::MachinePaths;
 
 namespace {
 
@@ -31,57 +47,97 @@ int report(const fio::IoError& err) {
   return err.isPermissionDenied() ? kDenied : kIoFailure;
 }
 
-void reloadSystemd() {
-  pm::CommandResult r = pm::runSystemctl({"daemon-reload"});
-  if (!r.started) {
-    std::fprintf(stderr, "pmset: warning: %s\n", r.error.c_str());
-  } else if (r.signal != 0 || r.exitStatus != 0) {
-    std::fprintf(stderr, "pmset: warning: systemctl daemon-reload failed (%s %d)\n",
-                 r.signal ? "signal" : "status", r.signal ? r.signal : r.exitStatus);
+// Blocks every signal that can be blocked until destroyed; one that arrives
+// meanwhile is delivered then.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous_);
   }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// systemd reads the changed drop-ins. On a non-real root the request is
+// recorded instead.
+std::optional<fio::IoError> reloadSystemd(const Paths& paths, const fio::FileTree& tree) {
+  if (!paths.isRealRoot())
+    return tree.appendLine(Paths::kSystemdReloads,
+                           "daemon-reload " + std::to_string(static_cast<long long>(std::time(nullptr))));
+  pm::CommandResult r = pm::runSystemctl({"daemon-reload"});
+  if (r.started && r.signal == 0 && r.exitStatus == 0) return std::nullopt;
+  if (!r.started) std::fprintf(stderr, "pmset: %s\n", r.error.c_str());
+  else
+    std::fprintf(stderr, "pmset: systemctl daemon-reload failed (%s %d)\n", r.signal ? "signal" : "status",
+                 r.signal ? r.signal : r.exitStatus);
+  return fio::IoError{EIO, "systemd-suspend.service", "reload"};
 }
 
-// Writes content as the drop-in at path and removes the earlier version's
-// drop-in, whose name would sort after it.
-std::optional<fio::IoError> writeDropIn(const std::string& path, const std::string& legacy,
+// Writes content as the drop-in and removes the earlier version's drop-in,
+// whose name would sort after it.
+std::optional<fio::IoError> writeDropIn(const fio::FileTree& tree, const char* dropIn, const char* legacy,
                                        const std::string& content) {
-  if (auto err = fio::writeFileAtomically(path, content)) return err;
-  return fio::removeFileIfPresent(legacy);
+  if (auto err = tree.writeAtomically(dropIn, content)) return err;
+  return tree.remove(legacy);
+}
+
+bool dropInHolds(const fio::FileTree& tree, const char* dropIn, const char* legacy, const std::string& content) {
+  auto legacyRead = tree.read(legacy, 4096);
+  return tree.read(dropIn, 4096).content == content && !legacyRead.content && legacyRead.error.error == ENOENT;
+}
+
+// Every file the command writes already holds what it would write.
+bool alreadyInPlace(const fio::FileTree& tree, const pm::SetHibernateMode& cmd, bool systemd) {
+  const std::string dropIn = pm::dropInForMode(cmd.mode);
+  if (pm::readActiveHibernateMode(tree, Paths::kActiveHibernateMode, nullptr) != cmd.mode) return false;
+  if (systemd && !dropInHolds(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn)) return false;
+  if (cmd.force) return true;
+  if (systemd && !dropInHolds(tree, Paths::kPersistentDropIn, Paths::kLegacyPersistentDropIn, dropIn)) return false;
+  return pm::savedHibernateModeIs(tree, Paths::kSavedSettings, cmd.mode);
 }
 
 // Drop-ins are written (and systemd reloaded) only on a systemd-booted
 // system: <root>/run/systemd/system is never created here, since other
 // programs take it as the sign that systemd is running.
-int setHibernateMode(const pm::MachinePaths& paths, const pm::SetHibernateMode& cmd) {
+int setHibernateMode(const Paths& paths, const fio::FileTree& tree, const pm::SetHibernateMode& cmd) {
+  SignalsHeld held;
+  const bool systemd = tree.isDirectory(Paths::kSystemdRunDirectory);
+  if (alreadyInPlace(tree, cmd, systemd)) return kOk;
+
   const std::string dropIn = pm::dropInForMode(cmd.mode);
-  const bool systemd = fio::isDirectory(paths.systemdRunDirectory());
   if (!cmd.force) {
     pm::SaveReport saved;
-    if (auto err = pm::saveHibernateMode(paths.savedSettings(), cmd.mode, std::time(nullptr), &saved))
+    if (auto err = pm::saveHibernateMode(tree, Paths::kSavedSettings, cmd.mode, std::time(nullptr), &saved))
       return report(*err);
     if (!saved.movedAsideTo.empty())
       std::fprintf(stderr, "pmset: warning: unreadable %s moved aside to %s\n",
-                   paths.savedSettings().c_str(), saved.movedAsideTo.c_str());
+                   tree.pathOf(Paths::kSavedSettings).c_str(), tree.pathOf(saved.movedAsideTo).c_str());
     if (systemd) {
-      if (auto err = writeDropIn(paths.persistentDropIn(), paths.legacyPersistentDropIn(), dropIn))
+      if (auto err = writeDropIn(tree, Paths::kPersistentDropIn, Paths::kLegacyPersistentDropIn, dropIn))
         return report(*err);
     }
   }
   if (systemd) {
-    if (auto err = writeDropIn(paths.runtimeDropIn(), paths.legacyRuntimeDropIn(), dropIn))
+    if (auto err = writeDropIn(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn))
       return report(*err);
+    if (auto err = reloadSystemd(paths, tree)) return report(*err);
   }
-  // The active value goes last: reading it back shows the whole change is in place.
-  if (auto err = pm::writeActiveHibernateMode(paths.activeHibernateMode(), cmd.mode))
-    return report(*err);
-  if (systemd && paths.isRealRoot()) reloadSystemd();
+  // The active value goes last: reading it back shows the whole change is in
+  // place, and a change that failed half way is made again by the next run.
+  if (auto err = pm::writeActiveHibernateMode(tree, Paths::kActiveHibernateMode, cmd.mode)) return report(*err);
   return kOk;
 }
 
-int sleepNow(const pm::MachinePaths& paths) {
+int sleepNow(const Paths& paths, const fio::FileTree& tree) {
   if (!paths.isRealRoot()) {
     std::string line = "sleepnow " + std::to_string(static_cast<long long>(std::time(nullptr)));
-    if (auto err = fio::appendLine(paths.sleepRequests(), line)) return report(*err);
+    if (auto err = tree.appendLine(Paths::kSleepRequests, line)) return report(*err);
     return kOk;
   }
   pm::CommandResult r = pm::runSystemctl({"suspend"});
@@ -97,9 +153,9 @@ int sleepNow(const pm::MachinePaths& paths) {
   return r.exitStatus;
 }
 
-int showSettings(const pm::MachinePaths& paths) {
+int showSettings(const fio::FileTree& tree) {
   std::string error;
-  auto mode = pm::readActiveHibernateMode(paths.activeHibernateMode(), &error);
+  auto mode = pm::readActiveHibernateMode(tree, Paths::kActiveHibernateMode, &error);
   if (!mode) {
     std::fprintf(stderr, "pmset: %s\n", error.c_str());
     return kDenied;
@@ -119,14 +175,18 @@ int main(int argc, char** argv) {
   }
 
   std::string rootError;
-  auto paths = pm::MachinePaths::fromEnvironment(std::getenv("SOMNARA_ROOT"), &rootError);
+  const char* rootValue = ::secure_getenv("SOMNARA_ROOT");
+  auto paths = Paths::fromEnvironment(rootValue && *rootValue ? rootValue : PMSET_MACHINE_ROOT, &rootError);
   if (!paths) {
     std::fprintf(stderr, "pmset: %s\n", rootError.c_str());
     return kUsage;
   }
+  fio::IoError openError;
+  auto tree = paths->open(&openError);
+  if (!tree) return report(openError);
 
   const pm::Command& command = std::get<pm::Command>(parsed);
-  if (auto* set = std::get_if<pm::SetHibernateMode>(&command)) return setHibernateMode(*paths, *set);
-  if (std::holds_alternative<pm::SleepNow>(command)) return sleepNow(*paths);
-  return showSettings(*paths);
+  if (auto* set = std::get_if<pm::SetHibernateMode>(&command)) return setHibernateMode(*paths, *tree, *set);
+  if (std::holds_alternative<pm::SleepNow>(command)) return sleepNow(*paths, *tree);
+  return showSettings(*tree);
 }

@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-static const char *const kModeWords[] = {"0", "1", "3", "25"};
-static const int kModes[] = {0, 1, 3, 25};
+#include "powertool/HibernateModeArguments.h"
 
 /* True when s (known to be at most limit bytes) equals word exactly. */
 static int equals(const char *s, const char *word) { return strcmp(s, word) == 0; }
@@ -26,26 +25,21 @@ enum helper_verdict helper_validate(int argc, const char *const *argv, const cha
   if (argv[1][0] != '/') return HELPER_ARGS_RELATIVE_TOOL;
   if (!equals(argv[1], tool_path)) return HELPER_ARGS_WRONG_TOOL;
 
-  int i = 2;
-  int force = 0;
-  if (argc == 5) {
-    if (!equals(argv[i], "force")) return HELPER_ARGS_UNKNOWN_WORD;
-    force = 1;
-    ++i;
+  struct hibernatemode_command command;
+  switch (hibernatemode_parse((size_t)argc - 2, argv + 2, &command, NULL)) {
+    case HIBERNATEMODE_OK: break;
+    case HIBERNATEMODE_BAD_VALUE: return HELPER_ARGS_BAD_MODE;
+    case HIBERNATEMODE_MISSING_VALUE:
+    case HIBERNATEMODE_EXTRA_WORD: return HELPER_ARGS_BAD_COUNT;
+    case HIBERNATEMODE_UNKNOWN_WORD:
+    default: return HELPER_ARGS_UNKNOWN_WORD;
   }
-  if (!equals(argv[i], "hibernatemode")) return HELPER_ARGS_UNKNOWN_WORD;
-  ++i;
-  for (size_t m = 0; m < sizeof kModes / sizeof kModes[0]; ++m) {
-    if (equals(argv[i], kModeWords[m])) {
-      if (out != NULL) {
-        out->force = force;
-        out->mode = kModes[m];
-        out->mode_word = kModeWords[m];
-      }
-      return HELPER_ARGS_OK;
-    }
+  if (out != NULL) {
+    out->force = command.force;
+    out->mode = command.mode;
+    out->mode_word = command.mode_word;
   }
-  return HELPER_ARGS_BAD_MODE;
+  return HELPER_ARGS_OK;
 }
 
 const char *helper_verdict_text(enum helper_verdict verdict) {

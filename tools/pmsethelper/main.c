@@ -8,12 +8,14 @@
  * execution) it first makes the process safe: empty environment except a
  * fixed PATH, umask 022, only descriptors 0-2 open, all user ids equal to the
  * effective one (group ids likewise; root's group when that is root), no
- * supplementary groups, default signal dispositions, empty signal mask; and
- * it runs the tool only when that file is a regular file owned by root and
- * writable by nobody else, reached from "/" through directories that are
+ * supplementary groups, default signal dispositions, empty signal mask,
+ * every resource limit the tool needs raised (refused when that fails) and
+ * working directory "/"; and it runs the tool only when that file is a
+ * regular file owned by root and writable by nobody else, reached from "/" through directories that are
  * owned by root, writable by nobody else and not symbolic links. Without
  * privileges the caller's environment is passed through and the tool only
- * has to be a regular file that is not a symbolic link.
+ * has to be a regular file that is not a symbolic link. Either way the tool
+ * runs in a session of its own with standard input on /dev/null.
  *
  * Exit status: the tool's own status when it ran; 64 arguments refused;
  * 65 the tool file or a directory on its path is not trustworthy; 71 the
@@ -53,11 +55,15 @@ static const char kSafePath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 extern char **environ;
 
+/* One line to stderr, formatted into a small buffer: printing to the
+ * unbuffered stderr stream takes 8 KiB of stack, more than a caller's
+ * lowered stack limit may leave before it is raised. */
 static void complain(const char *what, const char *detail) {
-  if (detail != NULL)
-    fprintf(stderr, "pmsethelper: %s: %s\n", what, detail);
-  else
-    fprintf(stderr, "pmsethelper: %s\n", what);
+  char line[1024];
+  int n = detail != NULL ? snprintf(line, sizeof line, "pmsethelper: %s: %s\n", what, detail)
+                         : snprintf(line, sizeof line, "pmsethelper: %s\n", what);
+  if (n > (int)sizeof line - 1) n = (int)sizeof line - 1;
+  if (n > 0) (void)!write(STDERR_FILENO, line, (size_t)n);
 }
 
 /* Makes sure 0, 1 and 2 are open (on /dev/null when not) so no file the
@@ -113,20 +119,31 @@ static int adopt_effective_ids(void) {
   return 0;
 }
 
-/* Limits a caller could lower to make the tool fail half way. */
-static void reset_limits(void) {
-  static const int kUnlimited[] = {RLIMIT_FSIZE, RLIMIT_CPU, RLIMIT_DATA, RLIMIT_AS};
-  struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
-  for (size_t i = 0; i < sizeof kUnlimited / sizeof kUnlimited[0]; ++i)
-    (void)setrlimit(kUnlimited[i], &unlimited);
-  struct rlimit files;
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 1024) {
-    files.rlim_cur = 1024;
-    if (files.rlim_max < 1024) files.rlim_max = 1024;
-    (void)setrlimit(RLIMIT_NOFILE, &files);
+/* Limits a caller could lower to make the tool fail half way: each is
+ * raised to at least the value the tool needs. Raising a hard limit needs
+ * CAP_SYS_RESOURCE, which root lacks in many containers; then the tool is not
+ * run at all. Core dumps of the privileged process are turned off. */
+static int reset_limits(void) {
+  static const struct {
+    int resource;
+    rlim_t needed;
+  } kNeeded[] = {{RLIMIT_FSIZE, RLIM_INFINITY}, {RLIMIT_CPU, RLIM_INFINITY},
+                 {RLIMIT_DATA, RLIM_INFINITY},  {RLIMIT_AS, RLIM_INFINITY},
+                 {RLIMIT_RTTIME, RLIM_INFINITY}, {RLIMIT_STACK, 8u << 20},
+                 {RLIMIT_NOFILE, 256}};
+  for (size_t i = 0; i < sizeof kNeeded / sizeof kNeeded[0]; ++i) {
+    struct rlimit limit;
+    if (getrlimit(kNeeded[i].resource, &limit) != 0) return -1;
+    const rlim_t needed = kNeeded[i].needed;
+    if (limit.rlim_cur != RLIM_INFINITY && (needed == RLIM_INFINITY || limit.rlim_cur < needed)) {
+      limit.rlim_cur = needed;
+      if (limit.rlim_max != RLIM_INFINITY && (needed == RLIM_INFINITY || limit.rlim_max < needed))
+        limit.rlim_max = needed;
+      if (setrlimit(kNeeded[i].resource, &limit) != 0) return -1;
+    }
   }
   struct rlimit none = {0, 0};
-  (void)setrlimit(RLIMIT_CORE, &none);
+  return setrlimit(RLIMIT_CORE, &none);
 }
 
 static int is_privileged(void) {
@@ -140,6 +157,14 @@ static int run_tool(int tool_fd, char *const argv[], char *const envp[]) {
     return EXIT_CANNOT_START;
   }
   if (pid == 0) {
+    /* A session of its own: the caller's terminal cannot interrupt or stop
+     * the tool half way through a change, and it reads nothing from it. */
+    int null_fd = open("/dev/null", O_RDONLY | O_NOCTTY);
+    if (setsid() < 0 || null_fd < 0 || dup2(null_fd, STDIN_FILENO) != STDIN_FILENO) {
+      complain("cannot detach the power tool from the terminal", strerror(errno));
+      _exit(EXIT_CANNOT_START);
+    }
+    if (null_fd != STDIN_FILENO) close(null_fd);
     execveat(tool_fd, "", argv, envp, AT_EMPTY_PATH);
     if (errno == ENOSYS) fexecve(tool_fd, argv, envp);
     int err = errno;
@@ -166,11 +191,16 @@ int main(int argc, char **argv) {
       helper_validate(argc, (const char *const *)argv, HELPER_TOOL_PATH, &request);
   if (verdict != HELPER_ARGS_OK) {
     complain("refused", helper_verdict_text(verdict));
-    fprintf(stderr, "usage: pmsethelper %s [force] hibernatemode <0|1|3|25>\n", HELPER_TOOL_PATH);
+    complain("usage: pmsethelper " HELPER_TOOL_PATH " [force] hibernatemode <0|1|3|25>", NULL);
     return EXIT_REFUSED_ARGS;
   }
 
   const int privileged = is_privileged();
+  /* First, while the helper itself has used little stack. */
+  if (privileged && reset_limits() != 0) {
+    complain("cannot reset resource limits", strerror(errno));
+    return EXIT_UNSAFE_PROCESS;
+  }
   if (ensure_standard_descriptors() != 0) return EXIT_UNSAFE_PROCESS;
   close_inherited_descriptors();
   if (reset_signals() != 0) {
@@ -191,7 +221,10 @@ int main(int argc, char **argv) {
       complain("cannot set user and group ids", strerror(errno));
       return EXIT_UNSAFE_PROCESS;
     }
-    reset_limits();
+    if (chdir("/") != 0) {
+      complain("cannot change to /", strerror(errno));
+      return EXIT_UNSAFE_PROCESS;
+    }
   }
 
   /* Check and run the same file: the descriptor, not the path, is executed.

@@ -28,8 +28,10 @@ std::optional<Value> LinuxPowerManager::rootDomainProperty(const std::string& ke
   return Value(t);
 }
 
-std::optional<std::string> LinuxPowerManager::savedSettings(std::string* error) const {
-  return MachineRoot::readFile(root_.path("/etc/somnara/PowerManagement.plist"), 16 << 20, error);
+powertool::SavedPowerSettings LinuxPowerManager::savedSettings() const {
+  std::string error;
+  auto bytes = MachineRoot::readFile(root_.path("/etc/somnara/PowerManagement.plist"), 16 << 20, &error);
+  return bytes ? powertool::SavedPowerSettings::decode(*bytes) : powertool::SavedPowerSettings::unreadable(error);
 }
 
 }  // namespace somnara::linuxhost

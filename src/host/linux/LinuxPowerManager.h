@@ -21,7 +21,7 @@ class LinuxPowerManager final : public host::PowerManager {
   /// missing. Every other key: nullopt.
   std::optional<Value> rootDomainProperty(const std::string& key) const override;
 
-  std::optional<std::string> savedSettings(std::string* error) const override;
+  powertool::SavedPowerSettings savedSettings() const override;
 
  private:
   MachineRoot root_;

@@ -97,13 +97,13 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
       d.values = std::move(*parsed);
       return;
     }
-    const std::string aside = d.path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));
-    if (::rename(d.path.c_str(), aside.c_str()) == 0)
+    std::string aside;
+    if (auto failed = fileio::moveAside(d.path, std::time(nullptr), &aside))
+      logger.log("Settings file " + d.path + " could not be read (" + error + ") nor moved aside (" +
+                 failed->message() + "); using defaults");
+    else
       logger.log("Settings file " + d.path + " could not be read (" + error + "); moved aside to " + aside +
                  ", using defaults");
-    else
-      logger.log("Settings file " + d.path + " could not be read (" + error + ") nor moved aside (" +
-                 std::strerror(errno) + "); using defaults");
     d.identity = identityOf(d.path);
   }
 

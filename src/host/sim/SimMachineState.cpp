@@ -76,9 +76,9 @@ void SimMachineState::writeHibernateMode(std::int64_t mode) {
   }
 }
 
-std::optional<std::string> SimMachineState::savedSettings(std::string* error) const {
-  if (!savedSettings_ && error) *error = savedSettingsError_;
-  return savedSettings_;
+powertool::SavedPowerSettings SimMachineState::savedSettings() const {
+  return savedSettings_ ? powertool::SavedPowerSettings::decode(*savedSettings_)
+                        : powertool::SavedPowerSettings::unreadable(savedSettingsError_);
 }
 
 void SimMachineState::setSavedSettings(std::string bytes) { savedSettings_ = std::move(bytes); }
@@ -89,22 +89,9 @@ void SimMachineState::setSavedSettingsUnreadable(std::string error) {
 }
 
 void SimMachineState::saveHibernateMode(std::int64_t mode) {
-  Dictionary root;
-  if (savedSettings_)
-    if (auto parsed = plist::parse(*savedSettings_); parsed && parsed->dictionary()) root = *parsed->dictionary();
-  // A dictionary stored under key in d, or an empty one.
-  auto dictionaryAt = [](const Dictionary& d, const std::string& key) {
-    auto it = d.find(key);
-    return it != d.end() && it->second.dictionary() ? *it->second.dictionary() : Dictionary{};
-  };
-  Dictionary profiles = dictionaryAt(root, "Custom Profile");
-  for (const char* profile : {"AC Power", "Battery Power"}) {
-    Dictionary settings = dictionaryAt(profiles, profile);
-    settings[kHibernateModeKey] = Value(static_cast<long long>(mode));
-    profiles[profile] = Value(std::move(settings));
-  }
-  root["Custom Profile"] = Value(std::move(profiles));
-  savedSettings_ = plist::toXml(Value(std::move(root)));
+  std::optional<Value> existing = savedSettings().list;
+  if (existing && !existing->dictionary()) existing.reset();
+  savedSettings_ = powertool::encode(powertool::withHibernateMode(existing, mode));
 }
 
 void SimMachineState::setPrivileged(const std::string& path, bool privileged) {

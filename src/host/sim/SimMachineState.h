@@ -12,6 +12,7 @@
 #include "host/PowerSources.h"
 #include "host/sim/SimScheduler.h"
 #include "plist/Value.h"
+#include "powertool/SavedPowerSettings.h"
 
 namespace somnara::sim {
 
@@ -75,12 +76,14 @@ class SimMachineState {
   int hibernateModeReads() const { return reads_; }
   int hibernateModeWrites() const { return writes_; }
 
-  /// Saved power-management settings: nullopt with *error set when unreadable.
-  std::optional<std::string> savedSettings(std::string* error) const;
+  /// Saved power-management settings, decoded as the real file is.
+  powertool::SavedPowerSettings savedSettings() const;
+  /// The bytes of the saved settings file; nullopt while unreadable.
+  const std::optional<std::string>& savedSettingsBytes() const { return savedSettings_; }
   void setSavedSettings(std::string bytes);
   void setSavedSettingsUnreadable(std::string error);
-  /// Stores mode as "Hibernate Mode" of both the mains and the battery
-  /// profile of the saved settings, starting afresh when they are unreadable.
+  /// Stores mode in the saved settings as the power tool does, starting
+  /// afresh when they are unreadable or not a dictionary.
   void saveHibernateMode(std::int64_t mode);
 
   // --- Files: whether a file is owned by root with set-user-id and set-group-id bits.

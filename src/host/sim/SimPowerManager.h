@@ -15,7 +15,7 @@ class SimPowerManager : public host::PowerManager {
   std::optional<Value> rootDomainProperty(const std::string& key) const override {
     return state_.readRootDomainProperty(key);
   }
-  std::optional<std::string> savedSettings(std::string* error) const override { return state_.savedSettings(error); }
+  powertool::SavedPowerSettings savedSettings() const override { return state_.savedSettings(); }
 
  private:
   SimMachineState& state_;

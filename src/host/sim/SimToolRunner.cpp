@@ -1,26 +1,22 @@
 #include "host/sim/SimToolRunner.h"
 
-#include <charconv>
+#include "powertool/HibernateModeArguments.h"
 
 namespace somnara::sim {
 namespace {
 
-/// N of `[force] hibernatemode N` and whether "force" was given.
-struct HibernateModeArgs {
-  bool force;
-  std::int64_t mode;
-};
+// Exit statuses of the real tools.
+constexpr int kPowerToolDenied = 1;
+constexpr int kPowerToolUsage = 2;
+constexpr int kHelperRefused = 64;
 
-std::optional<HibernateModeArgs> parseHibernateMode(const std::vector<std::string>& args) {
-  std::size_t i = 0;
-  const bool force = !args.empty() && args[0] == "force";
-  if (force) ++i;
-  if (args.size() != i + 2 || args[i] != "hibernatemode") return std::nullopt;
-  const std::string& text = args[i + 1];
-  std::int64_t mode = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), mode);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return HibernateModeArgs{force, mode};
+/// `[force] hibernatemode N` as the real tools read it.
+std::optional<hibernatemode_command> parseHibernateMode(const std::vector<std::string>& args) {
+  std::vector<const char*> words;
+  for (const auto& a : args) words.push_back(a.c_str());
+  hibernatemode_command command{};
+  if (hibernatemode_parse(words.size(), words.data(), &command, nullptr) != HIBERNATEMODE_OK) return std::nullopt;
+  return command;
 }
 
 }  // namespace
@@ -60,12 +56,11 @@ std::optional<int> SimToolRunner::emulate(const Run& run) {
 }
 
 std::optional<int> SimToolRunner::helper(const Run& run) {
-  if (run.args.empty()) return 2;
+  if (run.args.empty()) return kHelperRefused;
   const std::string& tool = run.args[0];
-  if (powerToolPath_.empty() ? toolName(tool) != "pmset" : tool != powerToolPath_) return 2;
+  if (powerToolPath_.empty() ? toolName(tool) != "pmset" : tool != powerToolPath_) return kHelperRefused;
   const std::vector<std::string> toolArgs(run.args.begin() + 1, run.args.end());
-  auto parsed = parseHibernateMode(toolArgs);
-  if (!parsed || !(parsed->mode == 0 || parsed->mode == 1 || parsed->mode == 3 || parsed->mode == 25)) return 2;
+  if (!parseHibernateMode(toolArgs)) return kHelperRefused;
   if (!state_.isPrivileged(run.path) && run.caller.effectiveUid != 0) return 1;
   return powerTool(toolArgs, true);
 }
@@ -76,7 +71,8 @@ std::optional<int> SimToolRunner::powerTool(const std::vector<std::string>& args
     return 0;
   }
   auto parsed = parseHibernateMode(args);
-  if (!parsed || !asRoot) return 1;
+  if (!parsed) return kPowerToolUsage;
+  if (!asRoot) return kPowerToolDenied;
   state_.writeHibernateMode(parsed->mode);
   if (!parsed->force) state_.saveHibernateMode(parsed->mode);
   return 0;

@@ -16,12 +16,14 @@ namespace somnara::sim {
 ///
 /// Unless scripted otherwise, two tools behave like the real ones:
 ///  - "pmset" (the power tool): `sleepnow` records a sleep request;
-///    `[force] hibernatemode N` needs root and writes N ("force": in force
-///    only; without it also into the saved settings). Exit 0, else 1.
+///    `[force] hibernatemode <0|1|3|25>` needs root (else exit 1) and writes
+///    N ("force": in force only; without it also into the saved settings);
+///    any other argument vector exits 2.
 ///  - "pmsethelper": `<power tool> [force] hibernatemode <0|1|3|25>` runs
 ///    the power tool as root when the helper file is privileged or the
-///    caller is root, else exits 1; any other argument vector exits 2 and
-///    runs nothing. The power tool is the path set with setPowerToolPath(),
+///    caller is root, else exits 1; any other argument vector exits 64 and
+///    runs nothing. Both read the command with the real tools' grammar
+///    (powertool/HibernateModeArguments.h). The power tool is the path set with setPowerToolPath(),
 ///    or, while none is set, any path whose last component is "pmset".
 /// Any other tool cannot be started.
 class SimToolRunner {

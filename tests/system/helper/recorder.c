@@ -1,5 +1,6 @@
 /* Stand-in power tool: records its arguments, environment, ids, umask, open
- * descriptors and signal state to RECORDER_LOG, then exits with the mode it
+ * descriptors, signal state, working directory, session, standard input and
+ * the resource limits a caller could lower to RECORDER_LOG, then exits with the mode it
  * was given, except "force hibernatemode 25", which dies of SIGUSR1. */
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -7,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +33,22 @@ int main(int argc, char **argv) {
   mode_t mask = umask(0);
   fprintf(out, "uids %u %u %u\ngids %u %u %u\ngroups %d\numask %04o\nfds%s\n", r, eu, s, rg, eg,
           sg, getgroups(0, NULL), (unsigned)mask, fds);
+  char cwd[4096] = "?", in[4096] = "?";
+  if (!getcwd(cwd, sizeof cwd)) strcpy(cwd, "?");
+  ssize_t n = readlink("/proc/self/fd/0", in, sizeof in - 1);
+  in[n > 0 ? n : 0] = '\0';
+  fprintf(out, "cwd %s\nsession %s\nstdin %s\n", cwd, getsid(0) == getpid() ? "own" : "caller's", in);
+  static const struct {
+    const char *name;
+    int resource;
+  } kLimits[] = {{"fsize", RLIMIT_FSIZE}, {"stack", RLIMIT_STACK}, {"nofile", RLIMIT_NOFILE},
+                 {"cpu", RLIMIT_CPU}, {"as", RLIMIT_AS}};
+  for (size_t i = 0; i < sizeof kLimits / sizeof kLimits[0]; ++i) {
+    struct rlimit l;
+    getrlimit(kLimits[i].resource, &l);
+    if (l.rlim_cur == RLIM_INFINITY) fprintf(out, "limit %s unlimited\n", kLimits[i].name);
+    else fprintf(out, "limit %s %llu\n", kLimits[i].name, (unsigned long long)l.rlim_cur);
+  }
   FILE *status = fopen("/proc/self/status", "re");
   char line[512];
   while (status && fgets(line, sizeof line, status))

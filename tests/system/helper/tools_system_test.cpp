@@ -4,11 +4,17 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <dirent.h>
+#include <linux/capability.h>
+#include <linux/close_range.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,9 +22,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plist/PlistCodec.h"
@@ -42,6 +51,9 @@ struct Launch {
   bool closeStandardFds = false;
   std::vector<int> ignoredSignals{}, blockedSignals{};
   std::string cwd{};
+  std::vector<std::pair<int, rlim_t>> limits{};  // soft and hard, set before the ids change
+  bool withoutSysResource = false;  // CAP_SYS_RESOURCE dropped from the bounding set, as in containers
+  bool ownProcessGroup = false;     // a job of its own, as a shell starts one
 };
 
 struct Outcome {
@@ -49,7 +61,12 @@ struct Outcome {
   std::string out, err;
 };
 
-Outcome run(const Launch& l) {
+struct Started {
+  pid_t pid;
+  int out, err;
+};
+
+Started start(const Launch& l) {
   std::vector<char*> argv, envp;
   for (const auto& a : l.argv) argv.push_back(const_cast<char*>(a.c_str()));
   if (l.env)
@@ -66,6 +83,8 @@ Outcome run(const Launch& l) {
     for (int fd = 0; fd <= 2 && l.closeStandardFds; ++fd) ::close(fd);
     bool ok = l.closeStandardFds ||
               (::dup2(devnull, 0) == 0 && ::dup2(out, 1) == 1 && ::dup2(err, 2) == 2);
+    // Only the descriptors asked for reach the program, whatever ran the test.
+    ok = ok && ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0;
     for (int fd : l.extraFds) ok = ok && ::fcntl(fd, F_SETFD, 0) == 0;
     for (int sig : l.ignoredSignals) ::signal(sig, SIG_IGN);
     sigset_t set;
@@ -73,26 +92,39 @@ Outcome run(const Launch& l) {
     for (int sig : l.blockedSignals) sigaddset(&set, sig);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     if (l.umask) ::umask(*l.umask);
+    ok = ok && (!l.ownProcessGroup || ::setpgid(0, 0) == 0);
     ok = ok && (l.cwd.empty() || ::chdir(l.cwd.c_str()) == 0);
+    ok = ok && (!l.withoutSysResource || ::prctl(PR_CAPBSET_DROP, CAP_SYS_RESOURCE, 0, 0, 0) == 0);
     if (l.asNobody)
       ok = ok && ::setgroups(l.supplementaryGroups.size(), l.supplementaryGroups.data()) == 0 &&
            ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
            ::setresuid(kNobody, kNobody, kNobody) == 0;
+    for (const auto& [resource, value] : l.limits) {
+      const struct rlimit limit = {value, value};
+      ok = ok && ::setrlimit(resource, &limit) == 0;
+    }
     if (ok) ::execve(l.program.c_str(), argv.data(), envp.data());
     _exit(250);
   }
+  if (l.ownProcessGroup) ::setpgid(pid, pid);  // fails harmlessly once the child has done it
+  return {pid, out, err};
+}
+
+Outcome finish(const Started& s) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0)
+  while (::waitpid(s.pid, &status, 0) < 0)
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), "", ""};
   char buf[4096];
-  for (auto [fd, text] : {std::pair{out, &o.out}, std::pair{err, &o.err}}) {
+  for (auto [fd, text] : {std::pair{s.out, &o.out}, std::pair{s.err, &o.err}}) {
     for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(text->size()))) > 0;)
       text->append(buf, static_cast<size_t>(n));
     ::close(fd);
   }
   return o;
 }
+
+Outcome run(const Launch& l) { return finish(start(l)); }
 
 // A fresh directory in parent (0755, so nobody can traverse it), removed with its contents.
 struct TempDir {
@@ -117,6 +149,17 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode 
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
   if (::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+// A copy of a build-tree program that nobody can run: the checkout may lie
+// where nobody cannot enter (root's home, 0700). One copy per program.
+std::string reachable(const std::string& program) {
+  static TempDir copies;
+  static std::map<std::string, std::string> made;
+  auto [it, fresh] = made.try_emplace(program, copies / (std::to_string(made.size()) + "-" +
+                                                         fs::path(program).filename().string()));
+  if (fresh) fs::copy_file(program, it->second, fs::copy_options::overwrite_existing);
+  return it->second;
 }
 
 // Copies from to to, owned by root with mode.
@@ -226,6 +269,8 @@ TEST_F(SetuidHelper, HostileCallerStateDoesNotReachTheTool) {
   l.extraFds = {extra, 9};
   l.ignoredSignals = {SIGTERM, SIGHUP, SIGCHLD};
   l.blockedSignals = {SIGINT, SIGUSR2};
+  l.cwd = dir_.path;
+  l.ownProcessGroup = true;  // its own job on the caller's terminal, were there one
   Outcome o = run(l);
   ::close(extra);
   ::close(9);
@@ -234,8 +279,54 @@ TEST_F(SetuidHelper, HostileCallerStateDoesNotReachTheTool) {
   const Record expected = {
       {"argv", {kTool, "hibernatemode", "3"}}, {"env", {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}},
       {"uids", {"0 0 0"}}, {"gids", {"0 0 0"}}, {"groups", {"0"}}, {"umask", {"0022"}},
-      {"fds", {"0 1 2"}}, {"SigBlk", {"0000000000000000"}}, {"SigIgn", {"0000000000000000"}}};
-  EXPECT_EQ(record(), expected);
+      {"fds", {"0 1 2"}}, {"SigBlk", {"0000000000000000"}}, {"SigIgn", {"0000000000000000"}},
+      {"cwd", {"/"}}, {"session", {"own"}}, {"stdin", {"/dev/null"}}};
+  Record recorded = record();
+  recorded.erase("limit");  // the test below
+  EXPECT_EQ(recorded, expected);
+}
+
+// A caller lowers limits so that the tool fails half way (a file-size limit
+// kills it with SIGXFSZ, a tiny stack with SIGSEGV). The helper raises them;
+// where it cannot (no CAP_SYS_RESOURCE, as in containers) it runs nothing.
+TEST_F(SetuidHelper, LoweredLimitsAreRaisedForTheToolOrItDoesNotRun) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<int, rlim_t>> limits;
+    bool withoutSysResource;
+    int exitCode;
+    std::vector<std::string> recorded;  // limit lines that must be there; empty: the tool must not run
+  } cases[] = {
+      {"file size", {{RLIMIT_FSIZE, 4096}}, false, 3, {"fsize unlimited"}},
+      {"stack", {{RLIMIT_STACK, 16 << 10}}, false, 3, {"stack 8388608"}},
+      {"descriptors", {{RLIMIT_NOFILE, 4}}, false, 3, {"nofile 256"}},
+      {"cpu", {{RLIMIT_CPU, 1}}, false, 3, {"cpu unlimited"}},
+      {"nothing lowered, no CAP_SYS_RESOURCE", {}, true, 3, {"fsize unlimited"}},
+      {"file size, no CAP_SYS_RESOURCE", {{RLIMIT_FSIZE, 4096}}, true, 71, {}},
+      {"stack, no CAP_SYS_RESOURCE", {{RLIMIT_STACK, 16 << 10}}, true, 71, {}},
+      {"descriptors, no CAP_SYS_RESOURCE", {{RLIMIT_NOFILE, 4}}, true, 71, {}},
+  };
+  // Where the test itself lacks CAP_SYS_RESOURCE, only refusals can be seen.
+  const bool canRaise = ::prctl(PR_CAPBSET_READ, CAP_SYS_RESOURCE, 0, 0, 0) == 1;
+  if (!canRaise) std::printf("note: no CAP_SYS_RESOURCE here; raised limits are not checked\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!canRaise && !c.withoutSysResource && !c.limits.empty()) continue;
+    fs::remove(RECORDER_LOG);
+    Launch l = asNobody({kTool, "hibernatemode", "3"});
+    l.limits = c.limits;
+    l.withoutSysResource = c.withoutSysResource;
+    Outcome o = run(l);
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+    if (c.recorded.empty()) {
+      EXPECT_FALSE(fs::exists(RECORDER_LOG)) << "the tool ran";
+      EXPECT_NE(o.err.find("limits"), std::string::npos) << o.err;
+      continue;
+    }
+    const std::vector<std::string> limits = record()["limit"];
+    for (const auto& line : c.recorded)
+      EXPECT_NE(std::find(limits.begin(), limits.end(), line), limits.end()) << line;
+  }
 }
 
 TEST_F(SetuidHelper, UntrustworthyToolIsNotRun) {
@@ -292,6 +383,121 @@ TEST_F(SetuidHelper, WithoutPrivilegesKeepsEnvironmentButNotDescriptors) {
   EXPECT_EQ(record()["fds"], std::vector<std::string>{"0 1 2"});
 }
 
+const char* const kActive = "run/somnara/hibernatemode";
+const char* const kSaved = "etc/somnara/PowerManagement.plist";
+const char* const kSystemdRun = "run/systemd/system";  // a directory on systemd-booted systems
+const char* const kRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf";
+const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf";
+const char* const kReloads = "run/somnara/systemd-reloads";
+
+std::string dropIn(const char* verb) {
+  return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
+}
+
+const char* verbFor(int mode) { return mode == 0 ? "suspend" : mode == 3 ? "hybrid-sleep" : "hibernate"; }
+
+std::optional<std::int64_t> savedMode(const std::string& root) {
+  auto text = readFile(root + "/" + kSaved);
+  auto list = text ? somnara::plist::parse(*text) : std::nullopt;
+  const Value* v = list ? list->find("Custom Profile") : nullptr;
+  v = v ? v->find("AC Power") : nullptr;
+  v = v ? v->find("Hibernate Mode") : nullptr;
+  return v ? v->integer() : std::nullopt;
+}
+
+// Every regular file below root, relative to it.
+std::set<std::string> filesBelow(const std::string& root) {
+  std::set<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (!e.is_directory()) files.insert(fs::relative(e.path(), root));
+  return files;
+}
+
+// The set-user-id helper running the real power tool, built with the machine
+// root MACHINE_ROOT (the helper clears SOMNARA_ROOT), systemd "running" there.
+class HelperRunsPmset : public SetuidHelper {
+ protected:
+  void SetUp() override {
+    SetuidHelper::SetUp();
+    if (IsSkipped()) return;
+    install(PMSET_FIXEDROOT_BIN, kTool, 0755);
+    fs::create_directories(kMachine + "/" + kSystemdRun);
+  }
+
+  // The whole change to mode is in place and nothing else is there.
+  void expectWholeChange(int mode) const {
+    EXPECT_EQ(filesBelow(kMachine), (std::set<std::string>{kActive, kSaved, kRuntimeDropIn, kPersistentDropIn,
+                                                           kReloads}));
+    EXPECT_EQ(readFile(kMachine + "/" + kActive), std::to_string(mode) + "\n");
+    EXPECT_EQ(savedMode(kMachine), mode);
+    EXPECT_EQ(readFile(kMachine + "/" + kRuntimeDropIn), dropIn(verbFor(mode)));
+    EXPECT_EQ(readFile(kMachine + "/" + kPersistentDropIn), dropIn(verbFor(mode)));
+  }
+
+  // Waits until no process runs the tool or the helper (a helper's child
+  // about to start the tool, or a tool its caller no longer waits for).
+  void waitUntilTheToolIsGone() const {
+    for (int i = 0; i < 2000; ++i) {
+      bool running = false;
+      for (const auto& e : fs::directory_iterator("/proc")) {
+        std::error_code ec;
+        const std::string exe = fs::read_symlink(e.path() / "exe", ec).string();
+        running = running || (!ec && (exe.rfind(kTool, 0) == 0 || exe.rfind(helper_, 0) == 0));
+      }
+      if (!running) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    FAIL() << "the power tool still runs";
+  }
+
+  const std::string kMachine = MACHINE_ROOT;
+};
+
+// ^C, ^\, ^Z and a hang-up reach the caller's foreground job at any moment;
+// a change once started is made whole, and no temporary file is left.
+TEST_F(HelperRunsPmset, TerminalSignalsDoNotCutAChangeInHalf) {
+  ASSERT_EQ(run(asNobody({kTool, "hibernatemode", "3"})).exitCode, 0);
+  expectWholeChange(3);
+  std::mt19937 random(9);
+  const int signals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGHUP};
+  int mode = 3;
+  for (int i = 0; i < 120 && !HasFailure(); ++i) {
+    const int wanted = i % 2 ? 25 : 0;
+    const int sig = signals[i % 4];
+    SCOPED_TRACE(::testing::Message() << "run " << i << ", signal " << sig);
+    Launch l = asNobody({kTool, "hibernatemode", std::to_string(wanted)});
+    l.ownProcessGroup = true;
+    Started job = start(l);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
+    ::kill(-job.pid, sig);
+    if (sig == SIGTSTP) {  // a stopped job the user then kills
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ::kill(-job.pid, SIGKILL);
+    }
+    finish(job);
+    waitUntilTheToolIsGone();
+    const std::string active = readFile(kMachine + "/" + kActive).value_or("");
+    if (active == std::to_string(wanted) + "\n") mode = wanted;
+    expectWholeChange(mode);
+  }
+}
+
+// With the file-size or stack limit lowered where root cannot raise it again,
+// the tool does not run at all, so it cannot die half way.
+TEST_F(HelperRunsPmset, LimitsThatCannotBeRaisedLeaveTheMachineAlone) {
+  ASSERT_EQ(run(asNobody({kTool, "hibernatemode", "3"})).exitCode, 0);
+  for (const auto& [resource, value] : {std::pair{RLIMIT_FSIZE, rlim_t{64}}, std::pair{RLIMIT_STACK, rlim_t{16 << 10}}}) {
+    SCOPED_TRACE(resource);
+    Launch l = asNobody({kTool, "hibernatemode", "25"});
+    l.limits = {{resource, value}};
+    l.withoutSysResource = true;
+    Outcome o = run(l);
+    EXPECT_EQ(o.exitCode, 71) << o.err;
+    waitUntilTheToolIsGone();
+    expectWholeChange(3);
+  }
+}
+
 // The repair tool only takes files below root-owned directories no one else can
 // write; /run is one, the temporary directory and the build tree need not be.
 class Repair : public ::testing::Test {
@@ -304,7 +510,17 @@ class Repair : public ::testing::Test {
   }
   Outcome repair(std::vector<std::string> args, bool asNobody = false) {
     args.insert(args.begin(), "pmsethelper-repair");
-    return run({.program = REPAIR_BIN, .argv = args, .asNobody = asNobody, .cwd = at(res("rel"))});
+    return run({.program = asNobody ? reachable(REPAIR_BIN) : REPAIR_BIN, .argv = args, .asNobody = asNobody,
+                .cwd = at(res("rel"))});
+  }
+  // A copy of the helper this build produced, with owner and mode.
+  std::string helper(const std::string& bundle, mode_t mode, uid_t uid = 0, gid_t gid = 0) {
+    std::string path = at(res(bundle) + "pmsethelper");
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(HELPER_BIN, path, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(::chown(path.c_str(), uid, gid), 0);
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+    return path;
   }
   std::string at(const std::string& name) const { return *dir_ / name; }
   // The resources directory of bundle, relative to dir_, with a trailing slash.
@@ -328,19 +544,83 @@ class Repair : public ::testing::Test {
   std::unique_ptr<TempDir> dir_;
 };
 
-// Set-id bits the file already had survive only if chown (which clears them) runs
-// before chmod. Without root the chown fails with its own status and nothing changes.
-TEST_F(Repair, GivesRootOwnershipAndSetIdBitsWithoutGroupOrOtherWrite) {
-  const std::tuple<mode_t, mode_t, bool, int> cases[] = {
-      {0755, 06755, false, 0}, {0777, 06755, false, 0}, {06775, 06755, false, 0}, {0700, 06700, false, 0},
-      {0755, 0755, true, 3}};
-  for (const auto& [before, after, asNobody, exitCode] : cases) {
-    SCOPED_TRACE(::testing::Message() << std::oct << before << (asNobody ? " as nobody" : ""));
-    std::string path = file(res("ok") + "pmsethelper", before);
+// Set-id bits the file already had survive only if chown (which clears them)
+// runs before chmod. Not run by root, nothing changes.
+TEST_F(Repair, GivesTheBuiltHelperRootOwnershipAndSetIdBits) {
+  const std::tuple<mode_t, gid_t, mode_t, bool, int> cases[] = {
+      {0755, 0, 06755, false, 0}, {06755, 0, 06755, false, 0}, {0700, 0, 06700, false, 0},
+      {0755, kNogroup, 06755, false, 0}, {0755, 0, 0755, true, 2}};
+  for (const auto& [before, group, after, asNobody, exitCode] : cases) {
+    SCOPED_TRACE(::testing::Message() << std::oct << before << " group " << std::dec << group
+                                      << (asNobody ? " as nobody" : ""));
+    std::string path = helper("ok", before, 0, group);
     Outcome o = repair({path}, asNobody);
     EXPECT_EQ(o.exitCode, exitCode) << o.err;
-    expectOwnerAndMode(path, asNobody ? kNobody : 0, after);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_gid, asNobody ? group : 0u);
+    EXPECT_EQ(st.st_mode & 07777, after);
   }
+}
+
+// A file another user can write, or could write at the moment of the
+// repair, would become a set-user-id root program of theirs; so would any
+// content but the helper this build produced.
+TEST_F(Repair, RefusesAFileSomeoneElseCanWriteOrThatIsNotTheBuiltHelper) {
+  const struct {
+    const char* name;
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+    std::function<std::function<void()>(const std::string& path)> hold;  // returns the release
+    const char* why;
+  } cases[] = {
+      {"writable by all", 0777, 0, 0, {}, "writable by group or others"},
+      {"writable by its group", 0775, 0, kNogroup, {}, "writable by group or others"},
+      {"owned by a user", 0755, kNobody, kNogroup, {}, "not owned by root"},
+      {"open for writing",
+       0755, 0, 0,
+       [](const std::string& path) {
+         int fd = ::open(path.c_str(), O_WRONLY);
+         EXPECT_GE(fd, 0);
+         return std::function<void()>([fd] { ::close(fd); });
+       },
+       "open for writing"},
+      {"mapped writable and shared while it was writable by all",
+       0777, 0, 0,
+       [](const std::string& path) {
+         int fd = ::open(path.c_str(), O_RDWR);
+         void* map = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+         EXPECT_NE(map, MAP_FAILED);
+         ::close(fd);
+         EXPECT_EQ(::chmod(path.c_str(), 0755), 0);  // looks safe now
+         return std::function<void()>([map] { ::munmap(map, 4096); });
+       },
+       "mapped writable"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = helper("w", c.mode, c.uid, c.gid);
+    std::function<void()> release = c.hold ? c.hold(path) : [] {};
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    Outcome o = repair({path});
+    release();
+    EXPECT_EQ(o.exitCode, 2) << o.err;
+    EXPECT_NE(o.err.find(c.why), std::string::npos) << o.err;
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+  }
+
+  std::string other = at(res("other") + "pmsethelper");
+  writeFile(other, readFile(HELPER_BIN).value() + "x", 0755);
+  Outcome o = repair({other});
+  EXPECT_EQ(o.exitCode, 2);
+  EXPECT_NE(o.err.find("not the pmsethelper this build installed"), std::string::npos) << o.err;
+  expectOwnerAndMode(other, 0, 0755);
 }
 
 TEST_F(Repair, RefusesAnythingButASingleLinkedRegularFileNamedPmsethelperInATrustedPlace) {
@@ -384,22 +664,13 @@ TEST_F(Repair, RefusesAnythingButASingleLinkedRegularFileNamedPmsethelperInATrus
   }
 }
 
-const char* const kActive = "run/somnara/hibernatemode";
-const char* const kSaved = "etc/somnara/PowerManagement.plist";
-const char* const kSystemdRun = "run/systemd/system";  // a directory on systemd-booted systems
-const char* const kRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf";
-const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf";
-
-std::string dropIn(const char* verb) {
-  return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
-}
 
 class Pmset : public ::testing::Test {
  protected:
   Outcome pmset(std::vector<std::string> args, bool asNobody = false) {
     args.insert(args.begin(), "pmset");
-    return run({.program = PMSET_BIN, .argv = args, .env = {{"SOMNARA_ROOT=" + root_->path}},
-                .asNobody = asNobody});
+    return run({.program = asNobody ? reachable(PMSET_BIN) : PMSET_BIN, .argv = args,
+                .env = {{"SOMNARA_ROOT=" + root_->path}}, .asNobody = asNobody});
   }
   std::string at(const std::string& rel) const { return *root_ / rel; }
   std::optional<Value> saved() const {
@@ -445,7 +716,8 @@ TEST_F(Pmset, EachModeWithAndWithoutForceAndSystemd) {
       ASSERT_EQ(::stat(at("run/somnara").c_str(), &dir) | ::stat(at(kActive).c_str(), &file), 0);
       EXPECT_EQ(dir.st_mode & 0777, 0755u);
       EXPECT_EQ(file.st_mode & 0777, 0644u);
-      EXPECT_EQ(entries(at("run/somnara")), 1u) << "temporary file left behind";
+      EXPECT_EQ(entries(at("run/somnara")), systemd ? 2u : 1u) << "temporary file left behind";
+      EXPECT_EQ(readFile(at(kReloads)).value_or("").size() > 0, systemd);
 
       Outcome g = pmset({"-g"});
       EXPECT_EQ(g.exitCode, 0) << g.err;
@@ -497,23 +769,115 @@ TEST_F(Pmset, ForcedValueOverridesTheSavedOneUntilTheNextSave) {
   }
 }
 
+// Files moved aside in the same second never replace each other.
 TEST_F(Pmset, CorruptSavedSettingsAreMovedAside) {
-  for (const std::string& content : {std::string("<?xml version=\"1.0\"?><plist><dict><key>x"),
-                                    somnara::plist::toXml(Value("not a dictionary"))}) {
+  std::vector<std::string> contents = {std::string("<?xml version=\"1.0\"?><plist><dict><key>x"),
+                                       somnara::plist::toXml(Value("not a dictionary"))};
+  std::time_t t0 = std::time(nullptr);
+  for (const std::string& content : contents) {
     SCOPED_TRACE(content);
-    fs::remove_all(at("etc"));
     writeFile(at(kSaved), content);
-    std::time_t t0 = std::time(nullptr);
     Outcome o = pmset({"hibernatemode", "3"});
     ASSERT_EQ(o.exitCode, 0) << o.err;
     EXPECT_NE(o.err.find("moved aside"), std::string::npos);
     EXPECT_EQ(saved(), onlyMode(3));
-    int asides = 0;
-    for (std::time_t t = t0; t <= std::time(nullptr); ++t)
-      asides += readFile(at(kSaved) + ".corrupt-" + std::to_string(t)) == content;
-    EXPECT_EQ(asides, 1);
-    EXPECT_EQ(entries(at("etc/somnara")), 2u);
   }
+  std::multiset<std::string> asides;
+  for (const auto& e : fs::directory_iterator(at("etc/somnara"))) {
+    const std::string name = e.path().filename();
+    if (name == "PowerManagement.plist") continue;
+    EXPECT_EQ(name.rfind("PowerManagement.plist.corrupt-", 0), 0u) << name;
+    const long long stamp = std::stoll(name.substr(name.find('-') + 1));
+    EXPECT_TRUE(stamp >= t0 && stamp <= std::time(nullptr)) << name;
+    asides.insert(readFile(e.path()).value_or(""));
+  }
+  EXPECT_EQ(asides, std::multiset<std::string>(contents.begin(), contents.end()));
+}
+
+// A change already in place writes nothing and reloads nothing: any user can
+// run the helper many times a second.
+TEST_F(Pmset, AChangeAlreadyInPlaceWritesAndReloadsNothing) {
+  fs::create_directories(at(kSystemdRun));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"hibernatemode", "25"},
+                                               std::vector<std::string>{"force", "hibernatemode", "25"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ASSERT_EQ(pmset({"hibernatemode", "25"}).exitCode, 0);
+    auto stamps = [&] {
+      std::map<std::string, std::pair<ino_t, long>> s;  // inode and change time of every file
+      for (const std::string& f : filesBelow(root_->path)) {
+        struct stat st {};
+        ::stat(at(f).c_str(), &st);
+        s[f] = {st.st_ino, st.st_ctim.tv_nsec + st.st_ctim.tv_sec * 1000000000L};
+      }
+      return s;
+    };
+    const auto before = stamps();
+    const std::string reloads = readFile(at(kReloads)).value_or("");
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(pmset(args).exitCode, 0);
+    EXPECT_EQ(stamps(), before);
+    EXPECT_EQ(readFile(at(kReloads)), reloads) << "systemd reloaded";
+  }
+  // Each piece missing or different makes the run write again.
+  for (const char* piece : {kActive, kSaved, kRuntimeDropIn, kPersistentDropIn}) {
+    SCOPED_TRACE(piece);
+    writeFile(at(piece), "1\n");
+    ASSERT_EQ(pmset({"hibernatemode", "25"}).exitCode, 0);
+    EXPECT_EQ(readFile(at(kActive)), "25\n");
+    EXPECT_EQ(saved(), onlyMode(25));
+    EXPECT_EQ(readFile(at(kRuntimeDropIn)), dropIn("hibernate"));
+    EXPECT_EQ(readFile(at(kPersistentDropIn)), dropIn("hibernate"));
+  }
+}
+
+// Root running the tool on a directory someone else owns: no symbolic link
+// below it leads a write or a read elsewhere.
+TEST_F(Pmset, BelowAFakeRootNoSymbolicLinkIsFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  TempDir elsewhere;
+  writeFile(elsewhere / "hibernatemode", "7\n");
+  writeFile(elsewhere / "PowerManagement.plist", somnara::plist::toXml(onlyMode(1)));
+  const auto untouched = filesBelow(elsewhere.path);
+  const struct {
+    const char* name;
+    std::function<void()> prepare;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"run is a link", [&] { fs::create_directory_symlink(elsewhere.path, at("run")); }, {"force", "hibernatemode", "3"}},
+      {"etc/somnara is a link",
+       [&] { fs::create_directories(at("etc")); fs::create_directory_symlink(elsewhere.path, at("etc/somnara")); },
+       {"hibernatemode", "3"}},
+      {"active value is a link",
+       [&] { fs::create_directories(at("run/somnara")); fs::create_symlink(elsewhere / "hibernatemode", at(kActive)); },
+       {"-g"}},
+      {"sleep requests is a link",
+       [&] {
+         fs::create_directories(at("run/somnara"));
+         fs::create_symlink(elsewhere / "hibernatemode", at("run/somnara/sleep-requests"));
+       },
+       {"sleepnow"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    root_ = std::make_unique<TempDir>();
+    ASSERT_EQ(::chown(root_->path.c_str(), kNobody, kNogroup), 0);
+    c.prepare();
+    Outcome o = pmset(c.args);
+    EXPECT_NE(o.exitCode, 0) << o.out << o.err;
+    EXPECT_EQ(o.out, "") << "read through the link";
+    EXPECT_EQ(filesBelow(elsewhere.path), untouched);
+    EXPECT_EQ(readFile(elsewhere / "hibernatemode"), "7\n");
+  }
+}
+
+// Made set-user-id, the tool ignores the caller's SOMNARA_ROOT.
+TEST_F(Pmset, SetUserIdRunIgnoresTheCallersRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  writeFile(at(kActive), "7\n");
+  TempDir bin;
+  install(PMSET_BIN, bin / "pmset", 04755);
+  Outcome o = run({.program = bin / "pmset", .argv = {"pmset", "-g"}, .env = {{"SOMNARA_ROOT=" + root_->path}},
+                   .asNobody = true});
+  EXPECT_EQ(o.out.find("hibernatemode 7"), std::string::npos) << o.out;
 }
 
 TEST_F(Pmset, BadArgumentsExit2AndWriteNothing) {

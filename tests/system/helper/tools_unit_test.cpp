@@ -1,14 +1,21 @@
-// The helper's argument allow-list; pmset's machine root.
+// The helper's argument allow-list, the hibernatemode grammar, pmset's machine
+// root and the file tree it writes through.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "HelperArguments.h"
 #include "MachinePaths.h"
+#include "fileio/FileTree.h"
+#include "powertool/HibernateModeArguments.h"
 
 namespace {
 
@@ -94,19 +101,142 @@ TEST(HelperValidateRaw, NullEntriesAndUnterminatedArguments) {
 namespace pm = somnara::pmset;
 
 TEST(MachinePaths, RootFromEnvironment) {
-  const std::pair<const char*, const char*> rows[] = {  // value, active file (null: refused)
-      {nullptr, "/run/somnara/hibernatemode"}, {"", "/run/somnara/hibernatemode"},
-      {"///", "/run/somnara/hibernatemode"}, {"/tmp/x//", "/tmp/x/run/somnara/hibernatemode"},
-      {"tmp/x", nullptr}};
-  for (const auto& [value, active] : rows) {
+  const std::pair<const char*, const char*> rows[] = {  // value, root (null: refused)
+      {nullptr, "/"}, {"", "/"}, {"///", "/"}, {"/tmp/x//", "/tmp/x"}, {"tmp/x", nullptr}};
+  for (const auto& [value, root] : rows) {
     SCOPED_TRACE(value ? value : "(unset)");
     std::string error;
     auto paths = pm::MachinePaths::fromEnvironment(value, &error);
-    ASSERT_EQ(paths.has_value(), active != nullptr) << error;
+    ASSERT_EQ(paths.has_value(), root != nullptr) << error;
     if (!paths) continue;
-    EXPECT_EQ(paths->isRealRoot(), std::string(active).rfind("/tmp", 0) != 0);
-    EXPECT_EQ(paths->activeHibernateMode(), active);
+    EXPECT_EQ(paths->root(), root);
+    EXPECT_EQ(paths->isRealRoot(), std::string(root) == "/");
   }
+}
+
+// The power tool's, the helper's and the simulated helper's one grammar.
+TEST(HibernateModeGrammar, VerdictAndTheWordItIsAbout) {
+  const struct {
+    std::vector<const char*> words;
+    hibernatemode_verdict verdict;
+    size_t at;
+    int force = 0, mode = 0;
+  } cases[] = {
+      {{"hibernatemode", "0"}, HIBERNATEMODE_OK, 0, 0, 0},
+      {{"hibernatemode", "25"}, HIBERNATEMODE_OK, 0, 0, 25},
+      {{"force", "hibernatemode", "1"}, HIBERNATEMODE_OK, 0, 1, 1},
+      {{"force", "hibernatemode", "3"}, HIBERNATEMODE_OK, 0, 1, 3},
+      {{}, HIBERNATEMODE_UNKNOWN_WORD, 0},
+      {{"force"}, HIBERNATEMODE_UNKNOWN_WORD, 1},
+      {{"force", "force", "hibernatemode", "1"}, HIBERNATEMODE_UNKNOWN_WORD, 1},
+      {{"Hibernatemode", "1"}, HIBERNATEMODE_UNKNOWN_WORD, 0},
+      {{"hibernatemode"}, HIBERNATEMODE_MISSING_VALUE, 1},
+      {{"force", "hibernatemode"}, HIBERNATEMODE_MISSING_VALUE, 2},
+      {{"hibernatemode", "03"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "+1"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "1 "}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "2"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", ""}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "force", "1"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"force", "hibernatemode", "25", "25"}, HIBERNATEMODE_EXTRA_WORD, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.words));
+    hibernatemode_command command{-7, -7, nullptr};
+    size_t at = 99;
+    EXPECT_EQ(hibernatemode_parse(c.words.size(), c.words.data(), &command, &at), c.verdict);
+    if (c.verdict != HIBERNATEMODE_OK) {
+      EXPECT_EQ(at, c.at);
+      EXPECT_EQ(command.mode, -7) << "output filled on refusal";
+      continue;
+    }
+    EXPECT_EQ(command.force, c.force);
+    EXPECT_EQ(command.mode, c.mode);
+    EXPECT_EQ(hibernatemode_value(command.mode_word), c.mode);
+  }
+}
+
+namespace fs = std::filesystem;
+using somnara::fileio::FileTree;
+
+struct ScratchDir {
+  ScratchDir() : path(fs::temp_directory_path() / "somnara-tree-XXXXXX") {
+    if (!::mkdtemp(path.data())) throw std::runtime_error(path);
+  }
+  ~ScratchDir() { fs::remove_all(path); }
+  std::string path;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> namesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
+  return names;
+}
+
+// Below a tree that refuses links, no operation reaches outside through a
+// symbolic link, whichever component it is; a tree that follows them does.
+TEST(FileTree, SymbolicLinksBelowTheTop) {
+  ScratchDir scratch;
+  const std::string top = scratch.path + "/top", outside = scratch.path + "/outside";
+  fs::create_directories(top + "/real");
+  fs::create_directories(outside);
+  std::ofstream(outside + "/file") << "outside";
+  fs::create_directory_symlink(outside, top + "/linkdir");
+  fs::create_symlink(outside + "/file", top + "/real/linkfile");
+
+  somnara::fileio::IoError error;
+  auto refusing = FileTree::open(top, FileTree::Links::Refuse, &error);
+  auto following = FileTree::open(top, FileTree::Links::Follow, &error);
+  ASSERT_TRUE(refusing && following) << error.message();
+
+  EXPECT_TRUE(refusing->writeAtomically("linkdir/new", "x").has_value());
+  EXPECT_TRUE(refusing->appendLine("linkdir/new", "x").has_value());
+  EXPECT_TRUE(refusing->appendLine("real/linkfile", "x").has_value());
+  EXPECT_FALSE(refusing->read("real/linkfile").content.has_value());
+  EXPECT_FALSE(refusing->read("linkdir/file").content.has_value());
+  EXPECT_FALSE(refusing->isDirectory("linkdir"));
+  EXPECT_TRUE(refusing->remove("linkdir/file").has_value());
+  EXPECT_TRUE(refusing->writeAtomically("real/../escape", "x").has_value());
+  EXPECT_EQ(namesIn(outside), std::set<std::string>{"file"});
+  EXPECT_EQ(slurp(outside + "/file"), "outside");
+  // Writing over the link replaces the link itself.
+  EXPECT_FALSE(refusing->writeAtomically("real/linkfile", "mine").has_value());
+  EXPECT_FALSE(fs::is_symlink(top + "/real/linkfile"));
+  EXPECT_EQ(slurp(outside + "/file"), "outside");
+
+  EXPECT_TRUE(following->isDirectory("linkdir"));
+  EXPECT_EQ(following->read("linkdir/file").content, "outside");
+}
+
+// Only the target's name ever appears, whether it existed or not; a file
+// moved aside never replaces one moved aside before.
+TEST(FileTree, WritesLeaveNoOtherNamesAndMovesAsideNeverReplace) {
+  ScratchDir scratch;
+  somnara::fileio::IoError error;
+  auto tree = FileTree::open(scratch.path, FileTree::Links::Refuse, &error);
+  ASSERT_TRUE(tree) << error.message();
+  for (const char* content : {"first", "second"}) {
+    ASSERT_FALSE(tree->writeAtomically("a/b/file", content, 0640).has_value());
+    EXPECT_EQ(slurp(scratch.path + "/a/b/file"), content);
+    EXPECT_EQ(namesIn(scratch.path + "/a/b"), std::set<std::string>{"file"});
+    EXPECT_EQ(fs::status(scratch.path + "/a/b/file").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  }
+  std::vector<std::string> moved;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_FALSE(tree->writeAtomically("a/b/file", std::to_string(i)).has_value());
+    std::string to;
+    ASSERT_FALSE(tree->moveAside("a/b/file", 1000, &to).has_value());
+    moved.push_back(to);
+    EXPECT_EQ(slurp(scratch.path + "/" + to), std::to_string(i));
+  }
+  EXPECT_EQ(moved, (std::vector<std::string>{"a/b/file.corrupt-1000", "a/b/file.corrupt-1000-2",
+                                             "a/b/file.corrupt-1000-3"}));
+  EXPECT_FALSE(fs::exists(scratch.path + "/a/b/file"));
 }
 
 }  // namespace

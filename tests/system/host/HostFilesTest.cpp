@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <ctime>
 #include <optional>
 #include <tuple>
 
@@ -18,6 +19,7 @@
 #include "host/linux/SysfsPowerSources.h"
 #include "host/linux/UeventMonitor.h"
 #include "plist/PlistCodec.h"
+#include "powertool/SavedPowerSettings.h"
 
 namespace somnara::linuxhost {
 namespace {
@@ -144,12 +146,15 @@ TEST(LinuxPowerManager, MachineFiles) {
   LinuxPowerManager pm{MachineRoot(root.path())};
   EXPECT_FALSE(pm.sleepEnabled());
   EXPECT_FALSE(pm.rootDomainProperty("Hibernate Mode").has_value());
-  std::string error;
-  EXPECT_FALSE(pm.savedSettings(&error).has_value());
-  EXPECT_NE(error.find("etc/somnara/PowerManagement.plist"), std::string::npos) << error;
-  const std::string bytes("bplist00\0\x01", 10);
-  writeFile(root / "etc/somnara/PowerManagement.plist", bytes);
-  EXPECT_EQ(pm.savedSettings(nullptr), bytes);
+  auto saved = pm.savedSettings();
+  EXPECT_FALSE(saved.list.has_value());
+  EXPECT_NE(saved.error.find("etc/somnara/PowerManagement.plist"), std::string::npos) << saved.error;
+  writeFile(root / "etc/somnara/PowerManagement.plist", std::string("bplist00\0\x01", 10));
+  saved = pm.savedSettings();
+  EXPECT_FALSE(saved.list.has_value());
+  EXPECT_FALSE(saved.error.empty());
+  writeFile(root / "etc/somnara/PowerManagement.plist", plist::toXml(powertool::withHibernateMode(std::nullopt, 25)));
+  EXPECT_EQ(pm.savedSettings().hibernateMode, 25);
 }
 
 constexpr const char* kShared = "de.orvane.Somnara";
@@ -195,14 +200,20 @@ TEST(PlistFileDefaults, DamagedFileIsMovedAsideAndDefaultsApply) {
     TempTree dir;
     const std::string file = dir / "de.orvane.Somnara.plist";
     writeFile(file, contents);
+    // Files moved aside earlier in this second (or the next) stay as they are.
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t t = now; t <= now + 1; ++t)
+      writeFile(file + ".corrupt-" + std::to_string(static_cast<long long>(t)), "earlier");
     RecordingLogger logger;
     PlistFileDefaults defaults(kShared, dir.path(), logger);
     defaults.registerDefaults({{"SleepMode", Value(0)}});
     EXPECT_EQ(defaults.value("SleepMode"), Value(0));
 
     const QStringList aside = filesIn(dir, {"de.orvane.Somnara.plist.corrupt-*"});
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(readFile(dir / aside[0].toStdString()), contents);
+    ASSERT_EQ(aside.size(), 3);
+    int moved = 0;
+    for (const QString& name : aside) moved += readFile(dir / name.toStdString()) == contents;
+    EXPECT_EQ(moved, 1);
     ASSERT_EQ(logger.lines.size(), 1u);
     EXPECT_NE(logger.lines[0].find("corrupt-"), std::string::npos) << logger.lines[0];
 

@@ -11,13 +11,7 @@ using std::chrono::milliseconds;
 
 const std::vector<std::string> kForce25{"/usr/bin/pmset", "force", "hibernatemode", "25"};
 
-std::optional<std::int64_t> savedAcMode(const SimMachineState& state) {
-  auto list = plist::parse(state.savedSettings(nullptr).value_or(""));
-  const Value* v = list ? list->find("Custom Profile") : nullptr;
-  v = v ? v->find("AC Power") : nullptr;
-  v = v ? v->find("Hibernate Mode") : nullptr;
-  return v ? v->integer() : std::nullopt;
-}
+std::optional<std::int64_t> savedAcMode(const SimMachineState& state) { return state.savedSettings().hibernateMode; }
 
 TEST(SimHelper, RunsThePowerToolOnlyWhenPrivilegedAndAskedProperly) {
   struct Case {
@@ -33,10 +27,14 @@ TEST(SimHelper, RunsThePowerToolOnlyWhenPrivilegedAndAskedProperly) {
       {"privileged, no force: saved too", true, 1000, {"/usr/bin/pmset", "hibernatemode", "0"}, 0, 0, 0},
       {"not privileged", false, 1000, kForce25, 1, 3, 3},
       {"not privileged but root", false, 0, kForce25, 0, 25, 3},
-      {"value not allowed", true, 1000, {"/usr/bin/pmset", "force", "hibernatemode", "7"}, 2, 3, 3},
-      {"not a number", true, 1000, {"/usr/bin/pmset", "force", "hibernatemode", "1x"}, 2, 3, 3},
-      {"other tool", true, 1000, {"/bin/sh", "force", "hibernatemode", "1"}, 2, 3, 3},
-      {"no arguments", true, 1000, {}, 2, 3, 3},
+      // Refused as the real helper refuses them (status 64), running nothing.
+      {"value not allowed", true, 1000, {"/usr/bin/pmset", "force", "hibernatemode", "7"}, 64, 3, 3},
+      {"not a number", true, 1000, {"/usr/bin/pmset", "force", "hibernatemode", "1x"}, 64, 3, 3},
+      {"leading zero", true, 1000, {"/usr/bin/pmset", "hibernatemode", "03"}, 64, 3, 3},
+      {"sign", true, 1000, {"/usr/bin/pmset", "hibernatemode", "+1"}, 64, 3, 3},
+      {"extra word", true, 1000, {"/usr/bin/pmset", "hibernatemode", "1", "1"}, 64, 3, 3},
+      {"other tool", true, 1000, {"/bin/sh", "force", "hibernatemode", "1"}, 64, 3, 3},
+      {"no arguments", true, 1000, {}, 64, 3, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -49,6 +47,21 @@ TEST(SimHelper, RunsThePowerToolOnlyWhenPrivilegedAndAskedProperly) {
     ASSERT_EQ(m.tools().runs().size(), 1u);
     EXPECT_EQ(m.tools().runs()[0].status, c.status);
   }
+}
+
+// A saved value changes the mains profile only, as the real power tool's does.
+TEST(SimHelper, SavedValueLeavesTheBatteryProfileAlone) {
+  SimMachine m;
+  SimProgram& p = m.addProgram("de.orvane.Somnara.Daemon", {{}, 0});
+  const Value battery(Dictionary{{"Hibernate Mode", Value(0)}});
+  m.state().setSavedSettings(plist::toXml(Value(Dictionary{{"Custom Profile", Value(Dictionary{{"Battery Power", battery}})}})));
+  ASSERT_EQ(p.processes().run(p.helperPath(), {"/usr/bin/pmset", "hibernatemode", "25"}), 0);
+  const auto saved = m.state().savedSettings();
+  EXPECT_EQ(saved.hibernateMode, 25);
+  ASSERT_TRUE(saved.list);
+  const Value* profile = saved.list->find("Custom Profile");
+  ASSERT_TRUE(profile);
+  EXPECT_EQ(*profile->find("Battery Power"), battery);
 }
 
 TEST(SimHelper, WrittenModeReadsBackAfterTheLag) {
