@@ -1,12 +1,17 @@
 // The tray menu's bindings and commands, on the simulated machine with Qt's
 // offscreen platform (which has no status area, so the icon itself waits).
 #include <QAction>
+#include <QColor>
+#include <QImage>
+#include <QPalette>
+#include <set>
 #include <QApplication>
 #include <QMenu>
 #include <QSlider>
 #include <QWidgetAction>
 
 #include "../sim/MenuBarAgentSupport.h"
+#include "menubar/StatusImages.h"
 #include "menubar/TrayStatusItem.h"
 
 namespace somnara::sim::testing {
@@ -114,6 +119,31 @@ TEST_F(TrayMenu, WithoutAStatusAreaTheIconWaitsAndSaysSoOnce) {
   EXPECT_EQ(countLog(program, "-[TrayStatusItem show]",
                      "No status area (system tray) on this desktop yet - waiting for one"),
             1);
+}
+
+TEST(StatusImagesTest, SingleColourImagesTakeTheThemesTextColourAndColourImagesStayAsDrawn) {
+  QPalette palette = QApplication::palette();
+  palette.setColor(QPalette::WindowText, QColor(250, 240, 10));
+  QApplication::setPalette(palette);
+  StatusImages images(std::string(SOMNARA_ICONS_DIR));
+  for (const char* name : {kSleepImage, kHibernateImage, kHibernateSleepImage, kInsomniaImage}) {
+    SCOPED_TRACE(name);
+    for (bool monochrome : {false, true}) {
+      const QImage image = images.icon(name, monochrome).pixmap(22, 22).toImage();
+      ASSERT_FALSE(image.isNull());
+      std::set<QRgb> opaque;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+          if (qAlpha(image.pixel(x, y)) == 255) opaque.insert(image.pixel(x, y) & 0xffffff);
+      ASSERT_FALSE(opaque.empty());
+      if (monochrome)
+        EXPECT_EQ(opaque, std::set<QRgb>{0xfaf00a});
+      else
+        EXPECT_GT(opaque.size(), 1u);
+    }
+  }
+  EXPECT_TRUE(StatusImages(std::nullopt).icon(kSleepImage, false).isNull());
+  EXPECT_TRUE(StatusImages(std::string(SOMNARA_ICONS_DIR)).icon("Somnara-Menu-Icon-None", true).isNull());
 }
 
 }  // namespace
