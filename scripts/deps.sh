@@ -8,4 +8,6 @@ apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libplist-dev libplist++-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
-  util-linux passwd procps >/dev/null
+  util-linux passwd procps \
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream \
+  qt6-multimedia-dev libudev-dev libxcb-randr0-dev >/dev/null

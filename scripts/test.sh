@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
-# then repeats the build and tests under AddressSanitizer + UBSan, and fuzzes
-# the privileged helper's argument check for 20 s.
+# then repeats the build and tests under AddressSanitizer + UBSan, fuzzes
+# the privileged helper's argument check for 20 s, and builds, installs,
+# upgrades and purges the Debian package (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -18,3 +19,5 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
 cmake --build build-fuzz --target pmsethelper_args_fuzz
 ctest --test-dir build-fuzz --output-on-failure -L fuzz
+
+bash scripts/package-test.sh
