@@ -6,10 +6,12 @@
 # after the purge. Run as root on a Debian 12 machine where Somnara is not
 # installed; it leaves the machine as it found it.
 #
-# Lintian's output and the file lists are printed and kept in
-# build/package-test/. SOMNARA_PACKAGE_TEST_UNWATCHED may name more
-# directories (space-separated) left out of the file-list comparison, for
-# machines where other work writes there meanwhile.
+# The packages, lintian's output and the file lists are kept in
+# build/package-test/ (lintian's output and the lists are also printed).
+# SOMNARA_PACKAGE_TEST_REUSE=1 takes the packages a previous run left there
+# instead of building them again. SOMNARA_PACKAGE_TEST_UNWATCHED may name
+# more directories (space-separated) left out of the file-list comparison,
+# for machines where other work writes there meanwhile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -28,7 +30,8 @@ if dpkg-query -W -f '${Status}' somnara 2>/dev/null | grep -q 'ok installed\|con
 fi
 
 artifacts=$top/build/package-test
-rm -rf "$artifacts" && mkdir -p "$artifacts"
+mkdir -p "$artifacts"
+rm -f "$artifacts"/*.txt
 work=$(mktemp -d /tmp/somnara-package.XXXXXX)
 chmod 755 "$work"   # apt's unprivileged download user reads the .deb here
 user=nobody group=nogroup
@@ -54,6 +57,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+apt_get() { apt-get -y -qq -o Dpkg::Use-Pty=0 --no-install-recommends "$@"; }
+
 # Runs a command as the unprivileged user with a clean environment.
 as_user() {
   setpriv --reuid="$user" --regid="$group" --clear-groups -- \
@@ -61,8 +66,8 @@ as_user() {
     PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
 }
 
-# Builds the package from a copy of the tree at the given version; prints the
-# directory that holds the .deb.
+# Builds the package from a copy of the tree at the given version into
+# $artifacts.
 build_package() {
   local version=$1 dir=$work/build-$1
   mkdir -p "$dir/somnara"
@@ -75,7 +80,7 @@ build_package() {
     tail -n 60 "$dir/build.log" >&2
     fail "dpkg-buildpackage of $version"
   fi
-  echo "$dir"
+  cp "$dir"/somnara_"$version"_* "$artifacts/"
 }
 
 # Every path on the machine outside users' homes, the package manager's own
@@ -102,29 +107,35 @@ version=$(cat VERSION)
 next_version=$(awk -F. -v OFS=. '{ $NF = $NF + 1; print }' VERSION)
 arch=$(dpkg --print-architecture)
 
-step "Package build $version and $next_version"
-dir1=$(build_package "$version")
-dir2=$(build_package "$next_version")
-deb1=$dir1/somnara_${version}_${arch}.deb
-deb2=$dir2/somnara_${next_version}_${arch}.deb
-[ -f "$deb1" ] && [ -f "$deb2" ] || fail "no .deb built"
-dpkg-deb --info "$deb1" | sed -n '/Package:/,/Description:/p'
+deb1=somnara_${version}_${arch}.deb
+deb2=somnara_${next_version}_${arch}.deb
+if [ "${SOMNARA_PACKAGE_TEST_REUSE:-0}" = 1 ]; then
+  step "Packages $version and $next_version from an earlier run"
+else
+  step "Package build $version and $next_version"
+  rm -f "$artifacts"/somnara_*
+  build_package "$version"
+  build_package "$next_version"
+fi
+[ -f "$artifacts/$deb1" ] && [ -f "$artifacts/$deb2" ] || fail "no .deb in $artifacts"
+cp "$artifacts/$deb1" "$artifacts/$deb2" "$work/"
+dpkg-deb --info "$work/$deb1" | sed -n '/Package:/,/Description:/p'
 
 step "lintian"
-lintian --info --display-info "$dir1/somnara_${version}_${arch}.changes" 2>&1 | tee "$artifacts/lintian.txt" || true
+lintian --info --display-info "$artifacts/somnara_${version}_${arch}.changes" 2>&1 | tee "$artifacts/lintian.txt" || true
 if grep -E '^(E|W): ' "$artifacts/lintian.txt"; then fail "lintian reports errors or warnings"; fi
 echo "ok  lintian: no errors, no warnings"
 
 step "Before installation"
 # Package dependencies first, so the file lists differ by Somnara alone.
-apt-get satisfy -y -qq "$(dpkg-deb -f "$deb1" Depends)" >/dev/null
+apt_get satisfy "$(dpkg-deb -f "$work/$deb1" Depends)" >/dev/null
 install -d -o "$user" -g "$group" "$home" "$home/runtime" "$home/.config/somnara"
 machine_files >"$artifacts/files-before.txt"
 wc -l <"$artifacts/files-before.txt"
 
-step "apt-get install ./somnara_${version}_${arch}.deb"
+step "apt-get install ./$deb1"
 installed_by_us=1
-(cd "$dir1" && apt-get install -y -qq --no-install-recommends "./somnara_${version}_${arch}.deb")
+(cd "$work" && apt_get install "./$deb1")
 dpkg -L somnara | tee "$artifacts/installed-files.txt"
 
 step "Installed layout"
@@ -156,11 +167,11 @@ for icon in "$top"/packaging/icons/hicolor/*/apps/*; do
 done
 
 step "The unprivileged user changes the sleep mode through the installed helper"
-mode_now() { as_user "$pmset" -g; }
+mode_now() { as_user "$pmset" -g; }  # prints "hibernatemode N"
 for h in "${helper_files[@]}"; do
   for mode in 3 0; do
     check "helper sets forced mode $mode" as_user "$h" "$pmset" force hibernatemode "$mode"
-    check "pmset -g shows $mode" test "$(mode_now)" = "$mode"
+    check "pmset -g shows $mode" test "$(mode_now)" = "hibernatemode $mode"
     check "/run/somnara/hibernatemode holds $mode" test "$(cat /run/somnara/hibernatemode)" = "$mode"
   done
 done
@@ -168,7 +179,7 @@ check "helper saves mode 25" as_user "${helper_files[0]}" "$pmset" hibernatemode
 check "saved settings written by root" test "$(stat -c %U /etc/somnara/PowerManagement.plist)" = root
 check "pmset alone is refused to the user" test "$(as_user "$pmset" force hibernatemode 3 2>/dev/null; echo $?)" = 1
 check "helper refuses another tool" test "$(as_user "${helper_files[0]}" /bin/true force hibernatemode 3 2>/dev/null; echo $?)" = 64
-check "mode still 25" test "$(mode_now)" = 25
+check "mode still 25" test "$(mode_now)" = "hibernatemode 25"
 
 step "Programs start from the installed paths"
 start_program() {  # start_program <name> <path> [xvfb]: runs 3 s, then ends on SIGTERM
@@ -210,7 +221,7 @@ cp "$home/.config/somnara/de.orvane.Somnara.plist" "$work/settings.orig"
 # An administrator's choice for one helper: only group nogroup may run it.
 restricted=${helper_files[0]}
 dpkg-statoverride --update --add root "$group" 4754 "$restricted"
-(cd "$dir2" && apt-get install -y -qq --no-install-recommends "./somnara_${next_version}_${arch}.deb")
+(cd "$work" && apt_get install "./$deb2")
 check "version $next_version installed" test "$(dpkg-query -W -f '${Version}' somnara)" = "$next_version"
 check "administrator's override kept" test "$(stat -c '%U %G %a' "$restricted")" = "root $group 4754"
 for h in "${helper_files[@]}"; do
@@ -237,7 +248,7 @@ if [ -x "$daemon" ]; then
   sleep 2
   check "daemon running before removal" running
 fi
-apt-get remove -y -qq somnara
+apt_get remove somnara
 check "no Somnara program left running" bash -c "! pgrep -u $user -f '^$bundle/' >/dev/null"
 wait || true
 check "bundle and tools gone" test ! -e /usr/lib/somnara
@@ -250,7 +261,7 @@ check "temporary settings file gone" test ! -e /etc/somnara/.PowerManagement.pli
 check "user's settings kept" cmp "$home/.config/somnara/de.orvane.Somnara.plist" "$work/settings.orig"
 
 step "apt-get purge"
-apt-get purge -y -qq somnara
+apt_get purge somnara
 installed_by_us=0
 check "/etc/somnara gone" test ! -e /etc/somnara
 check "no privilege overrides left" test -z "$(dpkg-statoverride --list '/usr/lib/somnara/*')"
