@@ -97,7 +97,7 @@ machine_files() {
   find / "${expr[@]}" -print 2>/dev/null |
     grep -v -x -e /var/log/dpkg.log -e /var/log/alternatives.log \
                -e /usr/share/applications/mimeinfo.cache \
-               -e /usr/share/icons/hicolor/icon-theme.cache | LC_ALL=C sort
+               -e /usr/share/icons/hicolor/icon-theme.cache | LC_ALL=C sort -T "$work"
 }
 
 helpers() { find "$bundle" -type f -name pmsethelper; }
@@ -195,9 +195,10 @@ start_program() {  # start_program <name> <path> [xvfb]: runs 3 s, then ends on 
   sleep 3
   local pid
   pid=$(pgrep -u "$user" -x -f "$path" | head -n 1) || { cat "$work/$name.log"; fail "$name did not stay up"; }
+  local asked=$SECONDS
   kill -TERM "$pid"
   wait "$launcher" || true
-  check "$name ended on SIGTERM" bash -c "! kill -0 $pid 2>/dev/null"
+  check "$name ended on SIGTERM (within $((SECONDS - asked)) s)" bash -c "! kill -0 $pid 2>/dev/null"
 }
 start_program daemon "$daemon"
 start_program agent "$agent" xvfb
@@ -220,7 +221,7 @@ chown "$user:$group" "$home/.config/somnara/de.orvane.Somnara.plist"
 cp "$home/.config/somnara/de.orvane.Somnara.plist" "$work/settings.orig"
 # An administrator's choice for one helper: only group nogroup may run it.
 restricted=${helper_files[0]}
-dpkg-statoverride --update --add root "$group" 4754 "$restricted"
+dpkg-statoverride --force-statoverride-add --update --add root "$group" 4754 "$restricted"
 (cd "$work" && apt_get install "./$deb2")
 check "version $next_version installed" test "$(dpkg-query -W -f '${Version}' somnara)" = "$next_version"
 check "administrator's override kept" test "$(stat -c '%U %G %a' "$restricted")" = "root $group 4754"
