@@ -182,7 +182,9 @@ check "helper refuses another tool" test "$(as_user "${helper_files[0]}" /bin/tr
 check "mode still 25" test "$(mode_now)" = "hibernatemode 25"
 
 step "Programs start from the installed paths"
-start_program() {  # start_program <name> <path> [xvfb]: runs 3 s, then ends on SIGTERM
+start_program() {  # start_program <name> <path> [xvfb]: runs 3 s, then ends within 25 s of SIGTERM
+  # (the daemon retries its last mode change for up to ~15 s where the mode
+  # does not read back, as in a container without sleep support)
   local name=$1 path=$2 gui=${3:-}
   if [ ! -x "$path" ]; then
     echo "SKIP $name: $path is not in this build"
@@ -195,10 +197,11 @@ start_program() {  # start_program <name> <path> [xvfb]: runs 3 s, then ends on 
   sleep 3
   local pid
   pid=$(pgrep -u "$user" -x -f "$path" | head -n 1) || { cat "$work/$name.log"; fail "$name did not stay up"; }
-  local asked=$SECONDS
   kill -TERM "$pid"
+  local tenths=0
+  while kill -0 "$pid" 2>/dev/null && [ $tenths -lt 250 ]; do sleep 0.1; tenths=$((tenths + 1)); done
+  check "$name ended on SIGTERM (after $((tenths / 10)).$((tenths % 10)) s)" bash -c "! kill -0 $pid 2>/dev/null"
   wait "$launcher" || true
-  check "$name ended on SIGTERM (within $((SECONDS - asked)) s)" bash -c "! kill -0 $pid 2>/dev/null"
 }
 start_program daemon "$daemon"
 start_program agent "$agent" xvfb
@@ -249,7 +252,8 @@ if [ -x "$daemon" ]; then
   sleep 2
   check "daemon running before removal" running
 fi
-apt_get remove somnara
+apt_get remove somnara | tee "$work/remove.log"
+check "programs ended by SIGTERM, none killed" bash -c "! grep -q 'still running' '$work/remove.log'"
 check "no Somnara program left running" bash -c "! pgrep -u $user -f '^$bundle/' >/dev/null"
 wait || true
 check "bundle and tools gone" test ! -e /usr/lib/somnara
