@@ -3,6 +3,11 @@
 # Each program's bundle carries its own copy of the privileged helper.
 
 set(SOMNARA_APP_BUNDLE "${CMAKE_BINARY_DIR}/Somnara.app")
+# Installed next to the tools, whatever the distribution's library directory:
+# <prefix>/lib/somnara/Somnara.app.
+set(SOMNARA_BUNDLE_INSTALL_DIR "lib/somnara" CACHE STRING
+    "Directory (relative to the install prefix) that receives Somnara.app")
+set(SOMNARA_INSTALLED_BUNDLE "${CMAKE_INSTALL_PREFIX}/${SOMNARA_BUNDLE_INSTALL_DIR}/Somnara.app")
 
 # somnara_bundle_program(<target> <bundle directory> <bundle identifier> <program name>
 #                        [RESOURCES <file or directory>...])
@@ -34,6 +39,6 @@ function(somnara_bundle_program target bundle identifier name)
   add_dependencies(${target} pmsethelper)
 endfunction()
 
-# The whole bundle installs as built; helpers keep mode 0755 until an
-# administrator repairs their privileges.
-install(DIRECTORY "${SOMNARA_APP_BUNDLE}" DESTINATION "${CMAKE_INSTALL_LIBDIR}/somnara" USE_SOURCE_PERMISSIONS)
+# The whole bundle installs as built, whatever programs it holds; helpers keep
+# mode 0755 until the package or an administrator gives them their privileges.
+install(DIRECTORY "${SOMNARA_APP_BUNDLE}" DESTINATION "${SOMNARA_BUNDLE_INSTALL_DIR}" USE_SOURCE_PERMISSIONS)

@@ -10,4 +10,5 @@ apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
   trayer x11-apps xdotool imagemagick \
-  util-linux passwd procps libmd-dev >/dev/null
+  util-linux passwd procps libmd-dev \
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream >/dev/null

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
-# then repeats the build and tests under AddressSanitizer + UBSan, and runs
-# every fuzz target (the parsers of what another process or a user controls)
-# for a few seconds each.
+# then repeats the build and tests under AddressSanitizer + UBSan, runs every
+# fuzz target (the parsers of what another process or a user controls) for a
+# few seconds each, and builds, installs, upgrades and purges the Debian
+# package (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -19,3 +20,5 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
 cmake --build build-fuzz -j "$jobs" --target somnara_fuzz_targets
 ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"
+
+bash scripts/package-test.sh
