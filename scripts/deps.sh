@@ -7,5 +7,5 @@ apt-get install -y -qq --no-install-recommends \
   cmake g++ ninja-build pkgconf clang libclang-rt-14-dev \
   qt6-base-dev libplist-dev libplist++-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
+  python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth desktop-file-utils \
   util-linux passwd procps >/dev/null

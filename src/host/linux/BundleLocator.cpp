@@ -41,6 +41,15 @@ std::string BundleLocator::identifierOfBundle(const std::string& bundlePath) {
   return infoString(bundlePath, "CFBundleIdentifier").value_or(std::string());
 }
 
+std::string BundleLocator::nameOfBundle(const std::string& bundlePath) {
+  return infoString(bundlePath, "CFBundleName").value_or(std::string());
+}
+
+bool BundleLocator::isBundle(const std::string& bundlePath) {
+  const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
+  return bytes && plist::parse(*bytes).has_value();
+}
+
 std::optional<std::string> BundleLocator::executableOfBundle(const std::string& bundlePath) {
   const auto name = infoString(bundlePath, "CFBundleExecutable");
   if (!name || name->empty() || *name == "." || *name == ".." || name->find('/') != std::string::npos)

@@ -18,6 +18,13 @@ class BundleLocator {
   /// is missing, unreadable or has no string identifier.
   static std::string identifierOfBundle(const std::string& bundlePath);
 
+  /// CFBundleName of the bundle at bundlePath; "" when missing.
+  static std::string nameOfBundle(const std::string& bundlePath);
+
+  /// Whether bundlePath is a directory holding a readable property list at
+  /// Contents/Info.plist.
+  static bool isBundle(const std::string& bundlePath);
+
   /// The program file of the bundle at bundlePath: Contents/MacOS/ followed by
   /// the Info.plist's CFBundleExecutable (a plain file name); nullopt when
   /// that is missing or not a plain name.
