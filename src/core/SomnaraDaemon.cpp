@@ -34,18 +34,12 @@ host::RunLoop::TimerId SomnaraDaemon::scheduleTimer(std::chrono::milliseconds de
 }
 
 void SomnaraDaemon::init() {
-  const std::string bundle = context_.workspace().mainBundleIdentifier();
-  if (bundle == kS_SomnaraDaemonBundleIdentifier)
-    processtype_ = kProcessTypeDaemon;
-  else if (bundle == kS_SomnaraApplicationBundleIdentifier)
-    processtype_ = kProcessTypeApplication;
-  else if (bundle == kS_SomnaraMenuBarBundleIdentifier)
-    processtype_ = kProcessTypeMenuBar;
+  role_ = ControllerRole::forBundleIdentifier(context_.workspace().mainBundleIdentifier());
 
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
   controller.setInitialValues({{kS_SomnaraUserDefaultsHibernateLevel, Value(kDefaultHibernateLevel)},
                                {kS_SomnaraUserDefaultsBlinkInterval, Value(kDefaultBlinkInterval)}});
-  if (processtype_ != kProcessTypeApplication) context_.defaults().addSuite(kS_SomnaraApplicationBundleIdentifier);
+  if (!role_.ownsSettings()) context_.defaults().addSuite(kS_SomnaraApplicationBundleIdentifier);
 
   setSleepmode(controller.integerValue(UserDefaultsController::keyPath(kS_SomnaraUserDefaultSleepModeIndex)));
   setHibernatelevel(controller.integerValue(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsHibernateLevel)));
@@ -59,7 +53,7 @@ void SomnaraDaemon::init() {
 
   registerObservers();
 
-  if (processtype_ == kProcessTypeDaemon) {
+  if (role_.appliesPolicy()) {
     addToPowerRunLoop();
     setSleepStateAccordingToSettings();
     continousRetryTimer_ =
@@ -70,7 +64,7 @@ void SomnaraDaemon::init() {
 void SomnaraDaemon::registerObservers() {
   using Event = host::Workspace::Event;
   auto& workspace = context_.workspace();
-  if (processtype_ == kProcessTypeDaemon) {
+  if (role_.appliesPolicy()) {
     observations_.push_back(workspace.observe(Event::SessionDidResignActive, [this] { resetSleepStateToSystemDefault(); }));
     observations_.push_back(workspace.observe(Event::SessionDidBecomeActive, [this] { workspaceDidBecomeActive(); }));
     observations_.push_back(workspace.observe(Event::WillTerminate, [this] { willTerminate(); }));
@@ -84,7 +78,7 @@ void SomnaraDaemon::registerObservers() {
                           kS_SomnaraUserDefaultBlackAndWhiteIcon}) {
     const std::string path = UserDefaultsController::keyPath(key);
     observations_.push_back(controller.observe(path, [this, path] {
-      if (processtype_ == kProcessTypeApplication)
+      if (role_.ownsSettings())
         observeValueForKeyPath(path);
       else
         settingsChangedInStore();
@@ -111,7 +105,7 @@ void SomnaraDaemon::setSleepmode(std::int64_t sleepmode) {
   if (sleepmode == sleepmode_) return;
   willChangeValueForKey(kS_Property_sleepmode);
   sleepmode_ = sleepmode;
-  if (processtype_ == kProcessTypeApplication) {
+  if (role_.ownsSettings()) {
     context_.defaults().setValue(kS_SomnaraUserDefaultSleepModeIndex, Value(sleepmode));
     context_.defaults().synchronize();
   }

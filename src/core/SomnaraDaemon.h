@@ -9,6 +9,7 @@
 
 #include "ORVPrivate/Appkit/ORVDistributedNotificationGroup.h"
 #include "core/Constants.h"
+#include "core/ControllerRole.h"
 #include "core/KeyValueObservable.h"
 #include "host/HostContext.h"
 
@@ -32,7 +33,7 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   SomnaraDaemon& operator=(const SomnaraDaemon&) = delete;
   ~SomnaraDaemon() override;
 
-  std::int64_t processtype() const { return processtype_; }
+  std::int64_t processtype() const { return role_.processType(); }
 
   // --- settings properties ---
   /// The sleep mode index 0..4; 1 only on a machine with battery. Other
@@ -114,7 +115,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
 
   host::HostContext& context_;
   std::unique_ptr<ORVDistributedNotificationGroup> distributedGroup_;
-  std::int64_t processtype_ = kProcessTypeOther;
+  // Decided from the bundle identifier at the start of init().
+  ControllerRole role_ = ControllerRole::forBundleIdentifier({});
   host::RegistrationPtr powerRunLoop_;
   std::int64_t sleepmode_ = 0;
   std::int64_t hibernatelevel_ = 0;

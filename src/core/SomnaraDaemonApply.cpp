@@ -96,7 +96,7 @@ void SomnaraDaemon::runDeferredApplications() {
 
 bool SomnaraDaemon::pmset(std::int64_t state) {
   const std::int64_t wanted = pmsetvalueForSleepState(state);
-  if (processtype_ == kProcessTypeDaemon && quickSleepEndTimer_) return false;
+  if (role_.appliesPolicy() && quickSleepEndTimer_) return false;
 
   std::vector<std::string> args{kPowerToolPath, "force", "hibernatemode", std::to_string(wanted)};
   const bool hardValues = usehardvalues();
@@ -135,7 +135,7 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
                              static_cast<long>(now)));
     return false;
   }
-  if (processtype_ == kProcessTypeDaemon) distributedGroup_->sendMessage(kMessageStateApplied);
+  if (role_.appliesPolicy()) distributedGroup_->sendMessage(kMessageStateApplied);
   announceCurrentSleepStateChange();
   return true;
 }

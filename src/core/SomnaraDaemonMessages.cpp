@@ -28,7 +28,7 @@ void SomnaraDaemon::observeValueForKeyPath(const std::string&) {
 
 void SomnaraDaemon::settingsChangedInStore() {
   takeSettingsFromStore();
-  if (processtype_ == kProcessTypeDaemon) setSleepStateAccordingToSettings();
+  if (role_.appliesPolicy()) setSleepStateAccordingToSettings();
 }
 
 void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) {
@@ -40,7 +40,7 @@ void SomnaraDaemon::receivedMessage(std::int64_t type, const std::optional<Value
     setHibernatelevel(integerOrZero(entry(kS_SomnaraUserDefaultsHibernateLevel)));
     setSleepmode(integerOrZero(entry(kS_SomnaraUserDefaultSleepModeIndex)));
   }
-  if (processtype_ == kProcessTypeDaemon) {
+  if (role_.appliesPolicy()) {
     switch (type) {
       case kMessageQuickSleep:
         quickSleepEndDate_.reset();

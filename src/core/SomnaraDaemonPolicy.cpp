@@ -60,7 +60,7 @@ void SomnaraDaemon::removeFromPowerRunLoop() { powerRunLoop_.reset(); }
 void SomnaraDaemon::workspaceWillSleep() { workspaceWillSleepDate_ = context_.loop().now(); }
 
 void SomnaraDaemon::workspaceDidWake() {
-  if (processtype_ == kProcessTypeDaemon) {
+  if (role_.appliesPolicy()) {
     distributedGroup_->sendMessage(kMessageWoke);
     quickSleepEndDate_.reset();
     // Dropped, not cancelled: a pending window timer still fires once more.

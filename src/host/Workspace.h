@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/Registration.h"
+#include "plist/Value.h"
 
 namespace somnara::host {
 
@@ -26,6 +27,11 @@ class Workspace {
 
   /// Path of a named file in the main bundle's resources; nullopt when absent.
   virtual std::optional<std::string> pathForResource(const std::string& name) const = 0;
+
+  /// The dictionary held by the named property-list file of the main
+  /// bundle's resources; nullopt when the file is absent, unreadable or not
+  /// a property list holding a dictionary.
+  virtual std::optional<Dictionary> propertyListResource(const std::string& name) const = 0;
 
   virtual RegistrationPtr observe(Event event, std::function<void()> onEvent) = 0;
 

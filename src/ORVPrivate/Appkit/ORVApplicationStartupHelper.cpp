@@ -17,11 +17,19 @@ std::string applicationRecord(int pid, const std::string& bundleId) {
   return "<RunningApplication pid=" + std::to_string(pid) + " bundleIdentifier=" + bundleId + ">";
 }
 
-// The last path component, a trailing slash not counting.
-std::string lastComponent(std::string path) {
+// Whether a changed path is the bundle's own business: the helper, whose
+// owner and mode the program repairs, a directory named Resources, or
+// anything inside such a directory (images, sounds, the defaults resource).
+// The watch reports the changed file itself, so "inside" counts; only the
+// part of the path below the bundle is looked at.
+bool isResourceChange(const std::string& bundlePath, std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (last == "pmsethelper" || last == "Resources") return true;
+  const bool below = path.size() > bundlePath.size() && path.compare(0, bundlePath.size(), bundlePath) == 0 &&
+                     path[bundlePath.size()] == '/';
+  return below && path.find("/Resources/", bundlePath.size()) != std::string::npos;
 }
 
 }  // namespace
@@ -63,9 +71,9 @@ void ORVApplicationStartupHelper::startCheckingForBundlePathBeeingChanged(host::
 }
 
 void ORVApplicationStartupHelper::bundleChanged(host::HostContext& context, const std::vector<std::string>& paths) {
+  const std::string bundlePath = context.workspace().mainBundlePath();
   for (const auto& path : paths) {
-    const std::string name = lastComponent(path);
-    if (name == "pmsethelper" || name == "Resources") continue;
+    if (isResourceChange(bundlePath, path)) continue;
     ORV_FUNCTION_LOG(context.logger(), "ORVPrivate/Appkit/ORVApplicationStartupHelper", "fsevents_callback",
                      "path changed - exiting to prevent installer from getting confused: " + path);
     context.processes().exitImmediately(1);

@@ -1,41 +1,24 @@
 #include "host/linux/BundleWorkspace.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <QDBusArgument>
-#include <QDBusError>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusUnixFileDescriptor>
-#include <QDBusVariant>
 #include <QFileInfo>
 #include <QProcess>
 #include <QVariantMap>
 
 #include <map>
 
+#include "fileio/FileIO.h"
 #include "host/linux/BundleLocator.h"
+#include "plist/PlistCodec.h"
 #include "host/linux/CallbackRegistration.h"
-#include "host/linux/DBusSignalRelay.h"
 
 namespace somnara::linuxhost {
-namespace {
-
-const QString kLogind = QStringLiteral("org.freedesktop.login1");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/login1");
-const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
-const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
-constexpr int kCallTimeoutMs = 5000;
-
-}  // namespace
 
 struct BundleWorkspace::State {
-  State(QDBusConnection bus, host::Logger& l) : systemBus(std::move(bus)), logger(l) {}
-  ~State() { releaseSleepDelay(); }
+  State(LogindClient& client, host::Logger& l) : logind(client), logger(l) {}
 
-  QDBusConnection systemBus;
+  LogindClient& logind;
   host::Logger& logger;
   std::string bundlePath;
   std::string identifier;
@@ -45,9 +28,9 @@ struct BundleWorkspace::State {
   std::map<std::uint64_t, std::pair<Event, std::function<void()>>> observers;
   std::uint64_t nextObserver = 1;
 
-  QObject relays;
   bool sleepSetUp = false, sessionSetUp = false, reportedUnavailable = false;
-  int sleepDelayFd = -1;
+  host::RegistrationPtr sleepWatch, sessionWatch;
+  std::unique_ptr<LogindInhibitor> sleepDelay;
   QString sessionPath;
   std::optional<bool> sessionActive;
 
@@ -55,18 +38,6 @@ struct BundleWorkspace::State {
     if (reportedUnavailable) return;
     reportedUnavailable = true;
     logger.log("Sleep and session events unavailable: " + why);
-  }
-
-  std::optional<QDBusMessage> call(const QString& path, const QString& iface, const QString& method,
-                                   const QList<QVariant>& args) {
-    QDBusMessage m = QDBusMessage::createMethodCall(kLogind, path, iface, method);
-    m.setArguments(args);
-    QDBusMessage reply = systemBus.call(m, QDBus::Block, kCallTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-      unavailable("logind " + method.toStdString() + " failed: " + reply.errorMessage().toStdString());
-      return std::nullopt;
-    }
-    return reply;
   }
 
   void fire(Event event) {
@@ -82,31 +53,17 @@ struct BundleWorkspace::State {
   }
 
   void takeSleepDelay() {
-    if (sleepDelayFd >= 0) return;
-    const std::string who = identifier.empty() ? std::string("Somnara") : identifier;
-    auto reply = call(kManagerPath, kManager, QStringLiteral("Inhibit"),
-                      {QStringLiteral("sleep"), QString::fromStdString(who),
-                       QStringLiteral("Applying the sleep settings"), QStringLiteral("delay")});
-    if (!reply || reply->arguments().isEmpty()) return;
-    const auto fd = reply->arguments().first().value<QDBusUnixFileDescriptor>();
-    if (!fd.isValid()) {
-      unavailable("logind returned no inhibitor descriptor");
-      return;
-    }
-    sleepDelayFd = ::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 3);
+    if (sleepDelay) return;
+    std::string error;
+    sleepDelay = logind.inhibit("sleep", identifier.empty() ? std::string("Somnara") : identifier,
+                                "Applying the sleep settings", "delay", &error);
+    if (!sleepDelay) unavailable("logind Inhibit failed: " + error);
   }
 
-  void releaseSleepDelay() {
-    if (sleepDelayFd < 0) return;
-    ::close(sleepDelayFd);
-    sleepDelayFd = -1;
-  }
-
-  void onPrepareForSleep(const QDBusMessage& m) {
-    if (m.arguments().isEmpty()) return;
-    if (m.arguments().first().toBool()) {
+  void onPrepareForSleep(bool start) {
+    if (start) {
       fire(Event::WillSleep);
-      releaseSleepDelay();
+      sleepDelay.reset();
     } else {
       takeSleepDelay();
       fire(Event::DidWake);
@@ -116,14 +73,13 @@ struct BundleWorkspace::State {
   void setUpSleep() {
     if (sleepSetUp) return;
     sleepSetUp = true;
-    if (!systemBus.isConnected()) {
+    if (!logind.busConnected()) {
       unavailable("system bus not connected");
       return;
     }
-    auto* relay = new DBusSignalRelay([this](const QDBusMessage& m) { onPrepareForSleep(m); }, &relays);
-    if (!systemBus.connect(kLogind, kManagerPath, kManager, QStringLiteral("PrepareForSleep"), relay,
-                           SLOT(deliver(QDBusMessage)))) {
-      unavailable("cannot watch PrepareForSleep: " + systemBus.lastError().message().toStdString());
+    sleepWatch = logind.watchPrepareForSleep([this](bool start) { onPrepareForSleep(start); });
+    if (!sleepWatch) {
+      unavailable("cannot watch PrepareForSleep");
       return;
     }
     takeSleepDelay();
@@ -136,54 +92,46 @@ struct BundleWorkspace::State {
   }
 
   void readActive() {
-    auto reply = call(sessionPath, kProperties, QStringLiteral("Get"), {kSession, QStringLiteral("Active")});
-    if (!reply || reply->arguments().isEmpty()) return;
-    updateActive(reply->arguments().first().value<QDBusVariant>().variant().toBool());
+    if (auto active = logind.sessionActive(sessionPath)) updateActive(*active);
+    else unavailable("cannot read the session's Active property");
   }
 
-  void onSessionProperties(const QDBusMessage& m) {
-    const auto args = m.arguments();
-    if (args.size() < 3 || args[0].toString() != kSession) return;
-    const QVariantMap changed = qdbus_cast<QVariantMap>(args[1]);
-    if (auto it = changed.find(QStringLiteral("Active")); it != changed.end()) {
-      QVariant v = *it;
-      if (v.canConvert<QDBusVariant>() && v.userType() == qMetaTypeId<QDBusVariant>())
-        v = v.value<QDBusVariant>().variant();
-      updateActive(v.toBool());
-    } else if (qdbus_cast<QStringList>(args[2]).contains(QStringLiteral("Active"))) {
+  void onSessionProperties(const QVariantMap& changed, const QStringList& invalidated) {
+    if (auto it = changed.find(QStringLiteral("Active")); it != changed.end())
+      updateActive(it->toBool());
+    else if (invalidated.contains(QStringLiteral("Active")))
       readActive();
-    }
   }
 
   void setUpSession() {
     if (sessionSetUp) return;
     sessionSetUp = true;
-    if (!systemBus.isConnected()) {
+    if (!logind.busConnected()) {
       unavailable("system bus not connected");
       return;
     }
-    auto reply = sessionId.empty()
-                     ? call(kManagerPath, kManager, QStringLiteral("GetSessionByPID"), {QVariant::fromValue(pid)})
-                     : call(kManagerPath, kManager, QStringLiteral("GetSession"), {QString::fromStdString(sessionId)});
-    if (!reply || reply->arguments().isEmpty()) return;
-    sessionPath = reply->arguments().first().value<QDBusObjectPath>().path();
-    if (sessionPath.isEmpty()) {
-      unavailable("logind named no session");
+    std::string error;
+    auto path = logind.sessionPath(sessionId, pid, &error);
+    if (!path) {
+      unavailable("no logind session: " + error);
       return;
     }
-    auto* relay = new DBusSignalRelay([this](const QDBusMessage& m) { onSessionProperties(m); }, &relays);
-    if (!systemBus.connect(kLogind, sessionPath, kProperties, QStringLiteral("PropertiesChanged"), {kSession},
-                           QString(), relay, SLOT(deliver(QDBusMessage)))) {
-      unavailable("cannot watch the session: " + systemBus.lastError().message().toStdString());
+    sessionPath = *path;
+    sessionWatch = logind.watchSessionProperties(
+        sessionPath, [this](const QVariantMap& changed, const QStringList& invalidated) {
+          onSessionProperties(changed, invalidated);
+        });
+    if (!sessionWatch) {
+      unavailable("cannot watch the session");
       return;
     }
     readActive();
   }
 };
 
-BundleWorkspace::BundleWorkspace(std::string executablePath, QDBusConnection systemBus, host::Logger& logger,
+BundleWorkspace::BundleWorkspace(std::string executablePath, LogindClient& logind, host::Logger& logger,
                                  std::string sessionId, unsigned pid)
-    : state_(std::make_shared<State>(std::move(systemBus), logger)) {
+    : state_(std::make_shared<State>(logind, logger)) {
   if (auto bundle = BundleLocator::bundlePathForExecutable(executablePath)) {
     state_->bundlePath = *bundle;
     state_->identifier = BundleLocator::identifierOfBundle(*bundle);
@@ -210,6 +158,17 @@ std::optional<std::string> BundleWorkspace::pathForResource(const std::string& n
   return path;
 }
 
+std::optional<Dictionary> BundleWorkspace::propertyListResource(const std::string& name) const {
+  const auto path = pathForResource(name);
+  if (!path) return std::nullopt;
+  constexpr std::size_t kMaxResourceBytes = 1 << 20;
+  const auto read = fileio::readFile(*path, kMaxResourceBytes);
+  if (!read.content) return std::nullopt;
+  auto parsed = plist::parse(*read.content);
+  if (!parsed || !parsed->dictionary()) return std::nullopt;
+  return *parsed->dictionary();
+}
+
 host::RegistrationPtr BundleWorkspace::observe(Event event, std::function<void()> onEvent) {
   const std::uint64_t id = state_->nextObserver++;
   state_->observers.emplace(id, std::make_pair(event, std::move(onEvent)));
@@ -233,6 +192,6 @@ bool BundleWorkspace::openFile(const std::string& path, const std::string& appli
 
 void BundleWorkspace::fire(Event event) { state_->fire(event); }
 
-bool BundleWorkspace::holdsSleepDelay() const { return state_->sleepDelayFd >= 0; }
+bool BundleWorkspace::holdsSleepDelay() const { return state_->sleepDelay != nullptr; }
 
 }  // namespace somnara::linuxhost

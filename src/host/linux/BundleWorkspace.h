@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QDBusConnection>
-
 #include <memory>
 #include <string>
 
 #include "host/Logger.h"
 #include "host/Workspace.h"
+#include "host/linux/LogindClient.h"
 
 namespace somnara::linuxhost {
 
 /// The program's bundle, found from its executable path, and the session's
-/// events from logind on the system bus:
+/// events from logind (through the program's LogindClient):
 ///   WillSleep / DidWake            Manager.PrepareForSleep(true / false); while
 ///                                  someone observes them a "sleep" delay
 ///                                  inhibitor is held, released once the
@@ -24,10 +23,11 @@ namespace somnara::linuxhost {
 /// or logind is missing one line is logged and those events never come.
 class BundleWorkspace final : public host::Workspace {
  public:
-  /// executablePath: the running program's file. sessionId: logind session
-  /// id ("" to look the session up by pid). pid: the program's process id.
-  BundleWorkspace(std::string executablePath, QDBusConnection systemBus, host::Logger& logger,
-                  std::string sessionId, unsigned pid);
+  /// executablePath: the running program's file. logind: outlives the
+  /// workspace. sessionId: logind session id ("" to look the session up by
+  /// pid). pid: the program's process id.
+  BundleWorkspace(std::string executablePath, LogindClient& logind, host::Logger& logger, std::string sessionId,
+                  unsigned pid);
   ~BundleWorkspace() override;
   BundleWorkspace(const BundleWorkspace&) = delete;
   BundleWorkspace& operator=(const BundleWorkspace&) = delete;
@@ -37,6 +37,8 @@ class BundleWorkspace final : public host::Workspace {
   /// The `.app` directory; the executable's directory outside a bundle.
   std::string mainBundlePath() const override;
   std::optional<std::string> pathForResource(const std::string& name) const override;
+  /// Read with a size limit and parsed as XML or binary property list.
+  std::optional<Dictionary> propertyListResource(const std::string& name) const override;
   host::RegistrationPtr observe(Event event, std::function<void()> onEvent) override;
 
   /// The terminal bell on stderr when that is a terminal; nothing otherwise

@@ -8,6 +8,12 @@
 
 #include <cstdlib>
 
+#include "host/linux/CanberraSounds.h"
+#include "host/linux/LinuxClamshell.h"
+#include "host/linux/LinuxDisplays.h"
+#include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSystemPower.h"
+
 namespace somnara::linuxhost {
 namespace {
 
@@ -18,16 +24,34 @@ std::string programName() {
 
 }  // namespace
 
+struct LinuxHost::AgentBackends {
+  AgentBackends(LinuxHost& host, const std::string& who)
+      : systemPower(host.logind_, QDBusConnection::sessionBus(), host.loop_, host.logger_, who),
+        insomniaDriver(host.logind_, who),
+        clamshell(QDBusConnection::systemBus(), host.logind_, host.root_, host.loop_),
+        displays(QDBusConnection::sessionBus(), host.root_),
+        sounds(*host.workspace_),
+        ports{systemPower, insomniaDriver, clamshell, displays, sounds} {}
+
+  LogindSystemPower systemPower;
+  LogindInsomniaDriver insomniaDriver;
+  LinuxClamshell clamshell;
+  LinuxDisplays displays;
+  CanberraSounds sounds;
+  host::AgentPorts ports;
+};
+
 LinuxHost::LinuxHost()
     : logger_(programName()),
       root_(MachineRoot::fromEnvironment()),
+      logind_(QDBusConnection::systemBus()),
       powerSources_(root_),
       powerManager_(root_),
       authorization_(processes_) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   const char* session = std::getenv("XDG_SESSION_ID");
-  workspace_ = std::make_unique<BundleWorkspace>(executable, QDBusConnection::systemBus(), logger_,
-                                                 session ? session : "", static_cast<unsigned>(::getpid()));
+  workspace_ = std::make_unique<BundleWorkspace>(executable, logind_, logger_, session ? session : "",
+                                                 static_cast<unsigned>(::getpid()));
   std::string domain = workspace_->mainBundleIdentifier();
   if (domain.empty()) domain = QFileInfo(QString::fromStdString(executable)).fileName().toStdString();
   if (domain.empty()) domain = programName();
@@ -53,6 +77,12 @@ LinuxHost::~LinuxHost() {
   QObject::disconnect(aboutToQuit_);
   signals_.reset();
   context_.reset();  // the program's singletons go while every port still exists
+  agent_.reset();
+}
+
+host::AgentPorts& LinuxHost::agentPorts() {
+  if (!agent_) agent_ = std::make_unique<AgentBackends>(*this, programName());
+  return agent_->ports;
 }
 
 int LinuxHost::exec() { return QCoreApplication::exec(); }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "host/AgentPorts.h"
 #include "host/ApplicationDelegate.h"
 #include "host/HostContext.h"
 #include "host/linux/BundleWorkspace.h"
@@ -10,6 +11,7 @@
 #include "host/linux/InotifyFileWatch.h"
 #include "host/linux/LinuxPlatform.h"
 #include "host/linux/LinuxPowerManager.h"
+#include "host/linux/LogindClient.h"
 #include "host/linux/MachineRoot.h"
 #include "host/linux/PkexecAuthorization.h"
 #include "host/linux/PlistFileDefaults.h"
@@ -55,13 +57,23 @@ class LinuxHost {
 
   QtRunLoop& loop() { return loop_; }
   BundleWorkspace& workspace() { return *workspace_; }
+  LogindClient& logind() { return logind_; }
+
+  /// The tray agent's ports (LogindSystemPower, LogindInsomniaDriver,
+  /// LinuxClamshell, LinuxDisplays, CanberraSounds), made on the first call;
+  /// none of them contacts anything before it is used, so a program that
+  /// never asks pays nothing.
+  host::AgentPorts& agentPorts();
 
  private:
+  struct AgentBackends;
+
   void willTerminate();
 
   SyslogLogger logger_;
   QtRunLoop loop_;
   MachineRoot root_;
+  LogindClient logind_;
   SysfsPowerSources powerSources_;
   LinuxPowerManager powerManager_;
   std::unique_ptr<BundleWorkspace> workspace_;
@@ -76,6 +88,7 @@ class LinuxHost {
   std::unique_ptr<TerminationSignals> signals_;
   bool terminationAnnounced_ = false;
   QMetaObject::Connection aboutToQuit_;
+  std::unique_ptr<AgentBackends> agent_;
 };
 
 }  // namespace somnara::linuxhost

@@ -2,7 +2,7 @@
 
 namespace somnara::sim {
 
-SimMachine::SimMachine() : state_(scheduler_), tools_(scheduler_, state_) {
+SimMachine::SimMachine() : state_(scheduler_), desktop_(scheduler_), tools_(scheduler_, state_) {
   state_.setPowerSourcesListener([this] {
     for (const auto& program : programs_)
       if (program->isRunning()) program->powerSources().sourcesChanged();

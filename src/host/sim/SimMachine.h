@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/sim/SimDefaultsStore.h"
+#include "host/sim/SimDesktopState.h"
 #include "host/sim/SimLogBook.h"
 #include "host/sim/SimMachineState.h"
 #include "host/sim/SimNotificationHub.h"
@@ -51,6 +52,7 @@ class SimMachine {
 
   SimScheduler& scheduler() { return scheduler_; }
   SimMachineState& state() { return state_; }
+  SimDesktopState& desktop() { return desktop_; }
   SimDefaultsStore& defaults() { return defaults_; }
   SimNotificationHub& notifications() { return notifications_; }
   SimToolRunner& tools() { return tools_; }
@@ -61,6 +63,7 @@ class SimMachine {
 
   SimScheduler scheduler_;
   SimMachineState state_;
+  SimDesktopState desktop_;
   SimDefaultsStore defaults_;
   SimNotificationHub notifications_;
   SimToolRunner tools_;

@@ -30,6 +30,11 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       logger_(machine.logs(), loop_, bundleIdentifier_, pid),
       fileWatch_(loop_),
       platform_(machine.state()),
+      systemPower_(machine.desktop()),
+      insomniaDriver_(machine.desktop()),
+      clamshell_(machine.desktop(), loop_),
+      displays_(machine.desktop()),
+      sounds_(machine.desktop(), workspace_),
       context_(std::make_unique<host::HostContext>(host::HostContext::Ports{
           loop_, powerSources_, powerManager_, defaults_, notifications_, processes_, workspace_, authorization_,
           logger_, fileWatch_, platform_})) {}

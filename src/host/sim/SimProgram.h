@@ -4,10 +4,14 @@
 #include <optional>
 #include <string>
 
+#include "host/AgentPorts.h"
 #include "host/HostContext.h"
 #include "host/sim/SimAuthorization.h"
+#include "host/sim/SimClamshell.h"
 #include "host/sim/SimDefaults.h"
+#include "host/sim/SimDisplays.h"
 #include "host/sim/SimFileWatch.h"
+#include "host/sim/SimInsomniaDriver.h"
 #include "host/sim/SimLogger.h"
 #include "host/sim/SimNotificationCenter.h"
 #include "host/sim/SimPlatform.h"
@@ -15,6 +19,8 @@
 #include "host/sim/SimPowerSources.h"
 #include "host/sim/SimProcesses.h"
 #include "host/sim/SimRunLoop.h"
+#include "host/sim/SimSounds.h"
+#include "host/sim/SimSystemPower.h"
 #include "host/sim/SimWorkspace.h"
 
 namespace somnara::sim {
@@ -37,6 +43,10 @@ class SimProgram {
   SimProgram& operator=(const SimProgram&) = delete;
 
   host::HostContext& context() { return *context_; }
+  /// The desktop ports of a tray agent, over the machine's desktop state.
+  host::AgentPorts agentPorts() {
+    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_};
+  }
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
   int pid() const { return pid_; }
@@ -97,6 +107,11 @@ class SimProgram {
   SimLogger logger_;
   SimFileWatch fileWatch_;
   SimPlatform platform_;
+  SimSystemPower systemPower_;
+  SimInsomniaDriver insomniaDriver_;
+  SimClamshell clamshell_;
+  SimDisplays displays_;
+  SimSounds sounds_;
   // Last, so that the program's singletons go before its ports.
   std::unique_ptr<host::HostContext> context_;
 };

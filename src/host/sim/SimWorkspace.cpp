@@ -13,6 +13,19 @@ std::optional<std::string> SimWorkspace::pathForResource(const std::string& name
   return it->second;
 }
 
+std::optional<Dictionary> SimWorkspace::propertyListResource(const std::string& name) const {
+  auto it = propertyLists_.find(name);
+  if (it == propertyLists_.end() || !resources_.count(name) || !it->second) return std::nullopt;
+  const Dictionary* dictionary = it->second->dictionary();
+  if (!dictionary) return std::nullopt;
+  return *dictionary;
+}
+
+void SimWorkspace::addPropertyListResource(const std::string& name, std::optional<Value> contents) {
+  addResource(name);
+  propertyLists_[name] = std::move(contents);
+}
+
 std::string SimWorkspace::resourcePath(const std::string& name) const {
   return bundlePath_ + "/Contents/Resources/" + name;
 }

@@ -20,6 +20,9 @@ class SimWorkspace : public host::Workspace {
   std::string mainBundleIdentifier() const override { return bundleIdentifier_; }
   std::string mainBundlePath() const override { return bundlePath_; }
   std::optional<std::string> pathForResource(const std::string& name) const override;
+  /// The contents given to addPropertyListResource(); nullopt for a resource
+  /// added as unreadable or not a dictionary.
+  std::optional<Dictionary> propertyListResource(const std::string& name) const override;
   host::RegistrationPtr observe(Event event, std::function<void()> onEvent) override;
   /// Counts the alerts instead of sounding them.
   void beep() override { ++beeps_; }
@@ -36,6 +39,8 @@ class SimWorkspace : public host::Workspace {
   std::string resourcePath(const std::string& name) const;
   void addResource(const std::string& name) { resources_[name] = resourcePath(name); }
   void removeResource(const std::string& name) { resources_.erase(name); }
+  /// Adds a property-list resource holding contents (nullopt: unreadable).
+  void addPropertyListResource(const std::string& name, std::optional<Value> contents);
 
   /// Calls the observers of event now, oldest first.
   void fire(Event event);
@@ -50,6 +55,7 @@ class SimWorkspace : public host::Workspace {
   std::string bundleIdentifier_;
   std::string bundlePath_;
   std::map<std::string, std::string> resources_;
+  std::map<std::string, std::optional<Value>> propertyLists_;
   ObserverList<Observer> observers_;
   int beeps_ = 0;
   std::vector<OpenRequest> openRequests_;

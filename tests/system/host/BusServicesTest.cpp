@@ -24,11 +24,6 @@ namespace {
 using host::Notification;
 using Event = host::Workspace::Event;
 
-QDBusConnection absentBus() {
-  return QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/somnara-test-bus"),
-                                       QStringLiteral("absent"));
-}
-
 TEST(DBusNotificationCenter, RoundTripWithAnotherProcessReachesExactMatchesOnce) {
   RecordingLogger logger;
   DBusNotificationCenter center(QDBusConnection::sessionBus(), logger);
@@ -89,7 +84,8 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
   writeFile(bundle + "/Contents/Info.plist",
             plist::toXml(Value(Dictionary{{"CFBundleIdentifier", Value("de.orvane.Somnara")}})));
   writeFile(bundle + "/Contents/Resources/Readme.html", "<html/>");
-  BundleWorkspace workspace(bundle + "/Contents/MacOS/Somnara", absentBus(), logger, "", 1);
+  LogindClient logind(absentBus());
+  BundleWorkspace workspace(bundle + "/Contents/MacOS/Somnara", logind, logger, "", 1);
   EXPECT_NE(workspace.observe(Event::WillSleep, [] {}), nullptr);
   EXPECT_FALSE(workspace.holdsSleepDelay());
   EXPECT_EQ(logger.lines.size(), 2u);
@@ -100,23 +96,11 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
 
 // A private bus standing in for the system bus, with dbusmock's logind and session c1 on it.
 TEST(Logind, SessionChangesAndSleepHoldingTheDelayInhibitorAroundWillSleep) {
-  QProcess busDaemon, logind;
-  busDaemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-  ASSERT_TRUE(spinUntil([&] { return busDaemon.canReadLine(); }));
-  const QString address = QString::fromUtf8(busDaemon.readLine()).trimmed();
-  auto env = QProcessEnvironment::systemEnvironment();
-  env.insert("DBUS_SYSTEM_BUS_ADDRESS", address);
-  logind.setProcessEnvironment(env);
-  logind.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  logind.start(QStringLiteral("/usr/bin/python3"), {"-m", "dbusmock", "--template", "logind"});
-  QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("private-system"));
-  ASSERT_TRUE(spinUntil([&] { return bus.interface()->isServiceRegistered("org.freedesktop.login1").value(); }, 15s));
+  PrivateBus system;
+  ASSERT_TRUE(system.startMock("org.freedesktop.login1", "logind"));
+  QDBusConnection bus = system.connection();
   auto call = [&](const QString& path, const QString& iface, const QString& method, const QList<QVariant>& args) {
-    auto m = QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1" + path, iface, method);
-    m.setArguments(args);
-    QDBusMessage reply = bus.call(m);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    return reply;
+    return system.call("org.freedesktop.login1", "/org/freedesktop/login1" + path, iface, method, args);
   };
   auto prepareForSleep = [&](bool start) {
     call("", "org.freedesktop.DBus.Mock", "EmitSignal",
@@ -128,25 +112,13 @@ TEST(Logind, SessionChangesAndSleepHoldingTheDelayInhibitorAroundWillSleep) {
          {QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Active"),
           QVariant::fromValue(QDBusVariant(active))});
   };
-  auto inhibitors = [&] {  // as "what/mode"
-    const QDBusArgument arg =
-        call("", "org.freedesktop.login1.Manager", "ListInhibitors", {}).arguments().value(0).value<QDBusArgument>();
-    Strings out;
-    QString what, who, why, mode;
-    uint uid = 0, pid = 0;
-    for (arg.beginArray(); !arg.atEnd(); out.push_back((what + "/" + mode).toStdString())) {
-      arg.beginStructure();
-      arg >> what >> who >> why >> mode >> uid >> pid;
-      arg.endStructure();
-    }
-    arg.endArray();
-    return out;
-  };
+  auto inhibitors = [&] { return logindInhibitors(system); };
   call("", "org.freedesktop.DBus.Mock", "AddSession",
        {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("user"), true});
 
   RecordingLogger logger;
-  BundleWorkspace workspace("/opt/x/tool", bus, logger, "c1", 1);
+  LogindClient logind(bus);
+  BundleWorkspace workspace("/opt/x/tool", logind, logger, "c1", 1);
   Strings events;
   bool heldDuringWillSleep = false;
   std::vector<host::RegistrationPtr> registrations;

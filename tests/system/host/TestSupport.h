@@ -1,12 +1,20 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -54,5 +62,85 @@ struct TempTree {
   void mkdir(const std::string& rel) const { QDir().mkpath(QString::fromStdString(*this / rel)); }
   QTemporaryDir dir;
 };
+
+/// A connection that never reaches a bus.
+inline QDBusConnection absentBus() {
+  return QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/somnara-test-bus"),
+                                       QStringLiteral("absent"));
+}
+
+/// A dbus-daemon of its own (the "session" configuration serves as either
+/// bus) with python-dbusmock services on it, all ended on destruction.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    daemon_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    spinUntil([&] { return daemon_.canReadLine(); });
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    connection_ = QDBusConnection::connectToBus(address_, "private-bus-" + address_);
+  }
+  ~PrivateBus() {
+    for (auto& mock : mocks_) mock.kill(), mock.waitForFinished();
+    QDBusConnection::disconnectFromBus("private-bus-" + address_);
+    daemon_.kill();
+    daemon_.waitForFinished();
+  }
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+
+  const QString& address() const { return address_; }
+  QDBusConnection& connection() { return connection_; }
+
+  /// Runs python-dbusmock with template (a stock name or a file) and waits
+  /// until it owns busName.
+  bool startMock(const QString& busName, const QString& templ, const QString& parameters = {}) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", address_);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", address_);
+    QProcess& mock = mocks_.emplace_back();
+    mock.setProcessEnvironment(env);
+    mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    mock.setStandardOutputFile(QProcess::nullDevice());
+    QStringList args{"-m", "dbusmock", "--template", templ};
+    if (!parameters.isEmpty()) args << "--parameters" << parameters;
+    mock.start(QStringLiteral("/usr/bin/python3"), args);
+    return spinUntil([&] { return connection_.interface()->isServiceRegistered(busName).value(); }, 15s);
+  }
+
+  /// A method call that must succeed; its reply.
+  QDBusMessage call(const QString& service, const QString& path, const QString& interface, const QString& method,
+                    const QList<QVariant>& args = {}) {
+    auto m = QDBusMessage::createMethodCall(service, path, interface, method);
+    m.setArguments(args);
+    QDBusMessage reply = connection_.call(m);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply;
+  }
+
+ private:
+  QProcess daemon_;
+  QString address_;
+  QDBusConnection connection_{QString()};
+  std::list<QProcess> mocks_;
+};
+
+/// logind's ListInhibitors on bus, as "what/mode" each.
+inline Strings logindInhibitors(PrivateBus& bus) {
+  const QDBusArgument arg = bus.call("org.freedesktop.login1", "/org/freedesktop/login1",
+                                     "org.freedesktop.login1.Manager", "ListInhibitors")
+                                .arguments()
+                                .value(0)
+                                .value<QDBusArgument>();
+  Strings out;
+  QString what, who, why, mode;
+  uint uid = 0, pid = 0;
+  for (arg.beginArray(); !arg.atEnd(); out.push_back((what + "/" + mode).toStdString())) {
+    arg.beginStructure();
+    arg >> what >> who >> why >> mode >> uid >> pid;
+    arg.endStructure();
+  }
+  arg.endArray();
+  return out;
+}
 
 }  // namespace somnara::linuxhost

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDBusConnection>
+
+#include <chrono>
+
+#include "host/Clamshell.h"
+#include "host/RunLoop.h"
+#include "host/linux/BusPeer.h"
+#include "host/linux/LogindClient.h"
+#include "host/linux/MachineRoot.h"
+
+namespace somnara::linuxhost {
+
+/// The lid, from the first source that answers:
+///   1. UPower (where it runs): LidIsClosed, or no lid when LidIsPresent is false
+///   2. logind: the manager's LidClosed (false on machines without a lid switch)
+///   3. <root>/proc/acpi/button/lid/*/state: "closed" or "open" (first entry
+///      in name order); no lid when there is no such file
+/// Messages: UPower and logind both emit PropertiesChanged when the lid moves
+/// (UPower for LidIsClosed and LidIsPresent, logind for LidClosed), and each
+/// is forwarded. When neither service is on the system bus at registration,
+/// the proc file is compared every pollInterval instead, only while someone
+/// observes. Nothing is contacted before the first call.
+class LinuxClamshell final : public host::Clamshell {
+ public:
+  LinuxClamshell(QDBusConnection systemBus, LogindClient& logind, MachineRoot root, host::RunLoop& loop,
+                 std::chrono::milliseconds pollInterval = std::chrono::seconds(5));
+
+  std::optional<Value> clamshellState() const override;
+  host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) override;
+
+ private:
+  std::optional<Value> procLidState() const;
+
+  BusPeer upower_;
+  LogindClient& logind_;
+  MachineRoot root_;
+  host::RunLoop& loop_;
+  std::chrono::milliseconds pollInterval_;
+};
+
+}  // namespace somnara::linuxhost

@@ -1,0 +1,51 @@
+#include "host/linux/SessionSuspendInhibitor.h"
+
+#include "host/linux/BusPeer.h"
+
+namespace somnara::linuxhost {
+namespace {
+
+const QString kPowerManagement = QStringLiteral("org.freedesktop.PowerManagement");
+const QString kPowerManagementPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
+const QString kPowerManagementInhibit = QStringLiteral("org.freedesktop.PowerManagement.Inhibit");
+const QString kGnomeSession = QStringLiteral("org.gnome.SessionManager");
+const QString kGnomeSessionPath = QStringLiteral("/org/gnome/SessionManager");
+constexpr std::uint32_t kGnomeInhibitSuspend = 4;
+
+std::optional<std::uint32_t> cookie(const BusPeer& peer, const QString& path, const QString& interface,
+                                    const QList<QVariant>& args) {
+  if (!peer.present()) return std::nullopt;
+  auto reply = peer.call(path, interface, QStringLiteral("Inhibit"), args);
+  if (!reply || reply->arguments().isEmpty()) return std::nullopt;
+  return reply->arguments().first().toUInt();
+}
+
+}  // namespace
+
+SessionSuspendInhibitor::SessionSuspendInhibitor(QDBusConnection sessionBus, const std::string& application,
+                                                 const std::string& reason)
+    : bus_(std::move(sessionBus)) {
+  const QString app = QString::fromStdString(application), why = QString::fromStdString(reason);
+  powerManagementCookie_ = cookie(BusPeer(bus_, kPowerManagement), kPowerManagementPath, kPowerManagementInhibit,
+                                  {app, why});
+  gnomeSessionCookie_ = cookie(BusPeer(bus_, kGnomeSession), kGnomeSessionPath, kGnomeSession,
+                               {app, 0u, why, kGnomeInhibitSuspend});
+}
+
+SessionSuspendInhibitor::~SessionSuspendInhibitor() {
+  if (powerManagementCookie_)
+    BusPeer(bus_, kPowerManagement)
+        .send(kPowerManagementPath, kPowerManagementInhibit, QStringLiteral("UnInhibit"), {*powerManagementCookie_});
+  if (gnomeSessionCookie_)
+    BusPeer(bus_, kGnomeSession)
+        .send(kGnomeSessionPath, kGnomeSession, QStringLiteral("Uninhibit"), {*gnomeSessionCookie_});
+}
+
+std::vector<std::string> SessionSuspendInhibitor::grantedBy() const {
+  std::vector<std::string> names;
+  if (powerManagementCookie_) names.push_back(kPowerManagement.toStdString());
+  if (gnomeSessionCookie_) names.push_back(kGnomeSession.toStdString());
+  return names;
+}
+
+}  // namespace somnara::linuxhost

@@ -1,0 +1,37 @@
+#include "host/sim/SimDesktopState.h"
+
+namespace somnara::sim {
+
+bool SimDesktopState::requestIdleSleep() {
+  if (vetoes_ > 0) return false;
+  sleeps_.push_back(clock_.now());
+  return true;
+}
+
+void SimDesktopState::setDriverRefusesOpen(std::size_t index, bool refuses) {
+  if (refuses)
+    refusing_.insert(index);
+  else
+    refusing_.erase(index);
+}
+
+void SimDesktopState::connectionClosed() {
+  --connections_;
+  // Closing a connection ends what it started.
+  if (connections_ == 0) holds_ = 0;
+}
+
+bool SimDesktopState::callDriver(std::uint32_t selector) {
+  driverCalls_.push_back(selector);
+  if (!driverServices_ || *driverServices_ == 0) return false;
+  if (selector == host::InsomniaDriver::kStart) holds_ = 1;
+  if (selector == host::InsomniaDriver::kStop) holds_ = 0;
+  return true;
+}
+
+void SimDesktopState::setLid(std::optional<Value> lid) {
+  lid_ = std::move(lid);
+  rootDomainObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
+}
+
+}  // namespace somnara::sim

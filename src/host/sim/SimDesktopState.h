@@ -1,0 +1,127 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/InsomniaDriver.h"
+#include "host/SystemPower.h"
+#include "host/sim/ObserverList.h"
+#include "host/sim/SimScheduler.h"
+#include "plist/Value.h"
+
+namespace somnara::sim {
+
+/// What the simulated machine shows a desktop program beyond its power
+/// sources: idle-sleep vetoes and activity reports, the lid-closed service
+/// (the Insomnia driver), the lid, the displays and the screen saver, and
+/// the sounds played. Tests change it through the setters; programs reach
+/// it through their agent ports.
+///
+/// A fresh machine has power management reachable, no lid-closed service,
+/// no lid property, one awake display, no screen saver and no sound files.
+class SimDesktopState {
+ public:
+  using Duration = std::chrono::milliseconds;
+  using Activity = host::SystemPower::Activity;
+
+  explicit SimDesktopState(const SimScheduler& clock) : clock_(clock) {}
+
+  // --- System power.
+  bool powerManagementReachable() const { return powerManagementReachable_; }
+  void setPowerManagementReachable(bool reachable) { powerManagementReachable_ = reachable; }
+  /// Registrations holding the idle-sleep veto now.
+  int idleSleepVetoes() const { return vetoes_; }
+  void addVeto(int delta) { vetoes_ += delta; }
+  /// The machine idles into sleep: it goes unless a veto is held. Returns
+  /// whether it went (and records it).
+  bool requestIdleSleep();
+  /// The user asks for sleep: it always goes (and is recorded).
+  void requestUserSleep() { sleeps_.push_back(clock_.now()); }
+  /// When the machine went to sleep, by either road.
+  const std::vector<Duration>& sleeps() const { return sleeps_; }
+  struct Report {
+    Duration at;
+    Activity activity;
+  };
+  void reportActivity(Activity activity) { reports_.push_back({clock_.now(), activity}); }
+  const std::vector<Report>& activityReports() const { return reports_; }
+
+  // --- The lid-closed service.
+  /// Instances of the service (0: none installed); nullopt: the look fails.
+  std::optional<std::size_t> driverServices() const { return driverServices_; }
+  void setDriverServices(std::optional<std::size_t> services) { driverServices_ = services; }
+  /// Instances that refuse to be opened.
+  void setDriverRefusesOpen(std::size_t index, bool refuses);
+  bool driverRefusesOpen(std::size_t index) const { return refusing_.count(index) != 0; }
+  void connectionOpened() { ++connections_; }
+  void connectionClosed();
+  int openDriverConnections() const { return connections_; }
+  /// Records a call; true when a service is installed to accept it.
+  bool callDriver(std::uint32_t selector);
+  const std::vector<std::uint32_t>& driverCalls() const { return driverCalls_; }
+  /// Whether a started lid-closed hold is in force (start taken, no stop or close since).
+  bool lidClosedHoldTaken() const { return holds_ > 0; }
+
+  // --- Lid: the power manager's lid property as read (any value, or none).
+  const std::optional<Value>& lid() const { return lid_; }
+  /// Sets the property and sends the root-domain message to every observer.
+  void setLid(std::optional<Value> lid);
+  /// Observers of root-domain messages; called at once, in order.
+  host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) {
+    return rootDomainObservers_.add(std::move(onMessage));
+  }
+
+  // --- Displays.
+  bool mainDisplayAsleep() const { return displayAsleep_; }
+  void setMainDisplayAsleep(bool asleep) { displayAsleep_ = asleep; }
+  bool screenSaverActive() const { return screenSaver_; }
+  void setScreenSaverActive(bool active) { screenSaver_ = active; }
+  std::size_t activeDisplays() const { return activeDisplays_; }
+  void setActiveDisplays(std::size_t n) { activeDisplays_ = n; }
+  /// Probe passes made, with the number of displays each asked.
+  const std::vector<std::size_t>& probePasses() const { return probePasses_; }
+  void recordProbePass(std::size_t displays) { probePasses_.push_back(displays); }
+
+  // --- Sounds: readable sound files, and the plays as (sound, volume).
+  void addSoundFile(const std::string& path) { soundFiles_.insert(path); }
+  bool hasSoundFile(const std::string& path) const { return soundFiles_.count(path) != 0; }
+  struct Play {
+    std::string sound;
+    float volume;
+  };
+  void recordPlay(Play play) { plays_.push_back(std::move(play)); }
+  const std::vector<Play>& plays() const { return plays_; }
+
+ private:
+  const SimScheduler& clock_;
+  bool powerManagementReachable_ = true;
+  int vetoes_ = 0;
+  std::vector<Duration> sleeps_;
+  std::vector<Report> reports_;
+
+  std::optional<std::size_t> driverServices_ = 0;
+  std::set<std::size_t> refusing_;
+  int connections_ = 0;
+  int holds_ = 0;
+  std::vector<std::uint32_t> driverCalls_;
+
+  std::optional<Value> lid_;
+  ObserverList<std::function<void()>> rootDomainObservers_;
+
+  bool displayAsleep_ = false;
+  bool screenSaver_ = false;
+  std::size_t activeDisplays_ = 1;
+  std::vector<std::size_t> probePasses_;
+
+  std::set<std::string> soundFiles_;
+  std::vector<Play> plays_;
+};
+
+}  // namespace somnara::sim

@@ -1,0 +1,136 @@
+// The Insomnia keep-awake mode of the menu bar agent.
+#include "core/UserDefaultsController.h"
+#include "menubar/MenuBarAppDelegate.h"
+#include "platform/LogLine.h"
+
+namespace somnara {
+namespace {
+
+constexpr const char* kAwakeFromNib = "-[MenuBarAppDelegate awakeFromNib]";
+constexpr const char* kCheckForInsomniaPlugin = "-[MenuBarAppDelegate checkForInsomniaPlugin]";
+constexpr double kKeepAwakeTickSeconds = 29.0;
+/// Lengths below this have no end.
+constexpr double kShortestTimedLength = 1.0;
+constexpr float kDefaultSoundVolume = 0.2f;
+
+}  // namespace
+
+void MenuBarAppDelegate::setInsomnia(bool insomnia) {
+  willChangeValueForKey(kProperty_insomnia);
+  if (insomnia) {
+    callInsomniaPluginWithMode(host::InsomniaDriver::kStart);
+    cancel(insomniaTimer_);
+    insomniaTimer_ = schedule(kKeepAwakeTickSeconds, true, &MenuBarAppDelegate::keepMeAwake);
+    insomniaEndDate_.reset();
+    if (insomniaTimeInterval_ >= kShortestTimedLength) insomniaEndDate_ = now() + insomniaTimeInterval_;
+  } else {
+    callInsomniaPluginWithMode(host::InsomniaDriver::kStop);
+    cancel(insomniaTimer_);
+    insomniaEndDate_.reset();
+  }
+  // Idle sleep is vetoed exactly while Insomnia is on.
+  if (systemPower_) systemPower_->setIdleSleepVetoed(hasInsomnia());
+  didChangeValueForKey(kProperty_insomnia);
+  updateMenuBarIcon();
+}
+
+void MenuBarAppDelegate::setInsomniaTimeInterval(double seconds) {
+  willChangeValueForKey(kProperty_insomniaTimeInterval);
+  insomniaTimeInterval_ = seconds;
+  if (hasInsomnia()) {
+    // Strictly greater here: a length of exactly 1.0 set while running removes the end.
+    insomniaEndDate_.reset();
+    if (seconds > kShortestTimedLength) insomniaEndDate_ = now() + seconds;
+    announceInsomniaStringChange();
+  }
+  context_.defaults().setValue(kInsomniaTimeKey, Value(seconds));
+  didChangeValueForKey(kProperty_insomniaTimeInterval);
+}
+
+void MenuBarAppDelegate::takeInsomniaLengthFromSender(std::int64_t tag) {
+  setInsomniaTimeInterval(static_cast<double>(tag));
+  if (!hasInsomnia()) toggleInsomnia();
+}
+
+void MenuBarAppDelegate::announceInsomniaStringChange() {
+  willChangeValueForKey(kProperty_insomniaString);
+  didChangeValueForKey(kProperty_insomniaString);
+}
+
+std::string MenuBarAppDelegate::remainingInsomniaText() const {
+  if (!insomniaEndDate_) return {};
+  const double remaining = *insomniaEndDate_ - now();
+  if (remaining < 60.0) return " (less than a minute remaining)";
+  return " (stops in " + orvTimeFormatter_.stringForSeconds(remaining) + ")";
+}
+
+std::string MenuBarAppDelegate::insomniaString() const {
+  return std::string(hasInsomnia() ? "Stop" : "Start") + " Insomnia" + remainingInsomniaText() +
+         (hasInsomniaPlugin() ? " (using plugin)" : "");
+}
+
+std::string MenuBarAppDelegate::insomniaLengthString() const {
+  const std::string length = insomniaTimeInterval_ < kShortestTimedLength
+                                 ? std::string("forever")
+                                 : orvTimeFormatter_.stringForSeconds(insomniaTimeInterval_);
+  return "Insomnia length (" + length + ")";
+}
+
+void MenuBarAppDelegate::keepMeAwake() {
+  const bool userAway = ports_.displays.mainDisplayAsleep() || ports_.displays.screenSaverActive();
+  if (!userAway)
+    ports_.systemPower.reportActivity(host::SystemPower::Activity::Overall);
+  else if (!systemPower_)
+    // Without the registration there is no veto: idle activity keeps the machine up instead.
+    ports_.systemPower.reportActivity(host::SystemPower::Activity::Idle);
+  if (insomniaEndDate_ && *insomniaEndDate_ - now() < 0) {
+    insomniaEndDate_.reset();
+    toggleInsomnia();
+  } else {
+    statusItem_.setToolTip(toolTipString());
+  }
+}
+
+void MenuBarAppDelegate::checkForInsomniaPlugin() {
+  if (insomniaDriverConnection_) return;
+  const auto services = ports_.insomniaDriver.matchingServices();
+  if (!services) return;
+  auto& log = context_.logger();
+  ORV_LOG(log, this, kCheckForInsomniaPlugin, "Found Insomnnia plugin driver");
+  for (std::size_t i = 0; i < *services; ++i) {
+    insomniaDriverConnection_ = ports_.insomniaDriver.open(i);
+    if (!insomniaDriverConnection_) {
+      ORV_LOG(log, this, kCheckForInsomniaPlugin, "Weird result connecting to plugin");
+      continue;
+    }
+    ORV_LOG(log, this, kCheckForInsomniaPlugin, "Connected to insomnia plugin");
+    announceInsomniaStringChange();
+    return;
+  }
+}
+
+bool MenuBarAppDelegate::callInsomniaPluginWithMode(std::uint32_t mode) {
+  checkForInsomniaPlugin();
+  return insomniaDriverConnection_ && insomniaDriverConnection_->callMethod(mode);
+}
+
+void MenuBarAppDelegate::registerForSystemPower() {
+  systemPower_ = ports_.systemPower.registerForSystemPower();
+  if (!systemPower_)
+    ORV_LOG(context_.logger(), this, kAwakeFromNib, "failed to IORegisterForSystemPower - using old way to stay awake");
+}
+
+void MenuBarAppDelegate::loadInsomniaSound() {
+  auto& defaults = UserDefaultsController::sharedUserDefaultsController(context_);
+  const auto file = defaults.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSound));
+  const auto volume = defaults.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSoundVolume));
+  if (!file)
+    insomniaSound_ = ports_.sounds.namedSound(kS_SomnaraUserDefaultsInsomniaSoundNameDefault);
+  else if (const std::string* path = file->string())
+    insomniaSound_ = ports_.sounds.soundFromFile(*path);
+  // A set value that is not a path names no sound.
+  if (!insomniaSound_) return;
+  insomniaSound_->setVolume(volume ? static_cast<float>(volume->real().value_or(0.0)) : kDefaultSoundVolume);
+}
+
+}  // namespace somnara

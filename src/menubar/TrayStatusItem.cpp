@@ -1,0 +1,163 @@
+#include "menubar/TrayStatusItem.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/UserDefaultsController.h"
+#include "menubar/InsomniaLengthSlider.h"
+#include "platform/LogLine.h"
+#include "qtbridge/KeyValueSignal.h"
+
+namespace somnara {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kTrayRecheck = 2s;
+
+struct Preset {
+  const char* title;
+  int seconds;  // 0: until stopped
+};
+constexpr Preset kPresets[] = {{"Until Stopped", 0},  {"15 Minutes", 900}, {"30 Minutes", 1800},
+                               {"1 Hour", 3600},      {"2 Hours", 7200},   {"4 Hours", 14400},
+                               {"8 Hours", 28800}};
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TrayStatusItem::TrayStatusItem(host::HostContext& context)
+    : context_(context), images_(context.workspace().pathForResource("icons")) {
+  trayWait_.setInterval(kTrayRecheck);
+  connect(&trayWait_, &QTimer::timeout, this, [this] {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    trayWait_.stop();
+    tray_.show();
+  });
+}
+
+TrayStatusItem::~TrayStatusItem() = default;
+
+QAction* TrayStatusItem::addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
+                                        std::function<std::string()> text) {
+  QAction* action = menu.addAction(q(text()));
+  auto* binding = new qtbridge::KeyValueSignal(object, key, action);
+  connect(binding, &qtbridge::KeyValueSignal::changed, action, [action, text] { action->setText(q(text())); });
+  return action;
+}
+
+void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
+  delegate_ = &delegate;
+
+  statusLine_ = menu_.addAction("Machine will sleep on sleep");
+  statusLine_->setEnabled(delegate.currentstatusstringenabled());
+  // The controller exists once the delegate's start-up has created it.
+  auto* controllerReady = new qtbridge::KeyValueSignal(delegate, MenuBarAppDelegate::kProperty_sharedSomnaraDaemon, this);
+  connect(controllerReady, &qtbridge::KeyValueSignal::changed, this, [this] {
+    if (auto* controller = delegate_->sharedSomnaraDaemon()) bindStatusLine(*controller);
+  });
+  menu_.addSeparator();
+
+  auto sleepCommand = [this](const char* title, void (SomnaraDaemon::*command)()) {
+    connect(menu_.addAction(title), &QAction::triggered, this, [this, command] {
+      if (auto* controller = delegate_->sharedSomnaraDaemon()) (controller->*command)();
+    });
+  };
+  sleepCommand("Sleep Now", &SomnaraDaemon::sleepNow);
+  sleepCommand("Hibernate Now", &SomnaraDaemon::hibernateNow);
+  sleepCommand("Sleep and Hibernate Now", &SomnaraDaemon::sleepAndHibernateNow);
+  menu_.addSeparator();
+
+  QAction* insomnia = addBoundAction(menu_, delegate, MenuBarAppDelegate::kProperty_insomniaString,
+                                     [&delegate] { return delegate.insomniaString(); });
+  connect(insomnia, &QAction::triggered, this, [this] { delegate_->toggleInsomnia(); });
+
+  lengthMenu_ = menu_.addMenu(q(delegate.insomniaLengthString()));
+  auto* length = new qtbridge::KeyValueSignal(delegate, MenuBarAppDelegate::kProperty_insomniaLengthString, lengthMenu_);
+  connect(length, &qtbridge::KeyValueSignal::changed, lengthMenu_,
+          [this] { lengthMenu_->setTitle(q(delegate_->insomniaLengthString())); });
+  for (const Preset& preset : kPresets) {
+    QAction* action = lengthMenu_->addAction(preset.title);
+    action->setData(preset.seconds);  // the length in whole seconds, the item's tag
+    connect(action, &QAction::triggered, this,
+            [this, seconds = preset.seconds] { delegate_->takeInsomniaLengthFromSender(seconds); });
+  }
+  lengthMenu_->addSeparator();
+  connect(lengthMenu_->addAction("Choose Length\u2026"), &QAction::triggered, this, &TrayStatusItem::showSliderWindow);
+  menu_.addSeparator();
+
+  connect(menu_.addAction("Preferences\u2026"), &QAction::triggered, this, [this] { delegate_->showPreferences(); });
+  connect(menu_.addAction("Quit Somnara MenuBar"), &QAction::triggered, qApp, &QApplication::quit);
+
+  connect(&menu_, &QMenu::aboutToShow, this, [this] { delegate_->menuWillOpen(); });
+  connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
+  tray_.setContextMenu(&menu_);
+}
+
+void TrayStatusItem::bindStatusLine(SomnaraDaemon& controller) {
+  auto* binding = new qtbridge::KeyValueSignal(controller, kS_Property_currentStateString, statusLine_);
+  auto refresh = [this, &controller] { statusLine_->setText(q(controller.currentStateString())); };
+  connect(binding, &qtbridge::KeyValueSignal::changed, statusLine_, refresh);
+  refresh();
+}
+
+std::string TrayStatusItem::attachInsomniaSlider() {
+  auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
+  sliderAction_ = new QWidgetAction(lengthMenu_);
+  sliderAction_->setText("Insomnia Length Slider");
+  sliderAction_->setDefaultWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  sliderAction_->setCheckable(true);
+  sliderAction_->setChecked(true);
+  // Menus drawn by the desktop (dbusmenu) leave widget items out; the
+  // "Choose Length…" item above opens the same slider in a window there.
+  lengthMenu_->insertAction(lengthMenu_->actions().back(), sliderAction_);
+  return QString("<QWidgetAction %1 '%2' checked=%3>")
+      .arg(reinterpret_cast<quintptr>(sliderAction_), 0, 16)
+      .arg(sliderAction_->text())
+      .arg(sliderAction_->isChecked() ? 1 : 0)
+      .toStdString();
+}
+
+void TrayStatusItem::show() {
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_.show();
+    return;
+  }
+  if (!waitLogged_) {
+    waitLogged_ = true;
+    ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
+            "No status area (system tray) on this desktop yet - waiting for one");
+  }
+  trayWait_.start();
+}
+
+void TrayStatusItem::setImage(const std::string& name, bool monochrome) {
+  tray_.setIcon(images_.icon(name, monochrome));
+}
+
+void TrayStatusItem::setToolTip(const std::string& text) { tray_.setToolTip(q(text)); }
+
+void TrayStatusItem::showSliderWindow() {
+  if (!sliderWindow_) {
+    sliderWindow_ = std::make_unique<QWidget>(nullptr, Qt::Tool);
+    sliderWindow_->setWindowTitle("Insomnia Length");
+    auto* layout = new QVBoxLayout(sliderWindow_.get());
+    auto* label = new QLabel(q(delegate_->insomniaLengthString()));
+    auto* binding = new qtbridge::KeyValueSignal(*delegate_, MenuBarAppDelegate::kProperty_insomniaLengthString, label);
+    connect(binding, &qtbridge::KeyValueSignal::changed, label,
+            [this, label] { label->setText(q(delegate_->insomniaLengthString())); });
+    layout->addWidget(label);
+    layout->addWidget(
+        new InsomniaLengthSlider(context_.defaults(), UserDefaultsController::sharedUserDefaultsController(context_)));
+    auto* done = new QPushButton("Done");
+    connect(done, &QPushButton::clicked, sliderWindow_.get(), &QWidget::hide);
+    layout->addWidget(done);
+  }
+  sliderWindow_->show();
+  sliderWindow_->raise();
+  sliderWindow_->activateWindow();
+}
+
+}  // namespace somnara

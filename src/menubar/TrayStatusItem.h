@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidgetAction>
+
+#include <memory>
+#include <string>
+
+#include "host/HostContext.h"
+#include "menubar/MenuBarAppDelegate.h"
+#include "menubar/StatusImages.h"
+#include "menubar/StatusItem.h"
+
+namespace somnara {
+
+/// The agent's status item as a Qt tray icon (a StatusNotifierItem with its
+/// menu over D-Bus where the desktop runs a watcher, an XEmbed icon with a
+/// menu Qt draws otherwise) and its menu: the status line, the three
+/// sleep-now commands, the Insomnia item, the Insomnia length (presets, a
+/// slider where Qt draws the menu, and an item opening a slider window for
+/// menus drawn by the desktop), the preferences command and Quit.
+///
+/// Lives on the GUI thread; the context and the delegate outlive it.
+class TrayStatusItem final : public QObject, public StatusItem {
+  Q_OBJECT
+
+ public:
+  explicit TrayStatusItem(host::HostContext& context);
+  ~TrayStatusItem() override;
+
+  /// Builds the menu on the delegate's properties and commands; call once,
+  /// before the delegate's start-up.
+  void connectMenu(MenuBarAppDelegate& delegate);
+
+  std::string attachInsomniaSlider() override;
+  /// Shows the icon; while the desktop has no status area it checks again
+  /// every 2 s, having logged the wait once.
+  void show() override;
+  void setImage(const std::string& name, bool monochrome) override;
+  void setToolTip(const std::string& text) override;
+
+ private:
+  void bindStatusLine(SomnaraDaemon& controller);
+  void showSliderWindow();
+  QAction* addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
+                          std::function<std::string()> text);
+
+  host::HostContext& context_;
+  MenuBarAppDelegate* delegate_ = nullptr;
+  StatusImages images_;
+  QMenu menu_;
+  QMenu* lengthMenu_ = nullptr;
+  QAction* statusLine_ = nullptr;
+  QWidgetAction* sliderAction_ = nullptr;
+  QSystemTrayIcon tray_;
+  QTimer trayWait_;
+  bool waitLogged_ = false;
+  std::unique_ptr<QWidget> sliderWindow_;
+};
+
+}  // namespace somnara

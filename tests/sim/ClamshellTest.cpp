@@ -1,0 +1,145 @@
+// The lid watch: readings, reactions during Insomnia with the lid-closed
+// service, the display probe window.
+#include "MenuBarAgentSupport.h"
+
+namespace somnara::sim::testing {
+namespace {
+
+struct ReadingCase {
+  std::optional<Value> lid;
+  std::int64_t reading;
+};
+
+class ReadingTable : public ::testing::TestWithParam<ReadingCase> {};
+
+TEST_P(ReadingTable, OnlyABooleanCounts) {
+  SimMachine machine;
+  machine.desktop().setLid(GetParam().lid);
+  Agent agent(machine);
+  EXPECT_EQ(agent.delegate.getCurrentClamshellState(), GetParam().reading);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ReadingTable,
+                         ::testing::Values(ReadingCase{Value(true), 1}, ReadingCase{Value(false), 2},
+                                           ReadingCase{std::nullopt, 0}, ReadingCase{Value(1), 0},
+                                           ReadingCase{Value("closed"), 0}, ReadingCase{Value(Dictionary{}), 0}));
+
+class Clamshell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine.desktop().setLid(Value(false));
+    machine.desktop().setDriverServices(1);
+    agent.program.workspace().addResource("Insomnia.wav");
+    agent.start();
+  }
+  void lid(std::optional<Value> value) {
+    machine.desktop().setLid(std::move(value));
+    machine.runPending();
+  }
+  std::size_t passes() { return machine.desktop().probePasses().size(); }
+  std::size_t plays() { return machine.desktop().plays().size(); }
+
+  SimMachine machine;
+  Agent agent{machine};
+};
+
+TEST_F(Clamshell, TheFirstReadingAtStartUpIsOnlyRecorded) {
+  EXPECT_EQ(agent.delegate.clamshellstate(), 2);
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
+  EXPECT_EQ(plays(), 0u);
+}
+
+TEST_F(Clamshell, ClosingDuringInsomniaWithTheDriverPlaysOnceAndProbesFiveTimes) {
+  agent.delegate.setInsomnia(true);
+  lid(Value(true));
+  EXPECT_EQ(plays(), 1u);
+  EXPECT_FLOAT_EQ(machine.desktop().plays()[0].volume, 0.2f);
+  EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer());
+  EXPECT_EQ(agent.delegate.clamshellChangedDate(), agent.program.loop().now() + 10.0);
+  machine.advance(30s);
+  EXPECT_EQ(passes(), 5u) << "at 2, 4, 6, 8 and 10 s";
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
+  EXPECT_EQ(agent.delegate.clamshellChangedDate(), std::nullopt);
+
+  lid(Value(false));
+  EXPECT_EQ(plays(), 1u) << "opening plays nothing";
+  EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer()) << "but starts a window";
+}
+
+TEST_F(Clamshell, TwoChangesFourSecondsApartShareOneTimerAndEndTenSecondsAfterTheSecond) {
+  agent.delegate.setInsomnia(true);
+  const auto start = machine.elapsed();
+  lid(Value(true));
+  machine.advance(4s);
+  lid(Value(false));
+  EXPECT_EQ(agent.delegate.clamshellChangedDate(), agent.program.loop().now() + 10.0);
+  machine.advance(9s);
+  EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer());
+  machine.advance(1s);
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
+  EXPECT_EQ(machine.elapsed() - start, 14s);
+  EXPECT_EQ(passes(), 7u) << "one timer: a pass every 2 s from the first change until 14 s";
+  machine.advance(60s);
+  EXPECT_EQ(passes(), 7u);
+}
+
+struct QuietCase {
+  bool insomnia;
+  bool driver;
+};
+
+class QuietTable : public ::testing::TestWithParam<QuietCase> {};
+
+TEST_P(QuietTable, ALidChangeWithoutInsomniaOrDriverIsOnlyRecorded) {
+  SimMachine machine;
+  machine.desktop().setLid(Value(false));
+  machine.desktop().setDriverServices(GetParam().driver ? 1 : 0);
+  Agent agent(machine);
+  agent.program.workspace().addResource("Insomnia.wav");
+  agent.start();
+  if (GetParam().insomnia) agent.delegate.setInsomnia(true);
+  machine.desktop().setLid(Value(true));
+  machine.runPending();
+  EXPECT_EQ(agent.delegate.clamshellstate(), 1);
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
+  EXPECT_TRUE(machine.desktop().plays().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, QuietTable,
+                         ::testing::Values(QuietCase{false, false}, QuietCase{false, true},
+                                           QuietCase{true, false}));
+
+TEST_F(Clamshell, ANonBooleanReadsZeroAndALaterBooleanIsAChange) {
+  agent.delegate.setInsomnia(true);
+  lid(Value(7));
+  EXPECT_EQ(agent.delegate.clamshellstate(), 0);
+  EXPECT_EQ(plays(), 0u);
+  lid(Value(true));
+  EXPECT_EQ(agent.delegate.clamshellstate(), 1);
+  EXPECT_EQ(plays(), 0u) << "the sound marks open to closed only";
+  EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer());
+}
+
+TEST_F(Clamshell, TheProbeSettingIsReadAtEachPassAndStoppingInsomniaKeepsTheWindow) {
+  agent.delegate.setInsomnia(true);
+  lid(Value(true));
+  agent.delegate.setInsomnia(false);
+  machine.advance(4s);
+  EXPECT_EQ(passes(), 2u);
+  agent.program.defaults().setValue("disableinsomniadisplaydetection", Value(true));
+  machine.advance(10s);
+  EXPECT_EQ(passes(), 2u) << "no probing once switched off";
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << "the window still ends";
+}
+
+TEST_F(Clamshell, AtMostSixtyFourDisplaysAreProbedPerPass) {
+  machine.desktop().setActiveDisplays(70);
+  agent.delegate.setInsomnia(true);
+  lid(Value(true));
+  machine.advance(2s);
+  ASSERT_EQ(passes(), 1u);
+  EXPECT_EQ(machine.desktop().probePasses()[0], 64u);
+}
+
+}  // namespace
+}  // namespace somnara::sim::testing

@@ -1,0 +1,263 @@
+// Insomnia: start and stop, length, end, titles, keep-awake tick, idle-sleep
+// veto and the lid-closed service.
+#include "MenuBarAgentSupport.h"
+
+namespace somnara::sim::testing {
+namespace {
+
+using Activity = host::SystemPower::Activity;
+constexpr const char* kCheck = "-[MenuBarAppDelegate checkForInsomniaPlugin]";
+
+class InsomniaTest : public ::testing::Test {
+ protected:
+  void SetUp() override { agent.start(); }
+  double now() { return agent.program.loop().now(); }
+  MenuBarAppDelegate& delegate() { return agent.delegate; }
+
+  SimMachine machine;
+  Agent agent{machine};
+};
+
+TEST_F(InsomniaTest, TimedInsomniaEndsAtTheFirstTickAfterItsEnd) {
+  delegate().setInsomniaTimeInterval(60);
+  delegate().setInsomnia(true);
+  const auto start = machine.elapsed();
+  // The remaining time is below a minute from the start until the stopping tick.
+  const std::vector<std::pair<std::chrono::milliseconds, bool>> script{
+      {1ms, true}, {28s, true}, {29s, true}, {58s, true}, {61s, true}, {86s, true}, {87s, false}};
+  for (const auto& [at, running] : script) {
+    machine.advance(start + at - machine.elapsed());
+    EXPECT_EQ(delegate().hasInsomnia(), running) << at.count();
+    EXPECT_EQ(delegate().insomniaString(),
+              running ? "Stop Insomnia (less than a minute remaining)" : "Start Insomnia")
+        << at.count();
+  }
+  EXPECT_EQ(delegate().insomniaEndDate(), std::nullopt);
+  EXPECT_EQ(machine.desktop().activityReports().size(), 3u) << "ticks at 29, 58 and 87 s";
+  EXPECT_EQ(agent.item.image(), kHibernateSleepImage);
+}
+
+struct LengthCase {
+  double length;
+  bool endAtStart;       // starting with this length sets an end
+  bool endWhileRunning;  // setting it while running sets an end
+  const char* lengthText;
+};
+
+class LengthTable : public InsomniaTest, public ::testing::WithParamInterface<LengthCase> {};
+
+TEST_P(LengthTable, LengthsBelowOneHaveNoEndAndExactlyOneDiffersBetweenStartAndRunning) {
+  const auto& c = GetParam();
+  delegate().setInsomniaTimeInterval(c.length);
+  EXPECT_EQ(delegate().insomniaLengthString(), c.lengthText);
+  EXPECT_EQ(agent.program.defaults().value("insomniatime"), Value(c.length));
+  delegate().setInsomnia(true);
+  EXPECT_EQ(delegate().insomniaEndDate(), c.endAtStart ? std::optional<double>(now() + c.length) : std::nullopt);
+
+  delegate().setInsomniaTimeInterval(3600);
+  machine.advance(10s);
+  delegate().setInsomniaTimeInterval(c.length);
+  EXPECT_EQ(delegate().insomniaEndDate(),
+            c.endWhileRunning ? std::optional<double>(now() + c.length) : std::nullopt);
+  EXPECT_TRUE(delegate().hasInsomnia()) << "a new length never stops Insomnia";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LengthTable,
+                         ::testing::Values(LengthCase{0, false, false, "Insomnia length (forever)"},
+                                           LengthCase{0.5, false, false, "Insomnia length (forever)"},
+                                           LengthCase{1.0, true, false, "Insomnia length (1.00 seconds)"},
+                                           LengthCase{1.5, true, true, "Insomnia length (1.50 seconds)"},
+                                           LengthCase{3600, true, true, "Insomnia length (60.00 minutes)"}));
+
+TEST_F(InsomniaTest, ALengthOfOneSecondStopsAtTheFirstTick) {
+  delegate().setInsomniaTimeInterval(1.0);
+  delegate().setInsomnia(true);
+  machine.advance(28s);
+  EXPECT_TRUE(delegate().hasInsomnia());
+  machine.advance(1s);
+  EXPECT_FALSE(delegate().hasInsomnia());
+}
+
+TEST_F(InsomniaTest, ZeroRunsUntilStopped) {
+  delegate().setInsomniaTimeInterval(0);
+  delegate().setInsomnia(true);
+  machine.advance(std::chrono::hours(30));
+  EXPECT_TRUE(delegate().hasInsomnia());
+  EXPECT_EQ(delegate().insomniaString(), "Stop Insomnia");
+  delegate().toggleInsomnia();
+  EXPECT_FALSE(delegate().hasInsomnia());
+}
+
+TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
+  DelegateNotices running(delegate(), MenuBarAppDelegate::kProperty_insomnia);
+  DelegateNotices titles(delegate(), MenuBarAppDelegate::kProperty_insomniaString);
+  DelegateNotices lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
+
+  agent.program.defaults().setValue("insomniaslidervalue", Value(1800.0));
+  machine.runPending();
+  EXPECT_EQ(delegate().insomniaTimeInterval(), 1800.0);
+  EXPECT_FALSE(delegate().hasInsomnia()) << "the slider does not start Insomnia";
+  EXPECT_EQ(lengths.take(), 1);
+
+  delegate().takeInsomniaLengthFromSender(7200);
+  ASSERT_TRUE(delegate().hasInsomnia()) << "a preset starts Insomnia";
+  EXPECT_EQ(delegate().insomniaEndDate(), now() + 7200);
+  EXPECT_EQ(running.take(), 1);
+  machine.advance(1s);
+  EXPECT_EQ(delegate().insomniaString(), "Stop Insomnia (stops in 119.98 minutes)");
+
+  machine.advance(100s);
+  delegate().takeInsomniaLengthFromSender(900);
+  EXPECT_EQ(delegate().insomniaEndDate(), now() + 900) << "a preset moves the end from now";
+  EXPECT_EQ(running.take(), 0) << "and does not restart";
+  EXPECT_GE(titles.take(), 1);
+
+  agent.program.defaults().setValue("insomniaslidervalue", Value(0.0));
+  machine.runPending();
+  EXPECT_TRUE(delegate().hasInsomnia()) << "the slider does not stop Insomnia";
+  EXPECT_EQ(delegate().insomniaEndDate(), std::nullopt);
+  EXPECT_EQ(agent.program.defaults().value("insomniatime"), Value(0.0));
+
+  delegate().takeInsomniaLengthFromSender(0);
+  EXPECT_TRUE(delegate().hasInsomnia());
+  EXPECT_EQ(running.take(), 0);
+}
+
+TEST_F(InsomniaTest, IdleSleepIsVetoedWhileOnAndAUserSleepAlwaysGoes) {
+  auto& desktop = machine.desktop();
+  EXPECT_TRUE(desktop.requestIdleSleep()) << "off: idle sleep is allowed";
+  delegate().setInsomnia(true);
+  EXPECT_FALSE(desktop.requestIdleSleep()) << "on: idle sleep is vetoed";
+  machine.advance(5min);
+  EXPECT_FALSE(desktop.requestIdleSleep());
+  desktop.requestUserSleep();
+  EXPECT_EQ(desktop.sleeps().size(), 2u) << "a sleep the user asks for goes ahead at once";
+  delegate().setInsomnia(false);
+  EXPECT_TRUE(desktop.requestIdleSleep());
+}
+
+TEST_F(InsomniaTest, QuittingTheAgentReleasesTheVetoAndTheLidHold) {
+  machine.desktop().setDriverServices(1);
+  delegate().setInsomnia(true);
+  EXPECT_EQ(machine.desktop().idleSleepVetoes(), 1);
+  EXPECT_TRUE(machine.desktop().lidClosedHoldTaken());
+  {
+    Agent second(machine);
+    second.start();
+    second.delegate.setInsomnia(true);
+    EXPECT_EQ(machine.desktop().idleSleepVetoes(), 2);
+  }
+  EXPECT_EQ(machine.desktop().idleSleepVetoes(), 1) << "an ended agent holds nothing";
+  EXPECT_TRUE(machine.desktop().lidClosedHoldTaken());
+}
+
+struct TickCase {
+  bool displayAsleep;
+  bool screenSaver;
+  bool registered;
+  std::optional<Activity> report;
+};
+
+class TickTable : public ::testing::TestWithParam<TickCase> {};
+
+TEST_P(TickTable, ReportsActivityOnlyForAUserAtTheMachineOrWithoutTheVeto) {
+  SimMachine machine;
+  machine.desktop().setPowerManagementReachable(GetParam().registered);
+  Agent agent(machine);
+  agent.start();
+  machine.desktop().setMainDisplayAsleep(GetParam().displayAsleep);
+  machine.desktop().setScreenSaverActive(GetParam().screenSaver);
+  agent.delegate.setInsomnia(true);
+  machine.advance(29s);
+  const auto& reports = machine.desktop().activityReports();
+  if (!GetParam().report) {
+    EXPECT_TRUE(reports.empty());
+    return;
+  }
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].activity, *GetParam().report);
+  EXPECT_EQ(reports[0].at, machine.elapsed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Presence, TickTable,
+                         ::testing::Values(TickCase{false, false, true, Activity::Overall},
+                                           TickCase{false, false, false, Activity::Overall},
+                                           TickCase{true, false, true, std::nullopt},
+                                           TickCase{false, true, true, std::nullopt},
+                                           TickCase{true, true, true, std::nullopt},
+                                           TickCase{true, false, false, Activity::Idle},
+                                           TickCase{false, true, false, Activity::Idle}));
+
+TEST_F(InsomniaTest, TheDriverIsCalledOnEveryStartAndStopAndShownInTheTitle) {
+  auto& desktop = machine.desktop();
+  delegate().setInsomnia(false);
+  EXPECT_TRUE(desktop.driverCalls().empty()) << "no driver installed: nothing to call";
+  EXPECT_EQ(agent.logCount(kCheck, "Found Insomnnia plugin driver"), 1) << "the look succeeds with none found";
+
+  desktop.setDriverServices(2);
+  desktop.setDriverRefusesOpen(0, true);
+  delegate().setInsomnia(false);
+  EXPECT_EQ(agent.logCount(kCheck, "Weird result connecting to plugin"), 1);
+  EXPECT_EQ(agent.logCount(kCheck, "Connected to insomnia plugin"), 1);
+  EXPECT_EQ(desktop.driverCalls(), std::vector<std::uint32_t>{3}) << "stopping while off still sends mode 3";
+  EXPECT_EQ(desktop.openDriverConnections(), 1);
+
+  delegate().setInsomnia(true);
+  EXPECT_TRUE(desktop.lidClosedHoldTaken());
+  EXPECT_EQ(delegate().insomniaString(), "Stop Insomnia (using plugin)");
+  delegate().setInsomnia(true);
+  EXPECT_EQ(desktop.driverCalls(), (std::vector<std::uint32_t>{3, 2, 2})) << "a restart sends mode 2 again";
+  delegate().toggleInsomnia();
+  EXPECT_FALSE(desktop.lidClosedHoldTaken());
+  EXPECT_EQ(agent.logCount(kCheck, "Found Insomnnia plugin driver"), 2) << "no look once connected";
+  EXPECT_EQ(desktop.openDriverConnections(), 1);
+}
+
+TEST_F(InsomniaTest, AFailedLookLeavesNoConnectionAndLogsNothing) {
+  machine.desktop().setDriverServices(std::nullopt);
+  EXPECT_FALSE(delegate().callInsomniaPluginWithMode(2));
+  EXPECT_EQ(agent.logCount(kCheck, "Found Insomnnia plugin driver"), 0);
+  EXPECT_FALSE(delegate().hasInsomniaPlugin());
+}
+
+struct SoundCase {
+  std::optional<Value> file;    // "insomniasoundfile"
+  std::optional<Value> volume;  // "soundvolume"
+  bool bundleSound;             // the bundle holds "Insomnia.wav"
+  std::optional<std::string> loaded;
+  float expectedVolume;
+};
+
+class SoundTable : public ::testing::TestWithParam<SoundCase> {};
+
+TEST_P(SoundTable, TheSoundComesFromTheSettingOrTheBundle) {
+  SimMachine machine;
+  machine.desktop().addSoundFile("/home/u/chime.wav");
+  Agent agent(machine);
+  if (GetParam().bundleSound) agent.program.workspace().addResource("Insomnia.wav");
+  if (GetParam().file) agent.program.defaults().setValue("insomniasoundfile", *GetParam().file);
+  if (GetParam().volume) agent.program.defaults().setValue("soundvolume", *GetParam().volume);
+  agent.start();
+  auto* sound = agent.delegate.insomniaSound();
+  ASSERT_EQ(sound != nullptr, GetParam().loaded.has_value());
+  if (!sound) return;
+  EXPECT_FLOAT_EQ(sound->volume(), GetParam().expectedVolume);
+  sound->play();
+  ASSERT_EQ(machine.desktop().plays().size(), 1u);
+  EXPECT_EQ(machine.desktop().plays()[0].sound, *GetParam().loaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, SoundTable,
+    ::testing::Values(SoundCase{std::nullopt, std::nullopt, true, "Insomnia", 0.2f},
+                      SoundCase{std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
+                      SoundCase{std::nullopt, Value(0.7), true, "Insomnia", 0.7f},
+                      SoundCase{std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
+                      SoundCase{std::nullopt, std::nullopt, false, std::nullopt, 0},
+                      SoundCase{Value("/home/u/chime.wav"), std::nullopt, true, "/home/u/chime.wav", 0.2f},
+                      // A set file that cannot be read gives no sound; the bundle's is not used then.
+                      SoundCase{Value("/home/u/missing.wav"), std::nullopt, true, std::nullopt, 0},
+                      SoundCase{Value(12), std::nullopt, true, std::nullopt, 0}));
+
+}  // namespace
+}  // namespace somnara::sim::testing

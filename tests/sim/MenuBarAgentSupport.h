@@ -1,0 +1,88 @@
+// The menu bar agent on the simulated machine, with a status item that
+// records what the agent shows.
+#pragma once
+
+#include "SimControllerSupport.h"
+#include "menubar/MenuBarAppDelegate.h"
+
+namespace somnara::sim::testing {
+
+inline constexpr const char* kSleepImage = "Somnara-Menu-Icon-Sleep";
+inline constexpr const char* kHibernateImage = "Somnara-Menu-Icon-Hibernate";
+inline constexpr const char* kHibernateSleepImage = "Somnara-Menu-Icon-HibernateSleep";
+inline constexpr const char* kInsomniaImage = "Somnara-Menu-Icon-Insomnia";
+
+class RecordingStatusItem : public StatusItem {
+ public:
+  struct Shown {
+    std::string image;
+    bool monochrome;
+    std::chrono::milliseconds at;
+  };
+  explicit RecordingStatusItem(SimMachine& machine) : machine_(machine) {}
+
+  std::string attachInsomniaSlider() override {
+    ++slidersAttached;
+    return "<slider item>";
+  }
+  void show() override { ++shows; }
+  void setImage(const std::string& name, bool monochrome) override {
+    images.push_back({name, monochrome, machine_.elapsed()});
+  }
+  void setToolTip(const std::string& text) override { toolTip = text; }
+
+  const std::string& image() const { return images.back().image; }
+  /// The images set after time from (inclusive), with their times.
+  std::vector<std::pair<double, std::string>> imagesSince(std::chrono::milliseconds from) const {
+    std::vector<std::pair<double, std::string>> out;
+    for (const auto& s : images)
+      if (s.at >= from) out.emplace_back(std::chrono::duration<double>(s.at).count(), s.image);
+    return out;
+  }
+
+  int slidersAttached = 0;
+  int shows = 0;
+  std::vector<Shown> images;
+  std::string toolTip;
+
+ private:
+  SimMachine& machine_;
+};
+
+/// An agent program with its delegate; start() runs its start-up.
+struct Agent {
+  explicit Agent(SimMachine& machine, const SimProgram::Options& options = {})
+      : machine(machine), program(machine.addProgram(kAgent, options)), item(machine),
+        delegate(program.context(), program.agentPorts(), item) {}
+
+  void start() {
+    delegate.awakeFromNib();
+    machine.runPending();
+    delegate.applicationDidFinishLaunching();
+    machine.runPending();
+  }
+  int logCount(std::string_view method, std::string_view message) { return countLog(program, method, message); }
+
+  SimMachine& machine;
+  SimProgram& program;
+  RecordingStatusItem item;
+  MenuBarAppDelegate delegate;
+};
+
+/// Counts the did-change notices of one property of the delegate.
+struct DelegateNotices {
+  int count = 0;
+  DelegateNotices(MenuBarAppDelegate& delegate, const std::string& key) {
+    delegate.addObserver(key, [this](const std::string&, KeyValueObservable::Phase phase) {
+      count += phase == KeyValueObservable::Phase::DidChange;
+    });
+  }
+  int take() { return std::exchange(count, 0); }
+};
+
+inline void setHibernateMode(SimMachine& machine, std::optional<std::int64_t> mode) {
+  machine.state().setRootDomainProperty("Hibernate Mode",
+                                        mode ? std::optional<Value>(Value(static_cast<long long>(*mode))) : std::nullopt);
+}
+
+}  // namespace somnara::sim::testing
