@@ -3,6 +3,7 @@
 # Each program's bundle carries its own copy of the privileged helper.
 
 set(SOMNARA_APP_BUNDLE "${CMAKE_BINARY_DIR}/Somnara.app")
+set(SOMNARA_BUILD_NUMBER "1" CACHE STRING "Build number written as CFBundleVersion")
 
 # somnara_bundle_program(<target> <bundle directory> <bundle identifier> <program name>)
 function(somnara_bundle_program target bundle identifier name)

@@ -16,6 +16,9 @@ class Applications {
   struct BundleInfo {
     std::string identifier;  // CFBundleIdentifier
     std::string name;        // CFBundleName
+    std::string shortVersion;  // CFBundleShortVersionString
+    std::string version;       // CFBundleVersion: the build
+    std::string copyright;     // NSHumanReadableCopyright
   };
 
   /// The outcome of a launch: the running instance's pid, or why there is none.

@@ -28,7 +28,10 @@ std::vector<std::string> BundleApplications::contentsOfDirectory(const std::stri
 
 std::optional<host::Applications::BundleInfo> BundleApplications::bundleAt(const std::string& path) const {
   if (!BundleLocator::isBundle(path)) return std::nullopt;
-  return BundleInfo{BundleLocator::identifierOfBundle(path), BundleLocator::nameOfBundle(path)};
+  return BundleInfo{BundleLocator::identifierOfBundle(path), BundleLocator::nameOfBundle(path),
+                    BundleLocator::infoString(path, "CFBundleShortVersionString").value_or(""),
+                    BundleLocator::infoString(path, "CFBundleVersion").value_or(""),
+                    BundleLocator::infoString(path, "NSHumanReadableCopyright").value_or("")};
 }
 
 host::Applications::LaunchResult BundleApplications::launchApplication(const std::string& bundlePath) {

@@ -30,7 +30,7 @@ class BundleLocator {
   /// that is missing or not a plain name.
   static std::optional<std::string> executableOfBundle(const std::string& bundlePath);
 
- private:
+  /// A string entry of the bundle's Info.plist; nullopt when missing or no string.
   static std::optional<std::string> infoString(const std::string& bundlePath, const char* key);
 };
 
