@@ -5,8 +5,22 @@
 set(SOMNARA_APP_BUNDLE "${CMAKE_BINARY_DIR}/Somnara.app")
 set(SOMNARA_BUILD_NUMBER "1" CACHE STRING "Build number written as CFBundleVersion")
 
-# somnara_bundle_program(<target> <bundle directory> <bundle identifier> <program name>)
+# somnara_bundle_program(<target> <bundle directory> <bundle identifier> <program name>
+#                        [RESOURCES <file or directory>...])
+# Files and whole directories listed under RESOURCES are copied into the
+# bundle's Contents/Resources after each build of the target.
 function(somnara_bundle_program target bundle identifier name)
+  cmake_parse_arguments(PARSE_ARGV 4 ARG "" "" "RESOURCES")
+  set(copy_resources "")
+  foreach(resource IN LISTS ARG_RESOURCES)
+    if(IS_DIRECTORY "${resource}")
+      get_filename_component(leaf "${resource}" NAME)
+      list(APPEND copy_resources COMMAND ${CMAKE_COMMAND} -E copy_directory "${resource}"
+           "${bundle}/Contents/Resources/${leaf}")
+    else()
+      list(APPEND copy_resources COMMAND ${CMAKE_COMMAND} -E copy "${resource}" "${bundle}/Contents/Resources/")
+    endif()
+  endforeach()
   set(BUNDLE_IDENTIFIER "${identifier}")
   set(BUNDLE_NAME "${name}")
   configure_file("${PROJECT_SOURCE_DIR}/packaging/Info.plist.in" "${bundle}/Contents/Info.plist" @ONLY)
@@ -16,6 +30,7 @@ function(somnara_bundle_program target bundle identifier name)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory "${bundle}/Contents/Resources"
     COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:pmsethelper>" "${bundle}/Contents/Resources/pmsethelper"
+    ${copy_resources}
     VERBATIM)
   add_dependencies(${target} pmsethelper)
 endfunction()

@@ -8,13 +8,13 @@ namespace {
 constexpr int kLongestSeconds = 8 * 3600;
 constexpr int kStepSeconds = 5 * 60;
 
-std::string sliderKeyPath() { return UserDefaultsController::keyPath(MenuBarAppDelegate::kInsomniaSliderValueKey); }
+std::string lengthKeyPath() { return UserDefaultsController::keyPath(MenuBarAppDelegate::kInsomniaTimeKey); }
 
 }  // namespace
 
 InsomniaLengthSlider::InsomniaLengthSlider(host::Defaults& defaults, UserDefaultsController& controller,
                                            QWidget* parent)
-    : QSlider(Qt::Horizontal, parent), defaults_(defaults), controller_(controller), setting_(controller, sliderKeyPath()) {
+    : QSlider(Qt::Horizontal, parent), defaults_(defaults), controller_(controller), length_(controller, lengthKeyPath()) {
   setRange(0, kLongestSeconds);
   setSingleStep(kStepSeconds);
   setPageStep(6 * kStepSeconds);
@@ -29,18 +29,18 @@ InsomniaLengthSlider::InsomniaLengthSlider(host::Defaults& defaults, UserDefault
   connect(this, &QSlider::valueChanged, this, [this] {
     if (!isSliderDown()) write();
   });
-  connect(&setting_, &qtbridge::DefaultsSignal::changed, this, &InsomniaLengthSlider::follow);
+  connect(&length_, &qtbridge::DefaultsSignal::changed, this, &InsomniaLengthSlider::follow);
 }
 
 void InsomniaLengthSlider::write() {
-  const auto current = controller_.value(sliderKeyPath());
+  const auto current = controller_.value(lengthKeyPath());
   const double seconds = value();
   if (current && current->real() == seconds) return;
   defaults_.setValue(MenuBarAppDelegate::kInsomniaSliderValueKey, Value(seconds));
 }
 
 void InsomniaLengthSlider::follow() {
-  const auto current = controller_.value(sliderKeyPath());
+  const auto current = controller_.value(lengthKeyPath());
   if (!current || !current->real()) return;
   const QSignalBlocker quiet(this);
   setValue(static_cast<int>(*current->real()));

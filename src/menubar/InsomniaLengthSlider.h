@@ -9,8 +9,9 @@ namespace somnara {
 
 /// A horizontal slider for the Insomnia length, 0 to 8 hours in steps of
 /// 5 minutes, that writes each length the user lets go of, in seconds, to
-/// the setting "insomniaslidervalue" and follows that setting when it
-/// changes elsewhere. The defaults and controller outlive it.
+/// the setting "insomniaslidervalue", and shows the length in force (the
+/// setting "insomniatime", whichever way it was chosen). The defaults and
+/// controller outlive it.
 class InsomniaLengthSlider final : public QSlider {
   Q_OBJECT
 
@@ -23,7 +24,7 @@ class InsomniaLengthSlider final : public QSlider {
 
   host::Defaults& defaults_;
   UserDefaultsController& controller_;
-  qtbridge::DefaultsSignal setting_;
+  qtbridge::DefaultsSignal length_;
 };
 
 }  // namespace somnara

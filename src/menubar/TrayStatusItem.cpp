@@ -1,8 +1,11 @@
 #include "menubar/TrayStatusItem.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "core/UserDefaultsController.h"
@@ -31,11 +34,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 TrayStatusItem::TrayStatusItem(host::HostContext& context)
     : context_(context), images_(context.workspace().pathForResource("icons")) {
   trayWait_.setInterval(kTrayRecheck);
-  connect(&trayWait_, &QTimer::timeout, this, [this] {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-    trayWait_.stop();
-    tray_.show();
-  });
+  connect(&trayWait_, &QTimer::timeout, this, &TrayStatusItem::showIfReady);
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -94,6 +93,10 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   connect(&menu_, &QMenu::aboutToShow, this, [this] { delegate_->menuWillOpen(); });
   connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
   tray_.setContextMenu(&menu_);
+  // A click opens the menu too, as with any status-bar item.
+  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) menu_.popup(QCursor::pos());
+  });
 }
 
 void TrayStatusItem::bindStatusLine(SomnaraDaemon& controller) {
@@ -107,7 +110,11 @@ std::string TrayStatusItem::attachInsomniaSlider() {
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
   sliderAction_ = new QWidgetAction(lengthMenu_);
   sliderAction_->setText("Insomnia Length Slider");
-  sliderAction_->setDefaultWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  auto* holder = new QWidget;
+  auto* layout = new QHBoxLayout(holder);
+  layout->setContentsMargins(24, 4, 12, 4);
+  layout->addWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  sliderAction_->setDefaultWidget(holder);
   sliderAction_->setCheckable(true);
   sliderAction_->setChecked(true);
   // Menus drawn by the desktop (dbusmenu) leave widget items out; the
@@ -121,20 +128,25 @@ std::string TrayStatusItem::attachInsomniaSlider() {
 }
 
 void TrayStatusItem::show() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_.show();
-    return;
-  }
-  if (!waitLogged_) {
-    waitLogged_ = true;
-    ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
-            "No status area (system tray) on this desktop yet - waiting for one");
-  }
+  wanted_ = true;
+  if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+  ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
+          "No status area (system tray) on this desktop yet - waiting for one");
   trayWait_.start();
 }
 
+void TrayStatusItem::showIfReady() {
+  if (!wanted_ || tray_.isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+  trayWait_.stop();
+  // Shown with a placeholder when the bundle lacks the image: the menu stays reachable.
+  if (tray_.icon().isNull()) tray_.setIcon(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
+  tray_.show();
+}
+
 void TrayStatusItem::setImage(const std::string& name, bool monochrome) {
-  tray_.setIcon(images_.icon(name, monochrome));
+  const QIcon icon = images_.icon(name, monochrome);
+  if (!icon.isNull()) tray_.setIcon(icon);
+  showIfReady();
 }
 
 void TrayStatusItem::setToolTip(const std::string& text) { tray_.setToolTip(q(text)); }

@@ -32,7 +32,7 @@ class TrayStatusItem final : public QObject, public StatusItem {
   ~TrayStatusItem() override;
 
   /// Builds the menu on the delegate's properties and commands; call once,
-  /// before the delegate's start-up.
+  /// before the delegate's start-up. The delegate must outlive this item.
   void connectMenu(MenuBarAppDelegate& delegate);
 
   std::string attachInsomniaSlider() override;
@@ -45,6 +45,7 @@ class TrayStatusItem final : public QObject, public StatusItem {
  private:
   void bindStatusLine(SomnaraDaemon& controller);
   void showSliderWindow();
+  void showIfReady();
   QAction* addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
                           std::function<std::string()> text);
 
@@ -57,7 +58,8 @@ class TrayStatusItem final : public QObject, public StatusItem {
   QWidgetAction* sliderAction_ = nullptr;
   QSystemTrayIcon tray_;
   QTimer trayWait_;
-  bool waitLogged_ = false;
+  // show() was called: the icon appears once it has an image and a tray.
+  bool wanted_ = false;
   std::unique_ptr<QWidget> sliderWindow_;
 };
 

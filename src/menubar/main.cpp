@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <memory>
+
 #include "ORVPrivate/Appkit/ORVApplicationStartupHelper.h"
 #include "host/linux/LinuxHost.h"
 #include "menubar/MenuBarAppDelegate.h"
@@ -11,8 +13,11 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   somnara::linuxhost::LinuxHost host;
   somnara::ORVApplicationStartupHelper::standardApplicationStartup(host.context());
-  somnara::TrayStatusItem statusItem(host.context());
-  somnara::MenuBarAppDelegate delegate(host.context(), host.agentPorts(), statusItem);
-  statusItem.connectMenu(delegate);
-  return host.run(delegate);
+  auto statusItem = std::make_unique<somnara::TrayStatusItem>(host.context());
+  somnara::MenuBarAppDelegate delegate(host.context(), host.agentPorts(), *statusItem);
+  statusItem->connectMenu(delegate);
+  const int status = host.run(delegate);
+  // The menu follows the delegate's properties: it goes first.
+  statusItem.reset();
+  return status;
 }

@@ -1,0 +1,448 @@
+// The tray agent's Linux ports against private buses with python-dbusmock
+// services (logind, UPower, screen savers, the desktop's suspend inhibitors),
+// a fake machine root, and Xvfb where it is installed.
+#include <gtest/gtest.h>
+
+#include <QDBusVariant>
+#include <QStandardPaths>
+#include <cstdlib>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "host/linux/BundleWorkspace.h"
+#include "host/linux/CanberraSounds.h"
+#include "host/linux/LinuxClamshell.h"
+#include "host/linux/LinuxDisplays.h"
+#include "host/linux/LinuxHost.h"
+#include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSystemPower.h"
+#include "host/linux/QtRunLoop.h"
+#include "plist/PlistCodec.h"
+
+namespace somnara::linuxhost {
+namespace {
+
+using Activity = host::SystemPower::Activity;
+
+const QString kLogind = "org.freedesktop.login1", kLogindPath = "/org/freedesktop/login1";
+const QString kMock = "org.freedesktop.DBus.Mock", kProperties = "org.freedesktop.DBus.Properties";
+const QString kUPower = "org.freedesktop.UPower", kUPowerPath = "/org/freedesktop/UPower";
+
+QString mockTemplate(const char* name) { return QStringLiteral(SOMNARA_MOCKS_DIR "/") + name + ".py"; }
+
+void setProperty(PrivateBus& bus, const QString& service, const QString& path, const QString& iface,
+                 const QString& name, const QVariant& value) {
+  bus.call(service, path, kProperties, "Set", {iface, name, QVariant::fromValue(QDBusVariant(value))});
+}
+
+Strings mockList(PrivateBus& bus, const QString& service, const QString& path) {
+  Strings out;
+  for (const QString& s : bus.call(service, path, kMock, "ListInhibitors").arguments().value(0).toStringList())
+    out.push_back(s.toStdString());
+  return out;
+}
+
+/// How many calls of method (all calls when empty) a dbusmock service logged.
+int mockCalls(PrivateBus& bus, const QString& service, const QString& path, const QString& method = {}) {
+  const QDBusMessage reply = method.isEmpty() ? bus.call(service, path, kMock, "GetCalls")
+                                              : bus.call(service, path, kMock, "GetMethodCalls", {method});
+  const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
+  int n = 0;
+  calls.beginArray();
+  for (; !calls.atEnd(); ++n) {
+    calls.beginStructure();
+    qulonglong when = 0;
+    QString name;
+    calls >> when;
+    if (method.isEmpty()) calls >> name;
+    calls.beginArray();
+    while (!calls.atEnd()) {
+      QDBusVariant arg;
+      calls >> arg;
+    }
+    calls.endArray();
+    calls.endStructure();
+  }
+  calls.endArray();
+  return n;
+}
+
+/// One system bus with logind (Somnara's template) and UPower, one with
+/// logind alone, one empty; one session bus with the desktop's services.
+class AgentPorts : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    full = new PrivateBus;
+    logindOnly = new PrivateBus;
+    empty = new PrivateBus;
+    session = new PrivateBus;
+    ASSERT_TRUE(full->startMock(kLogind, mockTemplate("somnara_logind")));
+    ASSERT_TRUE(full->startMock(kUPower, "upower", R"({"LidIsPresent": true, "LidIsClosed": false})"));
+    ASSERT_TRUE(logindOnly->startMock(kLogind, mockTemplate("somnara_logind")));
+    ASSERT_TRUE(session->startMock("org.freedesktop.ScreenSaver", mockTemplate("freedesktop_screensaver")));
+    ASSERT_TRUE(session->startMock("org.freedesktop.PowerManagement", mockTemplate("power_management")));
+    ASSERT_TRUE(session->startMock("org.gnome.SessionManager", mockTemplate("gnome_session")));
+  }
+  static void TearDownTestSuite() {
+    for (PrivateBus* bus : {full, logindOnly, empty, session}) delete bus;
+  }
+
+  Strings sessionInhibitors() {
+    Strings all = mockList(*session, "org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit");
+    for (auto& s : mockList(*session, "org.gnome.SessionManager", "/org/gnome/SessionManager"))
+      all.push_back("gnome:" + s);
+    return all;
+  }
+
+  static inline PrivateBus *full, *logindOnly, *empty, *session;
+  RecordingLogger logger;
+  QtRunLoop loop;
+};
+
+TEST_F(AgentPorts, IdleSleepVetoIsAnIdleInhibitorPlusTheDesktopsNeverASleepInhibitor) {
+  LogindClient logind(full->connection());
+  LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar");
+  auto registration = power.registerForSystemPower();
+  ASSERT_NE(registration, nullptr);
+  EXPECT_TRUE(logindInhibitors(*full).empty()) << "registering takes nothing";
+
+  const Strings desktop{"Somnara MenuBar", "gnome:Somnara MenuBar/4"};
+  for (int round = 0; round < 2; ++round) {
+    registration->setIdleSleepVetoed(true);
+    registration->setIdleSleepVetoed(true);  // repeating holds one set
+    EXPECT_TRUE(registration->idleSleepVetoed());
+    EXPECT_EQ(logindInhibitors(*full), Strings{"idle/block"});
+    EXPECT_EQ(sessionInhibitors(), desktop);
+    registration->setIdleSleepVetoed(false);
+    EXPECT_FALSE(registration->idleSleepVetoed());
+    EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty() && sessionInhibitors().empty(); }));
+  }
+  registration->setIdleSleepVetoed(true);
+  registration.reset();
+  EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty() && sessionInhibitors().empty(); }))
+      << "the registration's end releases the veto";
+  EXPECT_TRUE(logger.lines.empty());
+}
+
+TEST_F(AgentPorts, RegistrationNeedsLogind) {
+  struct {
+    const char* what;
+    QDBusConnection bus;
+  } cases[] = {{"no system bus", absentBus()}, {"no logind on the bus", empty->connection()}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogindClient logind(c.bus);
+    LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar");
+    EXPECT_EQ(power.registerForSystemPower(), nullptr);
+  }
+}
+
+TEST_F(AgentPorts, ActivityReportsReachTheScreenSaverOrHoldTheDesktopsInhibitorsForAWhile) {
+  LogindClient logind(absentBus());
+  LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar", 300ms);
+  const QString saver = "org.freedesktop.ScreenSaver", saverPath = "/org/freedesktop/ScreenSaver";
+  const int before = mockCalls(*session, saver, saverPath, "SimulateUserActivity");
+  power.reportActivity(Activity::Overall);
+  EXPECT_TRUE(spinUntil([&] { return mockCalls(*session, saver, saverPath, "SimulateUserActivity") == before + 1; }));
+  EXPECT_TRUE(sessionInhibitors().empty()) << "overall activity holds nothing";
+
+  power.reportActivity(Activity::Idle);
+  EXPECT_TRUE(power.holdsIdleActivity());
+  EXPECT_EQ(sessionInhibitors(), (Strings{"Somnara MenuBar", "gnome:Somnara MenuBar/4"}));
+  spinFor(200ms);
+  power.reportActivity(Activity::Idle);  // renews the hold
+  spinFor(200ms);
+  EXPECT_TRUE(power.holdsIdleActivity()) << "a report starts the hold over";
+  EXPECT_TRUE(spinUntil([&] { return !power.holdsIdleActivity() && sessionInhibitors().empty(); }, 2s));
+}
+
+TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
+  LogindClient absent(absentBus()), none(empty->connection()), logind(full->connection());
+  EXPECT_EQ(LogindInsomniaDriver(absent, "S").matchingServices(), std::nullopt);
+  LogindInsomniaDriver missing(none, "S");
+  EXPECT_EQ(missing.matchingServices(), 0u);
+  EXPECT_EQ(missing.open(0), nullptr);
+
+  LogindInsomniaDriver driver(logind, "Somnara MenuBar");
+  EXPECT_EQ(driver.matchingServices(), 1u);
+  EXPECT_EQ(driver.open(1), nullptr);
+  auto connection = driver.open(0);
+  ASSERT_NE(connection, nullptr);
+  EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty(); })) << "opening holds nothing";
+  struct {
+    std::uint32_t selector;
+    bool result;
+    Strings held;
+  } const calls[] = {
+      {host::InsomniaDriver::kStart, true, {"handle-lid-switch/block"}},
+      {host::InsomniaDriver::kStart, true, {"handle-lid-switch/block"}},
+      {7, false, {"handle-lid-switch/block"}},
+      {host::InsomniaDriver::kStop, true, {}},
+      {host::InsomniaDriver::kStop, true, {}},
+      {host::InsomniaDriver::kStart, true, {"handle-lid-switch/block"}},
+  };
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.selector);
+    EXPECT_EQ(connection->callMethod(c.selector), c.result);
+    EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full) == c.held; }));
+  }
+  connection.reset();
+  EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty(); })) << "closing ends what kStart took";
+
+  // Where polkit refuses the inhibitor there is no connection at all, and a
+  // connection made earlier reports its start as failed.
+  auto earlier = driver.open(0);
+  full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{"handle-lid-switch"}});
+  EXPECT_EQ(driver.open(0), nullptr);
+  EXPECT_FALSE(earlier->callMethod(host::InsomniaDriver::kStart));
+  full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{}});
+  EXPECT_TRUE(logindInhibitors(*full).empty());
+}
+
+TEST_F(AgentPorts, LidReadingFromTheFirstSourceThatAnswers) {
+  struct {
+    const char* what;
+    PrivateBus* bus;  // null: no system bus
+    std::optional<bool> upowerPresent, upowerClosed, logindClosed;
+    std::optional<std::string> proc;  // lid0 state file
+    std::optional<Value> expected;
+  } const cases[] = {
+      {"UPower: closed", full, true, true, false, "state:      open", Value(true)},
+      {"UPower: open", full, true, false, true, "state:      closed", Value(false)},
+      {"UPower: no lid", full, false, true, true, "state:      closed", std::nullopt},
+      {"logind: closed", logindOnly, {}, {}, true, "state:      open", Value(true)},
+      {"logind: open", logindOnly, {}, {}, false, std::nullopt, Value(false)},
+      {"proc: closed", empty, {}, {}, {}, "state:      closed", Value(true)},
+      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", Value(false)},
+      {"proc: another word", empty, {}, {}, {}, "state:      unknown", Value("unknown")},
+      {"nothing at all", empty, {}, {}, {}, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree root;
+    if (c.proc) writeFile(root / "proc/acpi/button/lid/LID0/state", *c.proc + "\n");
+    if (c.upowerPresent) {
+      setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsPresent", *c.upowerPresent);
+      setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsClosed", *c.upowerClosed);
+    }
+    if (c.logindClosed)
+      setProperty(*c.bus, kLogind, kLogindPath, "org.freedesktop.login1.Manager", "LidClosed", *c.logindClosed);
+    QDBusConnection bus = c.bus ? c.bus->connection() : absentBus();
+    LogindClient logind(bus);
+    LinuxClamshell clamshell(bus, logind, MachineRoot(root.path()), loop);
+    EXPECT_EQ(clamshell.clamshellState(), c.expected);
+  }
+}
+
+TEST_F(AgentPorts, LidMessagesFollowThePropertyChangeSignalsOrASlowPoll) {
+  TempTree root;
+  writeFile(root / "proc/acpi/button/lid/LID0/state", "state:      open\n");
+  int messages = 0;
+  auto expectMessages = [&](int n) {
+    EXPECT_TRUE(spinUntil([&] { return messages == n; }));
+    spinFor(150ms);
+    EXPECT_EQ(messages, n);
+  };
+  {
+    LogindClient logind(full->connection());
+    LinuxClamshell clamshell(full->connection(), logind, MachineRoot(root.path()), loop, 50ms);
+    auto r = clamshell.observeRootDomain([&] { ++messages; });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(loop.pendingTimers(), 0u) << "no poll where a service signals";
+    setProperty(*full, kUPower, kUPowerPath, kUPower, "LidIsClosed", true);
+    expectMessages(1);
+    setProperty(*full, kLogind, kLogindPath, "org.freedesktop.login1.Manager", "LidClosed", true);
+    expectMessages(2);
+    setProperty(*full, kUPower, kUPowerPath, kUPower, "OnBattery", true);  // not about the lid
+    expectMessages(2);
+    r.reset();
+    setProperty(*full, kUPower, kUPowerPath, kUPower, "LidIsClosed", false);
+    expectMessages(2);
+  }
+  {
+    LogindClient logind(empty->connection());
+    LinuxClamshell clamshell(empty->connection(), logind, MachineRoot(root.path()), loop, 50ms);
+    auto r = clamshell.observeRootDomain([&] { ++messages; });
+    ASSERT_NE(r, nullptr);
+    expectMessages(2);  // polling, nothing changed
+    writeFile(root / "proc/acpi/button/lid/LID0/state", "state:      closed\n");
+    expectMessages(3);
+    r.reset();
+    EXPECT_EQ(loop.pendingTimers(), 0u) << "the poll ends with its observer";
+  }
+  TempTree noLid;
+  LogindClient logind(empty->connection());
+  EXPECT_EQ(LinuxClamshell(empty->connection(), logind, MachineRoot(noLid.path()), loop).observeRootDomain([] {}),
+            nullptr);
+}
+
+TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
+  TempTree root;
+  PrivateBus gnome;
+  ASSERT_TRUE(gnome.startMock("org.gnome.ScreenSaver", "gnome_screensaver"));
+  struct {
+    const char* what;
+    QDBusConnection bus;
+    std::function<void(bool)> set;
+  } cases[] = {
+      {"freedesktop", session->connection(),
+       [&](bool on) {
+         session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+                       "SetActive", {on});
+       }},
+      {"GNOME", gnome.connection(),
+       [&](bool on) {
+         gnome.call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "SetActive", {on});
+       }},
+      {"none", empty->connection(), nullptr},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinuxDisplays displays(c.bus, MachineRoot(root.path()));
+    EXPECT_FALSE(displays.screenSaverActive());
+    if (!c.set) continue;
+    c.set(true);
+    EXPECT_TRUE(displays.screenSaverActive());
+    c.set(false);
+    EXPECT_FALSE(displays.screenSaverActive());
+  }
+}
+
+// Without an X display: DPMS from the DRM connectors, and no probe.
+TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
+  const QByteArray display = qgetenv("DISPLAY");
+  ::unsetenv("DISPLAY");
+  struct {
+    const char* what;
+    const char* connectors;  // "name:status:dpms;…"
+    bool asleep;
+  } const cases[] = {
+      {"the laptop's panel is off", "card0-DP-1:disconnected:Off;card0-HDMI-A-1:connected:On;card0-eDP-1:connected:Off",
+       true},
+      {"the laptop's panel is on", "card0-HDMI-A-1:connected:Off;card0-eDP-1:connected:On", false},
+      {"no panel: first connected in name order", "card0-DP-1:disconnected:On;card0-DP-2:connected:Off;card1-LVDS-1:disconnected:On",
+       true},
+      {"standby counts as asleep", "card0-eDP-1:connected:Standby", true},
+      {"nothing connected", "card0-DP-1:disconnected:Off", false},
+      {"no drm at all", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree root;
+    for (const QString& connector : QString(c.connectors).split(';', Qt::SkipEmptyParts)) {
+      const QStringList f = connector.split(':');
+      writeFile(root / ("sys/class/drm/" + f[0] + "/status").toStdString(), f[1].toStdString() + "\n");
+      writeFile(root / ("sys/class/drm/" + f[0] + "/dpms").toStdString(), f[2].toStdString() + "\n");
+    }
+    LinuxDisplays displays(absentBus(), MachineRoot(root.path()));
+    EXPECT_EQ(displays.mainDisplayAsleep(), c.asleep);
+    EXPECT_EQ(displays.probeActiveDisplays(64), 0u);
+  }
+  if (!display.isEmpty()) qputenv("DISPLAY", display);
+}
+
+// Under Xvfb: RandR names its one output; its monitor never sleeps.
+TEST(Displays, X11ProbeCountsActiveOutputs) {
+  if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+  QProcess xvfb;
+  xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+  ASSERT_TRUE(spinUntil([&] { return xvfb.canReadLine(); }, 10s)) << "Xvfb did not start";
+  const QByteArray ours = ":" + xvfb.readLine().trimmed(), display = qgetenv("DISPLAY");
+  qputenv("DISPLAY", ours);
+  TempTree root;
+  {
+    LinuxDisplays displays(absentBus(), MachineRoot(root.path()));
+    EXPECT_EQ(displays.probeActiveDisplays(64), 1u);
+    EXPECT_EQ(displays.probeActiveDisplays(0), 0u);
+    EXPECT_FALSE(displays.mainDisplayAsleep());
+  }
+  xvfb.terminate();
+  xvfb.waitForFinished();
+  if (display.isEmpty()) ::unsetenv("DISPLAY");
+  else qputenv("DISPLAY", display);
+}
+
+TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
+  TempTree dir;
+  const std::string bundle = dir / "Agent.app";
+  writeFile(bundle + "/Contents/Info.plist",
+            plist::toXml(Value(Dictionary{{"CFBundleIdentifier", Value("de.orvane.Somnara.MenuBar")}})));
+  const std::string wav = std::string("RIFF\x24\0\0\0WAVEfmt ", 16), ogg("OggS\0\2\0\0\0\0\0\0\0\0", 14);
+  writeFile(bundle + "/Contents/Resources/Insomnia.oga", ogg);
+  writeFile(bundle + "/Contents/Resources/Broken.wav", "not a sound");
+  writeFile(dir / "data/sounds/freedesktop/stereo/bell.oga", ogg);
+  writeFile(dir / "data/sounds/freedesktop/stereo/Broken.oga", ogg);
+  writeFile(dir / "file.wav", wav);
+  writeFile(dir / "text.wav", "hello, world");
+  ::setenv("XDG_DATA_HOME", (dir / "nothing").c_str(), 1);
+  ::setenv("XDG_DATA_DIRS", (dir / "data").c_str(), 1);
+  RecordingLogger logger;
+  LogindClient logind(absentBus());
+  BundleWorkspace workspace(bundle + "/Contents/MacOS/Agent", logind, logger, "", 1);
+  CanberraSounds sounds(workspace);
+
+  struct {
+    const char* what;
+    std::function<std::unique_ptr<host::Sounds::Sound>()> load;
+    bool found;
+  } const cases[] = {
+      {"a WAV file", [&] { return sounds.soundFromFile(dir / "file.wav"); }, true},
+      {"text named .wav", [&] { return sounds.soundFromFile(dir / "text.wav"); }, false},
+      {"a missing file", [&] { return sounds.soundFromFile(dir / "missing.wav"); }, false},
+      {"a directory", [&] { return sounds.soundFromFile(dir.path()); }, false},
+      {"the bundle's .oga", [&] { return sounds.namedSound("Insomnia"); }, true},
+      {"a broken resource falls back to the theme", [&] { return sounds.namedSound("Broken"); }, true},
+      {"the theme", [&] { return sounds.namedSound("bell"); }, true},
+      {"nowhere", [&] { return sounds.namedSound("Nothing"); }, false},
+      {"no path tricks", [&] { return sounds.namedSound("../file"); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto sound = c.load();
+    EXPECT_EQ(sound != nullptr, c.found);
+    if (!sound) continue;
+    // No audio device here: playing must neither hang nor crash.
+    QElapsedTimer t;
+    t.start();
+    sound->play();
+    sound->play();
+    EXPECT_LT(t.elapsed(), 2000);
+  }
+  auto sound = sounds.soundFromFile(dir / "file.wav");
+  for (auto [set, read] : {std::pair{0.2f, 0.2f}, {-1.0f, 0.0f}, {3.0f, 1.0f}, {0.0f, 0.0f}}) {
+    sound->setVolume(set);
+    EXPECT_FLOAT_EQ(sound->volume(), read);
+    sound->play();
+  }
+  // The file is read when it plays, not when it is loaded.
+  ::unlink((dir / "file.wav").c_str());
+  sound->setVolume(1.0f);
+  sound->play();
+  ::unsetenv("XDG_DATA_HOME");
+  ::unsetenv("XDG_DATA_DIRS");
+}
+
+// Last: the process-wide buses point at private ones from here on.
+TEST_F(AgentPorts, TheHostMakesThePortsOnDemandAndTheyContactNothingBeforeUse) {
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", full->address().toUtf8().constData(), 1);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", session->address().toUtf8().constData(), 1);
+  full->call(kLogind, kLogindPath, kMock, "ClearCalls");
+  LinuxHost host;
+  host::AgentPorts& ports = host.agentPorts();
+  EXPECT_EQ(&ports, &host.agentPorts()) << "one set per host";
+  spinFor(100ms);
+  EXPECT_EQ(mockCalls(*full, kLogind, kLogindPath), 0) << "logind was called before any port was used";
+  auto registration = ports.systemPower.registerForSystemPower();
+  ASSERT_NE(registration, nullptr);
+  registration->setIdleSleepVetoed(true);
+  auto driver = ports.insomniaDriver.open(0);
+  ASSERT_NE(driver, nullptr);
+  EXPECT_TRUE(driver->callMethod(host::InsomniaDriver::kStart));
+  EXPECT_EQ(logindInhibitors(*full), (Strings{"idle/block", "handle-lid-switch/block"}));
+  registration.reset();
+  driver.reset();
+  EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty(); }));
+}
+
+}  // namespace
+}  // namespace somnara::linuxhost
