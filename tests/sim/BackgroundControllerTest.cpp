@@ -17,6 +17,13 @@ constexpr const char* kSetLoginitem = "-[ORVBackgroundApplicationController setL
 constexpr const char* kTerminate = "-[ORVBackgroundApplicationController terminate]";
 constexpr const char* kInit = "-[ORVBackgroundApplicationController initWithName:]";
 
+host::Applications::BundleInfo bundle(std::string identifier, std::string name) {
+  host::Applications::BundleInfo info;
+  info.identifier = std::move(identifier);
+  info.name = std::move(name);
+  return info;
+}
+
 struct BackgroundControllerTest : ::testing::Test {
   SimMachine machine;
   SimProgram& prefs = machine.addProgram(kApp, {kBundle});
@@ -24,8 +31,8 @@ struct BackgroundControllerTest : ::testing::Test {
   SimLoginItems items;
 
   BackgroundControllerTest() {
-    apps.installBundle(kAgentPath, {kAgent, "Somnara MenuBar"});
-    apps.installBundle(kDaemonPath, {kDaemon, "Somnara Daemon"});
+    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
   }
   std::unique_ptr<ORVBackgroundApplicationController> make(const std::string& name) {
     return ORVBackgroundApplicationController::initWithName(prefs.context(), apps, items, name);
@@ -39,9 +46,9 @@ struct BackgroundControllerTest : ::testing::Test {
 
 TEST_F(BackgroundControllerTest, FindsTheProgramByIdentifierBundleNameOrFileName) {
   apps.installFile(std::string(kLoginItemsDir) + "/notes.txt");
-  apps.installBundle(std::string(kLoginItemsDir) + "/Renamed.app", {"org.example.Other", "Helper Name"});
+  apps.installBundle(std::string(kLoginItemsDir) + "/Renamed.app", bundle("org.example.Other", "Helper Name"));
   apps.installFile(std::string(kBundle) + "/Contents/MacOS/aux-tool");
-  apps.installBundle(std::string(kBundle) + "/Contents/PlugIns/Plug.app", {"org.example.Plug", "Plug"});
+  apps.installBundle(std::string(kBundle) + "/Contents/PlugIns/Plug.app", bundle("org.example.Plug", "Plug"));
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {kAgent, kAgentPath},
       {"Somnara Daemon", kDaemonPath},                               // file name
@@ -199,8 +206,8 @@ TEST_F(BackgroundControllerTest, OwnerQuittingLeavesOnlyLoginItemsRunning) {
     SimProgram& app = m.addProgram(kApp, {kBundle});
     SimApplications a{m};
     SimLoginItems li;
-    a.installBundle(kAgentPath, {kAgent, "Somnara MenuBar"});
-    a.installBundle(kDaemonPath, {kDaemon, "Somnara Daemon"});
+    a.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    a.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
     if (loginItem) li.add({"agent", "Somnara MenuBar", kAgentPath, true});
     auto agent = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kAgent);
     auto daemon = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kDaemon);
