@@ -29,7 +29,8 @@ class ApplicationInterface {
                                          std::function<void()> action) = 0;
 
   /// The two background programs' controllers, once created; either may be
-  /// null when its program is missing from the bundle.
+  /// null when its program is missing from the bundle. Called with two nulls
+  /// before the controllers are destroyed.
   virtual void bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
                                          ORVBackgroundApplicationController* daemon) = 0;
 };

@@ -96,10 +96,10 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   version_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   bottom->addWidget(version_, 1);
   auto* buttons = new QVBoxLayout;
-  for (auto [text, name, action] : {std::tuple{"&Readme", "Readme", &Somnara_AppDelegate::showHelp},
-                                    std::tuple{"Release &History", "Release history",
+  for (auto [text, name, action] : {std::tuple{"Read&me", "Readme", &Somnara_AppDelegate::showHelp},
+                                    std::tuple{"Release His&tory", "Release history",
                                                &Somnara_AppDelegate::showReleaseHistory},
-                                    std::tuple{"Show Lo&g", "Show log", &Somnara_AppDelegate::showLog}}) {
+                                    std::tuple{"Sho&w Log", "Show log", &Somnara_AppDelegate::showLog}}) {
     auto* b = new QPushButton(text, central);
     b->setAccessibleName(name);
     connect(b, &QPushButton::clicked, this, [this, action] {
@@ -163,7 +163,7 @@ QWidget* PreferencesWindow::buildSleepGroup() {
   hibernateLevel_->setToolTip(hibernateLevel_->accessibleDescription());
   connect(hibernateLevel_, &QSpinBox::valueChanged, this,
           [this](int v) { writeSetting(kS_SomnaraUserDefaultsHibernateLevel, Value(v)); });
-  form->addRow("Hibernate &level (% or minutes):", hibernateLevel_);
+  form->addRow("Hibernate l&evel (% or minutes):", hibernateLevel_);
   layout->addLayout(form);
 
   status_ = new QLabel(group);
@@ -223,7 +223,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
       writeSetting(kS_SomnaraUserDefaultsInsomniaSound, Value(path));
     }
   });
-  auto* choose = new QPushButton("C&hoose…", group);
+  auto* choose = new QPushButton("Choose &file…", group);
   choose->setAccessibleName("Choose sound file");
   connect(choose, &QPushButton::clicked, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Insomnia sound", soundFile_->text(),
@@ -265,8 +265,8 @@ QWidget* PreferencesWindow::buildProgramsGroup() {
   agentSwitches_ = std::make_unique<ProgramSwitches>();
   daemonSwitches_ = std::make_unique<ProgramSwitches>();
   const std::tuple<ProgramSwitches*, const char*, const char*, const char*, const char*> rows[] = {
-      {agentSwitches_.get(), "Menu bar agent", "agent", "Ru&nning", "Start at lo&gin"},
-      {daemonSwitches_.get(), "Daemon", "daemon", "R&unning", "Start at log&in"},
+      {agentSwitches_.get(), "Menu bar agent", "agent", "&Running", "Start at lo&gin"},
+      {daemonSwitches_.get(), "Daemon", "daemon", "Running", "Start at login"},
   };
   for (const auto& [s, name, id, running, login] : rows) {
     s->programName = name;

@@ -13,6 +13,8 @@ Somnara_AppDelegate::Somnara_AppDelegate(host::HostContext& context, host::Prefe
 
 Somnara_AppDelegate::~Somnara_AppDelegate() {
   if (ports_.updater) ports_.updater->setDelegate(nullptr);
+  // The interface lets go of the controllers before they go.
+  interface_.bindBackgroundControllers(nullptr, nullptr);
 }
 
 void Somnara_AppDelegate::awakeFromNib() {
