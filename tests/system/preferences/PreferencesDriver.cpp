@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdio>
 #include <iostream>
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     }
     answer("error unknown command " + command);
   });
-  answer("ready");
+  // Once the loop runs, the window has been shown.
+  QTimer::singleShot(0, [] { answer("ready"); });
   return host.run(delegate);
 }

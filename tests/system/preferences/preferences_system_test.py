@@ -56,7 +56,9 @@ def instances(bundle_id):
     return found
 
 
-class PreferencesTest(unittest.TestCase):
+class PreferencesFixture(unittest.TestCase):
+    """A fake laptop with private buses and its own XDG directories."""
+
     def setUp(self):
         if os.geteuid() != 0:
             self.skipTest("the daemon's helper only runs the power tool for root here")
@@ -122,6 +124,8 @@ class PreferencesTest(unittest.TestCase):
         except (OSError, ValueError):
             return None
 
+
+class PreferencesTest(PreferencesFixture):
     def test_start_leaves_one_daemon_from_the_own_bundle_and_quit_stops_it(self):
         old = self.start([program(login_item(APP, "Somnara Daemon"), "Somnara Daemon")], "old-daemon")
         self.assertIsNotNone(wait_for(lambda: instances(DAEMON_ID), 5))
