@@ -183,6 +183,22 @@ TEST_F(BackgroundControllerTest, ReadingTheLoginItemStartsTheProgramOnlyWithTheF
   }
 }
 
+TEST_F(BackgroundControllerTest, LaunchNoticesOnlyForAChange) {
+  auto agent = make(kAgent);
+  int notices = 0;
+  agent->addObserver("launch", [&](const std::string&, KeyValueObservable::Phase phase) {
+    notices += phase == KeyValueObservable::Phase::DidChange;
+  });
+  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+  EXPECT_TRUE(agent->isLoginitem());
+  EXPECT_EQ(notices, 1) << "started";
+  for (int i = 0; i < 3; ++i) agent->isLoginitem();
+  EXPECT_EQ(notices, 1) << "a bound window re-reading the item must not hear of changes that are none";
+  agent->terminate();
+  agent->terminate();
+  EXPECT_EQ(notices, 2);
+}
+
 TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChangesNothing) {
   auto agent = make(kAgent);
   agent->setLaunchandterminateonloginitemstate(false);

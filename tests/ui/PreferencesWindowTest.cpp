@@ -186,7 +186,7 @@ TEST_F(WindowTest, PictureForTheReadme) {
   window->resize(560, window->sizeHint().height() + 60);
   settle();
   const char* path = std::getenv("SOMNARA_SCREENSHOT");
-  ASSERT_TRUE(path);
+  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
   QDir().mkpath(QFileInfo(path).path());
   const QPixmap picture = window->grab();
   EXPECT_GT(picture.width(), 300);

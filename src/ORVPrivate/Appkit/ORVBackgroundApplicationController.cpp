@@ -122,7 +122,10 @@ void ORVBackgroundApplicationController::setLaunch(bool launch) {
     terminate();
     return;
   }
-  willChangeValueForKey("launch");
+  // Observers hear of a change only: reading the login item of a running
+  // program asks for a launch, and a window bound to both must not loop.
+  const bool wasLaunched = isLaunched();
+  if (!wasLaunched) willChangeValueForKey("launch");
   std::optional<int> launched;
   std::string error;
   for (int attempt = 0; attempt < kLaunchAttempts && !launched; ++attempt) {
@@ -137,7 +140,7 @@ void ORVBackgroundApplicationController::setLaunch(bool launch) {
     for (int pid : processes.runningApplications(info_.identifier))
       if (pid != *launched && processes.isAlive(pid)) processes.terminate(pid);
   }
-  didChangeValueForKey("launch");
+  if (!wasLaunched) didChangeValueForKey("launch");
 }
 
 int ORVBackgroundApplicationController::backgroundApplicationProcessIdentifier() {
@@ -152,10 +155,13 @@ int ORVBackgroundApplicationController::backgroundApplicationProcessIdentifier()
 
 void ORVBackgroundApplicationController::terminate() {
   if (info_.identifier.empty()) return;
-  willChangeValueForKey("launch");
   auto& processes = context_.processes();
-  for (int pid : processes.runningApplications(info_.identifier)) {
-    if (!processes.isAlive(pid)) continue;
+  std::vector<int> live;
+  for (int pid : processes.runningApplications(info_.identifier))
+    if (processes.isAlive(pid)) live.push_back(pid);
+  if (live.empty()) return;
+  willChangeValueForKey("launch");
+  for (int pid : live) {
     if (!terminateWithEscalation(context_, pid))
       ORV_LOG(context_.logger(), this, "-[ORVBackgroundApplicationController terminate]",
               "Background application can't be terminated:<RunningApplication pid=" + std::to_string(pid) +

@@ -13,8 +13,9 @@ namespace somnara {
 /// One background program carried inside the running program's bundle:
 /// where it lies, whether it runs, and whether it is one of the user's
 /// login items. "launch" and "loginitem" hold no state: every read asks the
-/// machine afresh; their setters announce will/did-change notices under
-/// those names for the window bound to them.
+/// machine afresh. setLoginitem announces will/did-change notices of
+/// "loginitem"; starting a program that did not run, or stopping running
+/// instances, announces them of "launch" (for the window bound to them).
 ///
 /// With launchandterminateonloginitemstate set (the state after creation)
 /// the program's running state follows its login item: adding the item
