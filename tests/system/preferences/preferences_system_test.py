@@ -31,7 +31,9 @@ def login_item(bundle, name):
 
 
 def instances(bundle_id):
-    """{pid: bundle path} of this user's programs whose bundle has bundle_id."""
+    """{pid: bundle path} of this user's programs whose bundle has bundle_id and
+    lies in one of the bundles under test (other copies on the machine are not
+    this test's business)."""
     found = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -47,6 +49,8 @@ def instances(bundle_id):
         if marker not in exe:
             continue
         bundle = exe[:exe.index(marker)]
+        if not bundle.startswith((APP + "/", DRIVER_APP + "/")):
+            continue
         try:
             with open(os.path.join(bundle, "Contents/Info.plist"), "rb") as f:
                 if bundle_id.encode() in f.read():
@@ -88,8 +92,7 @@ class PreferencesFixture(unittest.TestCase):
                     pipe.close()
         for bundle_id in (DAEMON_ID, AGENT_ID):
             for pid, bundle in instances(bundle_id).items():
-                if bundle.startswith((APP, DRIVER_APP, self.tmp)):
-                    os.kill(pid, 9)
+                os.kill(pid, 9)
 
     def start(self, argv, name, stdin=None):
         log = open(os.path.join(self.tmp, name + ".log"), "w+")
@@ -146,7 +149,8 @@ class PreferencesTest(PreferencesFixture):
 
         app.terminate()
         self.assertEqual(app.wait(timeout=8), 0, self.log_of(app))
-        self.assertIsNotNone(wait_for(lambda: not instances(DAEMON_ID), 3), "the daemon is no login item")
+        self.assertIsNotNone(wait_for(lambda: not instances(DAEMON_ID), 3),
+                             "the daemon is no login item: %r\n%s" % (instances(DAEMON_ID), self.log_of(app)))
 
     def test_agent_login_switch_writes_a_valid_entry_and_starts_it(self):
         drv = self.driver()
@@ -181,7 +185,8 @@ class PreferencesTest(PreferencesFixture):
         took = wait_for(lambda: self.mode() == 1, 3)
         self.assertIsNotNone(took, "mode %r" % self.mode())
         self.assertLess(time.monotonic() - start, 1.0)
-        self.assertEqual(self.ask(drv, "text status"), "Machine will hibernate on sleep")
+        self.assertIsNotNone(wait_for(lambda: self.ask(drv, "text status") == "Machine will hibernate on sleep", 2),
+                             "the status line follows the applied mode")
 
     def test_bad_input_gets_a_clear_answer(self):
         os.makedirs(self.config)
