@@ -50,6 +50,18 @@ const ModeChoice kModes[] = {
                              "battery runs out."},
 };
 
+// The delegate's commands offered as buttons and in the application menu.
+struct DelegateCommand {
+  const char* text;
+  const char* accessibleName;
+  void (*action)(Somnara_AppDelegate&);
+};
+const DelegateCommand kDelegateCommands[] = {
+    {"Read&me", "Readme", [](Somnara_AppDelegate& d) { d.showHelp(); }},
+    {"Release His&tory", "Release history", [](Somnara_AppDelegate& d) { d.showReleaseHistory(); }},
+    {"Sho&w Log", "Show log", [](Somnara_AppDelegate& d) { d.showLog(); }},
+};
+
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 QLabel* explanation(const QString& text, QWidget* parent) {
@@ -96,14 +108,11 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   version_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   bottom->addWidget(version_, 1);
   auto* buttons = new QVBoxLayout;
-  for (auto [text, name, action] : {std::tuple{"Read&me", "Readme", &Somnara_AppDelegate::showHelp},
-                                    std::tuple{"Release His&tory", "Release history",
-                                               &Somnara_AppDelegate::showReleaseHistory},
-                                    std::tuple{"Sho&w Log", "Show log", &Somnara_AppDelegate::showLog}}) {
+  for (const auto& [text, name, action] : kDelegateCommands) {
     auto* b = new QPushButton(text, central);
     b->setAccessibleName(name);
-    connect(b, &QPushButton::clicked, this, [this, action] {
-      if (delegate_) (delegate_->*action)();
+    connect(b, &QPushButton::clicked, this, [this, action = action] {
+      if (delegate_) action(*delegate_);
     });
     buttons->addWidget(b);
   }
@@ -311,11 +320,9 @@ QWidget* PreferencesWindow::buildProgramsGroup() {
 
 void PreferencesWindow::buildMenu() {
   applicationMenu_ = menuBar()->addMenu("&Somnara");
-  for (auto [text, action] : {std::pair{"&Readme", &Somnara_AppDelegate::showHelp},
-                              std::pair{"Release &History", &Somnara_AppDelegate::showReleaseHistory},
-                              std::pair{"Show &Log", &Somnara_AppDelegate::showLog}})
+  for (const auto& [text, name, action] : kDelegateCommands)
     connect(applicationMenu_->addAction(text), &QAction::triggered, this, [this, action = action] {
-      if (delegate_) (delegate_->*action)();
+      if (delegate_) action(*delegate_);
     });
   applicationMenu_->addSeparator();
   QAction* quit = applicationMenu_->addAction("&Quit", this, &QWidget::close);
