@@ -58,8 +58,8 @@ void BM_PowerSnapshotRead(benchmark::State& state) {
   SteadyDaemon s;
   auto& sources = s.program->context().powerSources();
   for (auto _ : state) {
-    auto snapshot = sources.snapshot();
-    benchmark::DoNotOptimize(snapshot);
+    auto reading = sources.read();
+    benchmark::DoNotOptimize(reading);
   }
 }
 BENCHMARK(BM_PowerSnapshotRead);

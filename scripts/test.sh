@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds with warnings as errors, and runs every test;
 # then repeats the build and tests under AddressSanitizer + UBSan, and fuzzes
-# the privileged helper's argument check and the autostart-entry reader for 20 s each.
+# the privileged helper's argument check and the parsers for a few seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,5 +16,6 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE bench
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSOMNARA_FUZZ=ON
-cmake --build build-fuzz --target pmsethelper_args_fuzz desktop_entry_fuzz
-ctest --test-dir build-fuzz --output-on-failure -L fuzz
+cmake --build build-fuzz -j "$jobs" --target pmsethelper_args_fuzz \
+  settings_file_fuzz message_fuzz power_supply_fuzz info_plist_fuzz desktop_entry_fuzz
+ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"

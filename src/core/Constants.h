@@ -15,6 +15,10 @@ inline constexpr const char* kS_SomnaraDaemonDistributedGroupName = "de.orvane.S
 inline constexpr const char* kS_SomnaraUserDefaultSleepModeIndex = "somnaramodeindex";
 inline constexpr const char* kS_SomnaraUserDefaultsHibernateLevel = "hibernatelevel";
 inline constexpr const char* kS_SomnaraUserDefaultBlackAndWhiteIcon = "blackandwhiteicon";
+// The settings the controllers follow and a settings message carries.
+inline constexpr const char* kSettingsKeys[] = {kS_SomnaraUserDefaultSleepModeIndex,
+                                                kS_SomnaraUserDefaultsHibernateLevel,
+                                                kS_SomnaraUserDefaultBlackAndWhiteIcon};
 inline constexpr const char* kS_SomnaraUserDefaultsHardSetValues = "hardvalues";
 inline constexpr const char* kS_SomnaraUserDefaultsEnableInsomniaOnStart = "enableinsomniaonlaunch";
 inline constexpr const char* kS_SomnaraUserDefaultsBlinkInterval = "blinkinterval";

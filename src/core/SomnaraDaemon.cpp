@@ -74,14 +74,13 @@ void SomnaraDaemon::registerObservers() {
   // without a message (written by hand, or while they were not listening)
   // is not lost.
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
-  for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
-                          kS_SomnaraUserDefaultBlackAndWhiteIcon}) {
+  for (const char* key : kSettingsKeys) {
     const std::string path = UserDefaultsController::keyPath(key);
     observations_.push_back(controller.observe(path, [this, path] {
       if (role_.ownsSettings())
         observeValueForKeyPath(path);
       else
-        settingsChangedInStore();
+        settingsChangedInStore(path);
     }));
   }
   observations_.push_back(workspace.observe(Event::DidWake, [this] { workspaceDidWake(); }));

@@ -90,9 +90,10 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   /// settings from the store and broadcasts them.
   void observeValueForKeyPath(const std::string& keyPath);
   /// Settings observation of the other programs, for changes written to the
-  /// store without a settings message reaching them: takes the settings and,
-  /// in the daemon, applies the policy.
-  void settingsChangedInStore();
+  /// store without a settings message reaching them: takes the one setting
+  /// at keyPath (a value a message set for another key stays) and, in the
+  /// daemon, applies the policy.
+  void settingsChangedInStore(const std::string& keyPath);
 
  protected:
   std::set<std::string> keyPathsForValuesAffectingValueForKey(const std::string& key) const override;
@@ -104,7 +105,7 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   host::RunLoop::TimerId scheduleTimer(std::chrono::milliseconds delay, bool repeating,
                                       void (SomnaraDaemon::*action)());
   void announceCurrentSleepStateChange();
-  void takeSettingsFromStore();
+  void takeSettingFromStore(const std::string& keyPath);
   std::int64_t sleepStateAccordingToSettings();
   bool repairHelperPrivileges(const std::string& helperPath);
   void sendSettingsMessage();

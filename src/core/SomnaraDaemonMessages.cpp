@@ -11,23 +11,29 @@ void SomnaraDaemon::sendSettingsMessage() {
                                          {kS_SomnaraUserDefaultBlackAndWhiteIcon, Value(blackandwhiteicon_)}}));
 }
 
-void SomnaraDaemon::takeSettingsFromStore() {
+void SomnaraDaemon::takeSettingFromStore(const std::string& keyPath) {
   auto& controller = UserDefaultsController::sharedUserDefaultsController(context_);
   using Paths = UserDefaultsController;
-  setSleepmode(controller.integerValue(Paths::keyPath(kS_SomnaraUserDefaultSleepModeIndex)));
-  setHibernatelevel(controller.integerValue(Paths::keyPath(kS_SomnaraUserDefaultsHibernateLevel)));
-  setBlackandwhiteicon(controller.boolValue(Paths::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon)));
+  if (keyPath == Paths::keyPath(kS_SomnaraUserDefaultSleepModeIndex))
+    setSleepmode(controller.integerValue(keyPath));
+  else if (keyPath == Paths::keyPath(kS_SomnaraUserDefaultsHibernateLevel))
+    setHibernatelevel(controller.integerValue(keyPath));
+  else if (keyPath == Paths::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))
+    setBlackandwhiteicon(controller.boolValue(keyPath));
 }
 
 void SomnaraDaemon::observeValueForKeyPath(const std::string&) {
   // All three are taken, not just the one that changed: with several keys
   // written in one turn, every message then carries the newest values.
-  takeSettingsFromStore();
+  for (const char* key : kSettingsKeys) takeSettingFromStore(UserDefaultsController::keyPath(key));
   sendSettingsMessage();
 }
 
-void SomnaraDaemon::settingsChangedInStore() {
-  takeSettingsFromStore();
+void SomnaraDaemon::settingsChangedInStore(const std::string& keyPath) {
+  // Only the setting whose stored value changed: the others keep what a
+  // settings message may have set since, even where the daemon's own domain
+  // holds an older value that shadows the shared one.
+  takeSettingFromStore(keyPath);
   if (role_.appliesPolicy()) setSleepStateAccordingToSettings();
 }
 

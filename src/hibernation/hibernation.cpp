@@ -26,25 +26,32 @@ Conversion toInt32(const Value& v, std::int32_t* out) {
   return Conversion::Ok;
 }
 
+// The one place a typed reading becomes the description dictionary whose
+// keys the queries below look up.
+Dictionary description(const host::PowerSourceReading& reading) {
+  return {{kCurrentCapacityKey, Value(reading.percent)},
+          {kTimeToEmptyKey, Value(reading.minutesToEmpty)}};
+}
+
 }  // namespace
 
 std::int32_t hibernation_currentstate(const host::HostContext& context, const std::string& key) {
   auto& diag = context.logger();
-  const auto snapshot = context.powerSources().snapshot();
-  if (!snapshot || snapshot->empty()) return -1;
+  const auto sources = context.powerSources().read().sources;
+  if (!sources || sources->empty()) return -1;
 
-  const Dictionary* description = nullptr;
-  for (const auto& source : *snapshot) {
+  std::optional<Dictionary> found;
+  for (const auto& source : *sources) {
     if (source) {
-      description = &*source;
+      found = description(*source);
       break;
     }
     diag.diagnostic("hibernation.currentstate() : did not get IOPSGetPowerSourceDescription()");
   }
-  if (!description) return -1;
+  if (!found) return -1;
 
-  const auto it = description->find(key);
-  if (it == description->end() || !it->second.isNumber() ||
+  const auto it = found->find(key);
+  if (it == found->end() || !it->second.isNumber() ||
       std::holds_alternative<bool>(it->second.storage())) {
     diag.diagnostic("hibernation.currentstate() : did not get charge from IOPSGetPowerSourceDescription");
     return -1;

@@ -1,31 +1,43 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "host/Registration.h"
-#include "plist/Value.h"
 
 namespace somnara::host {
 
-/// Batteries and other power sources, each described by a dictionary with
-/// the keys "Current Capacity" (percent) and "Time to Empty" (minutes, -1
-/// when unknown or not discharging).
+/// What one power source (a battery) reports.
+struct PowerSourceReading {
+  /// Charge in percent, 0..100.
+  std::int64_t percent = 0;
+  /// Running time left on this source in minutes; -1 when unknown or when
+  /// the source is not discharging.
+  std::int64_t minutesToEmpty = -1;
+  bool operator==(const PowerSourceReading&) const = default;
+};
+
+/// The power sources at one moment.
+struct PowerReading {
+  /// One entry per source, nullopt for a source that cannot be read;
+  /// nullopt when no list of sources can be had at all.
+  std::optional<std::vector<std::optional<PowerSourceReading>>> sources;
+  /// Whether the machine runs on external power.
+  bool onExternalPower = false;
+  bool operator==(const PowerReading&) const = default;
+};
+
+/// Batteries and other power sources. Called on the run loop; every read
+/// asks the machine afresh.
 class PowerSources {
  public:
-  /// One entry per source: its description, or nullopt when it cannot be read.
-  using Snapshot = std::vector<std::optional<Dictionary>>;
-
   virtual ~PowerSources() = default;
 
-  /// The current sources; nullopt when no snapshot can be taken at all.
-  virtual std::optional<Snapshot> snapshot() const = 0;
+  virtual PowerReading read() const = 0;
 
-  /// Whether the machine runs on external power.
-  virtual bool onExternalPower() const = 0;
-
-  /// Calls onChange on the run loop whenever the sources change; null when
+  /// Calls onChange on the run loop whenever the reading changes; null when
   /// changes cannot be observed.
   virtual RegistrationPtr observeChanges(std::function<void()> onChange) = 0;
 };

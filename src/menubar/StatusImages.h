@@ -20,13 +20,15 @@ class StatusImages {
   /// iconsDirectory: the bundle's Resources/icons; nullopt when the bundle has none.
   explicit StatusImages(std::optional<std::string> iconsDirectory);
 
-  /// The named image in colour, or (monochrome) single-coloured as a mask
-  /// that the panel paints in its own text colour; a null icon when the
-  /// bundle holds no file of it.
+  /// The named image in colour, or (monochrome) its single-colour form
+  /// painted in the desktop theme's text colour (the colour panels draw
+  /// their labels in, light on dark themes), as read when first asked; a
+  /// null icon when the bundle holds no file of it.
   QIcon icon(const std::string& name, bool monochrome);
 
  private:
-  QIcon load(const QString& fileName) const;
+  /// tinted: painted in the desktop theme's text colour.
+  QIcon load(const QString& fileName, bool tinted) const;
 
   std::optional<QString> directory_;
   std::map<std::pair<std::string, bool>, QIcon> cache_;

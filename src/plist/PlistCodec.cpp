@@ -4,8 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+
+#include "plist/BinaryPlistSize.h"
 
 namespace somnara::plist {
 namespace {
@@ -15,14 +18,18 @@ constexpr double kMacEpochOffset = 978307200.0;
 constexpr double kMinSeconds = std::numeric_limits<std::int32_t>::min();
 constexpr double kMaxSeconds = std::numeric_limits<std::int32_t>::max();
 
+// Bounds on what one property list may stand for once shared objects are expanded.
+constexpr std::size_t kMaxValues = 100000;
+constexpr std::size_t kMaxExpandedBytes = 16u << 20;
+
 struct NodeDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using Node = std::unique_ptr<void, NodeDeleter>;
 
-std::optional<Value> fromNode(plist_t node, int depth);
+std::optional<Value> fromNode(plist_t node, int depth, std::size_t& budget);
 
-std::optional<Value> fromDict(plist_t node, int depth) {
+std::optional<Value> fromDict(plist_t node, int depth, std::size_t& budget) {
   Dictionary dict;
   plist_dict_iter it = nullptr;
   plist_dict_new_iter(node, &it);
@@ -34,7 +41,7 @@ std::optional<Value> fromDict(plist_t node, int depth) {
       std::free(key);
       break;
     }
-    auto v = fromNode(item, depth + 1);
+    auto v = fromNode(item, depth + 1, budget);
     if (v && key) dict.emplace(key, std::move(*v));
     std::free(key);
     if (!v) {
@@ -46,9 +53,12 @@ std::optional<Value> fromDict(plist_t node, int depth) {
   return Value(std::move(dict));
 }
 
-std::optional<Value> fromNode(plist_t node, int depth) {
-  // Deeper nesting than any settings file needs is treated as malformed.
-  if (!node || depth > 64) return std::nullopt;
+std::optional<Value> fromNode(plist_t node, int depth, std::size_t& budget) {
+  // Deeper nesting or more values than any settings file or message needs
+  // is treated as malformed (a binary list can share one object from many
+  // places, and so stand for exponentially many values).
+  if (!node || depth > 64 || budget == 0) return std::nullopt;
+  --budget;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t b = 0;
@@ -66,11 +76,13 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       return Value(d);
     }
     case PLIST_STRING: {
-      char* s = nullptr;
-      plist_get_string_val(node, &s);
-      Value v(std::string(s ? s : ""));
-      std::free(s);
-      return v;
+      // A binary list can hold a NUL inside a string, which no XML list
+      // can carry (and which libplist's copying getter asserts on).
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      if (!s) return Value(std::string());
+      if (std::memchr(s, '\0', length)) return std::nullopt;
+      return Value(std::string(s, length));
     }
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
@@ -90,14 +102,14 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       Array array;
       const std::uint32_t n = plist_array_get_size(node);
       for (std::uint32_t i = 0; i < n; ++i) {
-        auto v = fromNode(plist_array_get_item(node, i), depth + 1);
+        auto v = fromNode(plist_array_get_item(node, i), depth + 1, budget);
         if (!v) return std::nullopt;
         array.push_back(std::move(*v));
       }
       return Value(std::move(array));
     }
     case PLIST_DICT:
-      return fromDict(node, depth);
+      return fromDict(node, depth, budget);
     default:
       return std::nullopt;
   }
@@ -147,11 +159,36 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
   };
   if (bytes.empty()) return fail("empty property list");
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return fail("property list too large");
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  // libplist aborts the program when a string or key it parsed holds a NUL.
+  // XML text cannot hold one; a binary list is rendered as XML first, which
+  // shows any NUL it holds.
+  std::string xml;
+  if (plist_is_binary(bytes.data(), size)) {
+    // libplist copies every shared object for each reference to it.
+    const auto expanded = expandedBinarySize(bytes, kMaxExpandedBytes);
+    if (!expanded) return fail("malformed binary property list");
+    if (*expanded > kMaxExpandedBytes) return fail("property list too large");
+    plist_t binary = nullptr;
+    plist_from_bin(bytes.data(), size, &binary);
+    Node holder(binary);
+    if (!binary) return fail("not a property list");
+    char* text = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(binary, &text, &length);
+    xml.assign(text ? text : "", text ? length : 0);
+    plist_to_xml_free(text);
+    if (xml.size() > kMaxExpandedBytes) return fail("property list too large");
+  } else {
+    xml.assign(bytes);
+  }
+  if (xml.find('\0') != std::string::npos) return fail("NUL character in the property list");
   plist_t raw = nullptr;
-  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &raw);
   Node node(raw);
   if (!raw) return fail("not a property list");
-  auto v = fromNode(raw, 0);
+  std::size_t budget = kMaxValues;
+  auto v = fromNode(raw, 0, budget);
   if (!v) return fail("unsupported or malformed property-list value");
   return v;
 }

@@ -151,6 +151,33 @@ TEST_F(ThreePrograms, UnknownTypeOnlyRefreshesAndASenderNeverHearsItself) {
   EXPECT_TRUE(strangerListener.types.empty());
 }
 
+TEST_F(ThreePrograms, MessageValueHoldsAgainstTheDaemonsOwnStoredValue) {
+  // The daemon's own domain shadows the shared one for "somnaramodeindex".
+  machine.defaults().write(kDaemon, "somnaramodeindex", Value(2));
+  machine.runPending();
+  app.defaults().setValue("somnaramodeindex", Value(3));
+  machine.runPending();
+  ASSERT_EQ(daemonCtl.sleepmode(), 3);
+  ASSERT_EQ(hibernateMode(machine), 1);
+
+  // Another shared setting changes: the message's mode stays, nothing runs.
+  const auto runs = machine.tools().runCount(kHelper, kDaemon);
+  const auto writes = machine.state().hibernateModeWrites();
+  app.defaults().setValue("hibernatelevel", Value(30));
+  machine.runPending();
+  machine.advance(10s);
+  EXPECT_EQ(daemonCtl.sleepmode(), 3);
+  EXPECT_EQ(daemonCtl.hibernatelevel(), 30);
+  EXPECT_EQ(hibernateMode(machine), 1);
+  EXPECT_EQ(machine.tools().runCount(kHelper, kDaemon), runs);
+  EXPECT_EQ(machine.state().hibernateModeWrites(), writes);
+
+  // A newer value in the store wins over the message's.
+  machine.defaults().write(kDaemon, "somnaramodeindex", Value(4));
+  machine.runPending();
+  EXPECT_EQ(daemonCtl.sleepmode(), 4);
+}
+
 TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
   struct Case {
     const char* name;

@@ -48,12 +48,50 @@ TEST(PlistCodec, DatesRoundToTheNearestSecondOnTheWire) {
 }
 
 TEST(PlistCodec, RejectsWhatIsNotAPropertyList) {
-  const std::string inputs[] = {"", "garbage", std::string(3, '\0'), "bplist00"};
+  // A binary list whose UTF-16 string holds a NUL: "\u00e9\0b" (libplist's
+  // copying getter aborted the program on it).
+  const std::string nulInString(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\x63\x00\xe9\x00\x00\x00\x62\x08\x00\x00\x00\x00\x00\x00\x01\x01"
+      "\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x0f",
+      48);
+  const std::string inputs[] = {"", "garbage", std::string(3, '\0'), "bplist00", nulInString};
   for (const auto& in : inputs) {
     std::string error;
     EXPECT_FALSE(plist::parse(in, &error)) << in;
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(PlistCodec, BinaryListsWithinBoundsAndSharedObjectBombsRefused) {
+  // {"a": [1, "x", true], "s": [["y"], ["y"]]}, the inner list stored once.
+  const std::string binary(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd2\x01\x02\x03\x07\x51\x61\x51\x73\xa3\x04\x05\x06\x10\x01\x51"
+      "\x78\x09\xa2\x08\x08\xa1\x09\x51\x79\x08\x0d\x0f\x11\x15\x17\x19\x1a\x1d\x1f\x00\x00\x00\x00\x00"
+      "\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x0a\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x21",
+      75);
+  std::string error;
+  const auto parsed = plist::parse(binary, &error);
+  ASSERT_TRUE(parsed) << error;
+  EXPECT_EQ(*parsed, Value(Dictionary{{"a", Value(Array{Value(1), Value("x"), Value(true)})},
+                                      {"s", Value(Array{Value(Array{Value("y")}), Value(Array{Value("y")})})}}));
+  // Twelve levels of eight references to the level below: 8^12 values.
+  const std::string bomb(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xa8\x01\x01\x01\x01\x01\x01\x01\x01\xa8\x02\x02\x02\x02\x02\x02"
+      "\x02\x02\xa8\x03\x03\x03\x03\x03\x03\x03\x03\xa8\x04\x04\x04\x04\x04\x04\x04\x04\xa8\x05\x05\x05"
+      "\x05\x05\x05\x05\x05\xa8\x06\x06\x06\x06\x06\x06\x06\x06\xa8\x07\x07\x07\x07\x07\x07\x07\x07\xa8"
+      "\x08\x08\x08\x08\x08\x08\x08\x08\xa8\x09\x09\x09\x09\x09\x09\x09\x09\xa8\x0a\x0a\x0a\x0a\x0a\x0a"
+      "\x0a\x0a\xa8\x0b\x0b\x0b\x0b\x0b\x0b\x0b\x0b\xa8\x0c\x0c\x0c\x0c\x0c\x0c\x0c\x0c\xa1\x0d\x51\x78"
+      "\x08\x11\x1a\x23\x2c\x35\x3e\x47\x50\x59\x62\x6b\x74\x76\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00"
+      "\x00\x00\x00\x00\x00\x0e\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x78",
+      166);
+  EXPECT_FALSE(plist::parse(bomb, &error));
+  EXPECT_EQ(error, "property list too large");
+  // Its trailer cut short, or a reference pointing back at itself.
+  EXPECT_FALSE(plist::parse(bomb.substr(0, bomb.size() - 8), &error));
+  std::string cycle = bomb;
+  cycle[9] = '\x00';  // the top array's first element is the top array
+  EXPECT_FALSE(plist::parse(cycle, &error));
 }
 
 TEST(ValueConversions, NumbersAsIntegersAndFlags) {

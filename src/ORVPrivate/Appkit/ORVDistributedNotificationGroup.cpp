@@ -35,26 +35,15 @@ void ORVDistributedNotificationGroup::sendMessage(std::int64_t type) { post(type
 void ORVDistributedNotificationGroup::sendMessage(std::int64_t type, const Value& userInfo) { post(type, userInfo); }
 
 void ORVDistributedNotificationGroup::post(std::int64_t type, const std::optional<Value>& userInfo) {
-  Dictionary info{
-      {kS_ORVDistributedNotification_MessageKey, Value(static_cast<std::int32_t>(static_cast<std::uint32_t>(type)))},
-      {kS_ORVDistributedNotification_MessageProcessIDKey, Value(globalUniqueID_)},
-  };
-  if (userInfo) info.emplace(kS_ORVDistributedNotification_MessageUserInfoKey, *userInfo);
-  context_.notifications().post({kS_ORVDistributedNotificationGroupMessage, groupName_, Value(std::move(info))});
+  const ORVDistributedMessage message{type, globalUniqueID_, userInfo};
+  context_.notifications().post({kS_ORVDistributedNotificationGroupMessage, groupName_, message.userInfo()});
 }
 
 void ORVDistributedNotificationGroup::receivedDistributedNotification(const host::Notification& notification) {
-  if (notification.object != groupName_) return;
-  if (!notification.userInfo || !notification.userInfo->dictionary()) return;
-  const Value& info = *notification.userInfo;
-  if (const Value* sender = info.find(kS_ORVDistributedNotification_MessageProcessIDKey);
-      sender && sender->string() && *sender->string() == globalUniqueID_)
-    return;
-  const auto rawType = integerOrZero(info.find(kS_ORVDistributedNotification_MessageKey));
-  const std::int64_t type = static_cast<std::int32_t>(static_cast<std::uint32_t>(rawType));
-  std::optional<Value> payload;
-  if (const Value* p = info.find(kS_ORVDistributedNotification_MessageUserInfoKey)) payload = *p;
-  if (delegate_) delegate_->receivedMessage(type, payload);
+  if (notification.object != groupName_ || !notification.userInfo) return;
+  const auto message = ORVDistributedMessage::fromUserInfo(*notification.userInfo);
+  if (!message || message->sender == globalUniqueID_) return;
+  if (delegate_) delegate_->receivedMessage(message->type, message->payload);
 }
 
 }  // namespace somnara

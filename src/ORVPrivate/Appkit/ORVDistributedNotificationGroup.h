@@ -4,15 +4,13 @@
 #include <optional>
 #include <string>
 
+#include "ORVPrivate/Appkit/ORVDistributedMessage.h"
 #include "ORVPrivate/Appkit/ORVDistributedNotificationGroupDelegateProtocol.h"
 #include "host/HostContext.h"
 
 namespace somnara {
 
 inline constexpr const char* kS_ORVDistributedNotificationGroupMessage = "ORVDistributedNotificationGroupMessage";
-inline constexpr const char* kS_ORVDistributedNotification_MessageKey = "MessageType";
-inline constexpr const char* kS_ORVDistributedNotification_MessageProcessIDKey = "ProcessID";
-inline constexpr const char* kS_ORVDistributedNotification_MessageUserInfoKey = "UserInfo";
 
 /// A named channel on the session's distributed notification centre: every
 /// group of the same name under the same effective user receives what the
@@ -20,8 +18,7 @@ inline constexpr const char* kS_ORVDistributedNotification_MessageUserInfoKey = 
 ///
 /// Wire format of one message: notification name
 /// "ORVDistributedNotificationGroupMessage", object "<name>.<euid>", user info
-/// {"MessageType": int32, "ProcessID": sender's unique id, "UserInfo": payload
-/// (absent without payload)}.
+/// as ORVDistributedMessage lays it out.
 class ORVDistributedNotificationGroup {
  public:
   ORVDistributedNotificationGroup(host::HostContext& context, const std::string& name);

@@ -29,8 +29,11 @@ std::optional<std::string> BundleLocator::bundlePathForExecutable(const std::str
 std::optional<std::string> BundleLocator::infoString(const std::string& bundlePath, const char* key) {
   // Info.plist files are small; anything larger is not one of ours.
   const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
-  if (!bytes) return std::nullopt;
-  const auto value = plist::parse(*bytes);
+  return bytes ? infoStringInPlist(*bytes, key) : std::nullopt;
+}
+
+std::optional<std::string> BundleLocator::infoStringInPlist(std::string_view bytes, const char* key) {
+  const auto value = plist::parse(bytes);
   if (!value) return std::nullopt;
   const Value* found = value->find(key);
   if (!found || !found->string()) return std::nullopt;
@@ -48,6 +51,10 @@ std::string BundleLocator::nameOfBundle(const std::string& bundlePath) {
 bool BundleLocator::isBundle(const std::string& bundlePath) {
   const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
   return bytes && plist::parse(*bytes).has_value();
+}
+
+std::string BundleLocator::identifierInInfoPlist(std::string_view bytes) {
+  return infoStringInPlist(bytes, "CFBundleIdentifier").value_or(std::string());
 }
 
 std::optional<std::string> BundleLocator::executableOfBundle(const std::string& bundlePath) {

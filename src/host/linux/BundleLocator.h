@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace somnara::linuxhost {
 
@@ -24,6 +25,9 @@ class BundleLocator {
   /// Whether bundlePath is a directory holding a readable property list at
   /// Contents/Info.plist.
   static bool isBundle(const std::string& bundlePath);
+  /// CFBundleIdentifier in the bytes of an Info.plist; "" when they are not
+  /// a property list or it has no string identifier.
+  static std::string identifierInInfoPlist(std::string_view bytes);
 
   /// The program file of the bundle at bundlePath: Contents/MacOS/ followed by
   /// the Info.plist's CFBundleExecutable (a plain file name); nullopt when
@@ -32,6 +36,8 @@ class BundleLocator {
 
   /// A string entry of the bundle's Info.plist; nullopt when missing or no string.
   static std::optional<std::string> infoString(const std::string& bundlePath, const char* key);
+ private:
+  static std::optional<std::string> infoStringInPlist(std::string_view bytes, const char* key);
 };
 
 }  // namespace somnara::linuxhost

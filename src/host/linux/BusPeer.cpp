@@ -33,6 +33,7 @@ std::optional<QDBusMessage> BusPeer::call(const QString& path, const QString& in
   }
   QDBusMessage m = QDBusMessage::createMethodCall(service_, path, interface, method);
   m.setArguments(args);
+  m.setAutoStartService(false);
   QDBusMessage reply = bus_.call(m, QDBus::Block, timeoutMs_);
   if (reply.type() != QDBusMessage::ReplyMessage) {
     if (error) *error = (reply.errorName() + ": " + reply.errorMessage()).toStdString();

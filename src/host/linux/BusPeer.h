@@ -16,9 +16,9 @@ namespace somnara::linuxhost {
 
 /// One service on one bus, as seen by a client: method calls that wait at
 /// most timeoutMs, property reads and signal watches. A peer that is not on
-/// the bus (or a bus that is not connected) makes every call fail quickly;
-/// nothing is started by bus activation unless a call asks the service by
-/// name while it is absent. All calls on the thread that made the connection.
+/// the bus (or a bus that is not connected) makes every call fail quickly:
+/// calls never start a service by bus activation. All calls on the thread
+/// that made the connection.
 class BusPeer {
  public:
   static constexpr int kDefaultTimeoutMs = 2000;

@@ -3,6 +3,16 @@
 #include <QDir>
 
 namespace somnara::linuxhost {
+namespace {
+
+// "card0-eDP-1": the laptop's own panel is the main display where it is connected.
+bool isBuiltInPanel(const QString& connector) {
+  for (const char* kind : {"-eDP-", "-LVDS-", "-DSI-"})
+    if (connector.contains(QLatin1String(kind))) return true;
+  return false;
+}
+
+}  // namespace
 
 LinuxDisplays::LinuxDisplays(QDBusConnection sessionBus, MachineRoot root)
     : root_(std::move(root)), screenSaver_(std::move(sessionBus)) {}
@@ -10,13 +20,18 @@ LinuxDisplays::LinuxDisplays(QDBusConnection sessionBus, MachineRoot root)
 bool LinuxDisplays::mainDisplayAsleep() const {
   if (auto asleep = x11_.monitorsAsleep()) return *asleep;
   const QDir drm(QString::fromStdString(root_.path("/sys/class/drm")));
+  std::optional<QString> main;
   for (const QString& connector : drm.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-    const auto status = MachineRoot::readValue(drm.filePath(connector + "/status").toStdString());
-    if (status != "connected") continue;
-    const auto dpms = MachineRoot::readValue(drm.filePath(connector + "/dpms").toStdString());
-    return dpms && *dpms != "On";
+    if (MachineRoot::readValue(drm.filePath(connector + "/status").toStdString()) != "connected") continue;
+    if (isBuiltInPanel(connector)) {
+      main = connector;
+      break;
+    }
+    if (!main) main = connector;
   }
-  return false;
+  if (!main) return false;
+  const auto dpms = MachineRoot::readValue(drm.filePath(*main + "/dpms").toStdString());
+  return dpms && *dpms != "On";
 }
 
 bool LinuxDisplays::screenSaverActive() const { return screenSaver_.active().value_or(false); }

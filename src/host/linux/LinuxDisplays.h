@@ -12,8 +12,9 @@ namespace somnara::linuxhost {
 /// The displays of the session:
 ///   mainDisplayAsleep    X11 DPMS where the session has an X display with
 ///                        that extension; else the `dpms` attribute ("On" is
-///                        awake) of the first connected connector in
-///                        <root>/sys/class/drm, in name order
+///                        awake) of the connected built-in panel (eDP, LVDS,
+///                        DSI) in <root>/sys/class/drm, or of the first
+///                        connected connector in name order without one
 ///   screenSaverActive    the session screen saver's GetActive
 ///   probeActiveDisplays  RandR's full screen-resources query (XcbDisplay);
 ///                        0 without X11, where no probe exists

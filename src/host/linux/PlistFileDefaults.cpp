@@ -18,6 +18,7 @@
 #include "fileio/FileIO.h"
 #include "host/linux/CallbackRegistration.h"
 #include "host/linux/MachineRoot.h"
+#include "host/linux/SettingsFileFormat.h"
 #include "host/linux/XdgDirectory.h"
 #include "plist/PlistCodec.h"
 
@@ -90,16 +91,10 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
     if (!d.identity.exists) return;
     std::string error;
     auto bytes = MachineRoot::readFile(d.path, 64 << 20, &error);
-    std::optional<Value> parsed;
-    if (bytes) {
-      parsed = plist::parse(*bytes, &error);
-      if (parsed && !parsed->dictionary()) {
-        parsed.reset();
-        error = "the top level is not a dictionary";
-      }
-    }
+    std::optional<Dictionary> parsed;
+    if (bytes) parsed = parseSettingsFile(*bytes, &error);
     if (parsed) {
-      d.values = *parsed->dictionary();
+      d.values = std::move(*parsed);
       return;
     }
     const std::string aside = d.path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr)));

@@ -10,39 +10,32 @@ struct Service {
   const char* path;
 };
 
-// The same interface name as the bus name, in order of preference.
+// Bus name and interface are the same; asked in this order.
 constexpr Service kServices[] = {
     {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver"},
     {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver"},
 };
-
-std::optional<BusPeer> runningScreenSaver(const QDBusConnection& bus, QString* path) {
-  for (const auto& s : kServices) {
-    BusPeer peer(bus, QString::fromLatin1(s.name));
-    if (!peer.present()) continue;
-    *path = QString::fromLatin1(s.path);
-    return peer;
-  }
-  return std::nullopt;
-}
 
 }  // namespace
 
 SessionScreenSaver::SessionScreenSaver(QDBusConnection sessionBus) : bus_(std::move(sessionBus)) {}
 
 std::optional<bool> SessionScreenSaver::active() const {
-  QString path;
-  auto peer = runningScreenSaver(bus_, &path);
-  if (!peer) return std::nullopt;
-  auto reply = peer->call(path, peer->service(), QStringLiteral("GetActive"));
-  if (!reply || reply->arguments().isEmpty()) return std::nullopt;
-  return reply->arguments().first().toBool();
+  for (const auto& s : kServices) {
+    const QString name = QString::fromLatin1(s.name);
+    auto reply = BusPeer(bus_, name).call(QString::fromLatin1(s.path), name, QStringLiteral("GetActive"));
+    if (reply && !reply->arguments().isEmpty()) return reply->arguments().first().toBool();
+  }
+  return std::nullopt;
 }
 
 bool SessionScreenSaver::simulateUserActivity() const {
-  QString path;
-  auto peer = runningScreenSaver(bus_, &path);
-  return peer && peer->send(path, peer->service(), QStringLiteral("SimulateUserActivity"));
+  bool sent = false;
+  for (const auto& s : kServices) {
+    const QString name = QString::fromLatin1(s.name);
+    sent |= BusPeer(bus_, name).send(QString::fromLatin1(s.path), name, QStringLiteral("SimulateUserActivity"));
+  }
+  return sent;
 }
 
 }  // namespace somnara::linuxhost

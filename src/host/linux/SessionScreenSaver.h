@@ -7,18 +7,20 @@
 namespace somnara::linuxhost {
 
 /// The session's screen saver on the session bus: org.freedesktop.ScreenSaver
-/// (KDE, XFCE, LXQt, …) where it runs, else org.gnome.ScreenSaver (GNOME
-/// Shell). All calls on the run loop's thread; each waits at most two seconds.
+/// (KDE, XFCE, LXQt, …) and org.gnome.ScreenSaver (GNOME Shell; GNOME's own
+/// org.freedesktop.ScreenSaver only offers inhibitors). All calls on the run
+/// loop's thread; a call waits at most two seconds per service.
 class SessionScreenSaver {
  public:
   explicit SessionScreenSaver(QDBusConnection sessionBus);
 
-  /// GetActive: whether the screen saver (or lock screen) is in front;
-  /// nullopt when no screen saver answers.
+  /// GetActive of the first service that answers: whether the screen saver
+  /// (or lock screen) is in front; nullopt when none answers.
   std::optional<bool> active() const;
 
-  /// SimulateUserActivity, not waited for: the session counts the user as
-  /// present now (its idle time starts over). False when no screen saver runs.
+  /// SimulateUserActivity to both services, not waited for: the session
+  /// counts the user as present now (its idle time starts over). False when
+  /// the bus is not connected.
   bool simulateUserActivity() const;
 
  private:

@@ -1,54 +1,30 @@
 #include "host/linux/SysfsPowerSources.h"
 
+#include <linux/magic.h>
+#include <sys/statfs.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QStringList>
 #include <QTimer>
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <memory>
 
 #include "host/linux/CallbackRegistration.h"
+#include "host/linux/PowerSupplyAttributes.h"
+#include "host/linux/UeventMonitor.h"
 
 namespace somnara::linuxhost {
 namespace {
 
 constexpr const char* kPowerSupplyDir = "/sys/class/power_supply";
 
-// Attributes whose change alters a reading; watched where inotify works.
-const char* const kWatchedAttributes[] = {"capacity",   "status",      "online",      "time_to_empty_now",
-                                          "energy_now", "power_now",   "charge_now",  "current_now"};
-
-std::optional<std::string> attribute(const std::string& dir, const char* name) {
-  return MachineRoot::readValue(dir + "/" + name);
-}
-
-std::optional<long long> number(const std::string& dir, const char* name) {
-  const auto text = attribute(dir, name);
-  if (!text || text->empty()) return std::nullopt;
-  long long n = 0;
-  auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), n);
-  if (ec != std::errc() || end != text->data() + text->size()) return std::nullopt;
-  return n;
-}
-
-// Minutes until empty, or -1.
-long long timeToEmpty(const std::string& dir) {
-  if (attribute(dir, "status").value_or("") != "Discharging") return -1;
-  if (auto seconds = number(dir, "time_to_empty_now"); seconds && *seconds > 0) return *seconds / 60;
-  // Some drivers report the drain as a negative rate.
-  auto hoursFrom = [&](const char* amount, const char* rate) -> std::optional<long long> {
-    const auto a = number(dir, amount);
-    const auto r = number(dir, rate);
-    if (!a || !r || *a < 0 || *r == 0) return std::nullopt;
-    return static_cast<long long>(std::floor(static_cast<double>(*a) / std::llabs(*r) * 60.0));
-  };
-  if (auto m = hoursFrom("energy_now", "power_now")) return *m;
-  if (auto m = hoursFrom("charge_now", "current_now")) return *m;
-  return -1;
+// Whether the machine root's sys directory is the kernel's sysfs, whose
+// attributes change without inotify events.
+bool onSysfs(const MachineRoot& root) {
+  struct statfs fs {};
+  return ::statfs(root.path("/sys").c_str(), &fs) == 0 && fs.f_type == SYSFS_MAGIC;
 }
 
 std::vector<std::string> supplies(const std::string& base) {
@@ -64,69 +40,48 @@ std::vector<std::string> supplies(const std::string& base) {
 SysfsPowerSources::SysfsPowerSources(MachineRoot root, std::chrono::milliseconds pollInterval)
     : root_(std::move(root)), pollInterval_(pollInterval) {}
 
-SysfsPowerSources::Reading SysfsPowerSources::read(const MachineRoot& root) {
-  Reading reading;
+host::PowerReading SysfsPowerSources::read(const MachineRoot& root) {
   const std::string base = root.path(kPowerSupplyDir);
-  if (!QDir(QString::fromStdString(base)).exists()) {
-    reading.onExternalPower = true;
-    return reading;
-  }
-  Snapshot snapshot;
-  bool anyLineSupply = false, lineOnline = false, anyBatteryDraining = false;
+  if (!QDir(QString::fromStdString(base)).exists()) return powerReadingOf(std::nullopt);
+  std::vector<PowerSupplyAttributes> entries;
   for (const std::string& dir : supplies(base)) {
-    const std::string type = attribute(dir, "type").value_or("");
-    if (type == "Mains" || type == "USB") {
-      anyLineSupply = true;
-      if (number(dir, "online").value_or(0) == 1) lineOnline = true;
-      continue;
-    }
-    // Batteries of peripherals (mice, keyboards) do not power the machine.
-    if (type != "Battery" || attribute(dir, "scope").value_or("") == "Device") continue;
-    if (attribute(dir, "status").value_or("") == "Discharging") anyBatteryDraining = true;
-    const auto capacity = number(dir, "capacity");
-    if (!capacity) {
-      snapshot.push_back(std::nullopt);
-      continue;
-    }
-    Dictionary description;
-    description["Current Capacity"] = Value(std::clamp<long long>(*capacity, 0, 100));
-    description["Time to Empty"] = Value(timeToEmpty(dir));
-    snapshot.push_back(std::move(description));
+    PowerSupplyAttributes& entry = entries.emplace_back();
+    for (const char* name : kPowerSupplyAttributeNames)
+      if (auto value = MachineRoot::readValue(dir + "/" + name)) entry.emplace(name, std::move(*value));
   }
-  reading.snapshot = std::move(snapshot);
-  reading.onExternalPower = anyLineSupply ? lineOnline : !anyBatteryDraining;
-  return reading;
+  return powerReadingOf(entries);
 }
 
-std::optional<host::PowerSources::Snapshot> SysfsPowerSources::snapshot() const { return read(root_).snapshot; }
-
-bool SysfsPowerSources::onExternalPower() const { return read(root_).onExternalPower; }
+host::PowerReading SysfsPowerSources::read() const { return read(root_); }
 
 host::RegistrationPtr SysfsPowerSources::observeChanges(std::function<void()> onChange) {
   struct Observation : std::enable_shared_from_this<Observation> {
     MachineRoot root;
     std::function<void()> onChange;
-    Reading last;
-    QFileSystemWatcher watcher;
-    QTimer poll;
-    QTimer settle;  // coalesces bursts of change notices
+    host::PowerReading last;
+    std::unique_ptr<UeventMonitor> uevents;          // the real sysfs
+    std::unique_ptr<QFileSystemWatcher> watcher;     // a tree of plain files
+    QTimer poll;                                     // the real sysfs without uevents
+    QTimer settle;                                   // coalesces bursts of change notices
 
     void rewatch() {
-      const QStringList old = watcher.files() + watcher.directories();
-      if (!old.isEmpty()) watcher.removePaths(old);
+      if (!watcher) return;
+      const QStringList old = watcher->files() + watcher->directories();
+      if (!old.isEmpty()) watcher->removePaths(old);
       const std::string base = root.path(kPowerSupplyDir);
       QStringList paths;
       if (QDir(QString::fromStdString(base)).exists()) paths << QString::fromStdString(base);
       for (const std::string& dir : supplies(base)) {
-        for (const char* name : kWatchedAttributes) {
+        paths << QString::fromStdString(dir);  // attribute files added later
+        for (const char* name : kPowerSupplyAttributeNames) {
           const QString file = QString::fromStdString(dir + "/" + name);
           if (QFileInfo::exists(file)) paths << file;
         }
       }
-      if (!paths.isEmpty()) watcher.addPaths(paths);
+      if (!paths.isEmpty()) watcher->addPaths(paths);
     }
     void check() {
-      Reading now = read(root);
+      host::PowerReading now = read(root);
       if (now == last) return;
       last = std::move(now);
       // The observer may drop its registration from inside the call.
@@ -136,23 +91,32 @@ host::RegistrationPtr SysfsPowerSources::observeChanges(std::function<void()> on
     }
   };
   auto observation = std::make_shared<Observation>();
-  observation->root = root_;
-  observation->onChange = std::move(onChange);
-  observation->last = read(root_);
-  observation->rewatch();
   Observation* o = observation.get();
+  o->root = root_;
+  o->onChange = std::move(onChange);
+  o->last = read(root_);
   o->settle.setSingleShot(true);
   o->settle.setInterval(20);
   QObject::connect(&o->settle, &QTimer::timeout, &o->settle, [o] {
     o->rewatch();
     o->check();
   });
-  auto touched = [o](const QString&) { o->settle.start(); };
-  QObject::connect(&o->watcher, &QFileSystemWatcher::fileChanged, &o->settle, touched);
-  QObject::connect(&o->watcher, &QFileSystemWatcher::directoryChanged, &o->settle, touched);
-  o->poll.setInterval(static_cast<int>(pollInterval_.count()));
-  QObject::connect(&o->poll, &QTimer::timeout, &o->poll, [o] { o->check(); });
-  o->poll.start();
+  if (onSysfs(root_)) {
+    // Attributes of sysfs raise no inotify events; the kernel announces
+    // changes of its power supplies instead.
+    o->uevents = UeventMonitor::start("power_supply", [o] { o->settle.start(); });
+    if (!o->uevents) {
+      o->poll.setInterval(static_cast<int>(pollInterval_.count()));
+      QObject::connect(&o->poll, &QTimer::timeout, &o->poll, [o] { o->check(); });
+      o->poll.start();
+    }
+  } else {
+    o->watcher = std::make_unique<QFileSystemWatcher>();
+    auto touched = [o](const QString&) { o->settle.start(); };
+    QObject::connect(o->watcher.get(), &QFileSystemWatcher::fileChanged, &o->settle, touched);
+    QObject::connect(o->watcher.get(), &QFileSystemWatcher::directoryChanged, &o->settle, touched);
+    o->rewatch();
+  }
   return CallbackRegistration::make([observation]() mutable { observation.reset(); });
 }
 

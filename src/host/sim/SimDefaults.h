@@ -36,6 +36,8 @@ class SimDefaults : public host::Defaults {
   const std::vector<std::string>& suites() const { return suites_; }
   const Dictionary& registeredDefaults() const { return registered_; }
   int synchronizeCount() const { return synchronizeCount_; }
+  /// Registered observers, for leak checks.
+  std::size_t observerCount() const { return observers_.size(); }
 
   // Used by the store.
   bool searches(const std::string& domain) const;

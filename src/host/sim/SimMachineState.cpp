@@ -3,17 +3,9 @@
 #include "plist/PlistCodec.h"
 
 namespace somnara::sim {
-namespace {
-
-Dictionary batteryDescription(int capacityPercent, int minutesToEmpty) {
-  return {{SimMachineState::kCapacityKey, Value(capacityPercent)},
-          {SimMachineState::kTimeToEmptyKey, Value(minutesToEmpty)}};
-}
-
-}  // namespace
 
 SimMachineState::SimMachineState(const SimScheduler& clock)
-    : clock_(clock), sources_(Snapshot{batteryDescription(100, -1)}) {
+    : clock_(clock), sources_(Sources{host::PowerSourceReading{100, -1}}) {
   rootDomain_[kHibernateModeKey] = Value(3);
   saveHibernateMode(3);
 }
@@ -22,20 +14,20 @@ void SimMachineState::sourcesChanged() {
   if (listener_) listener_();
 }
 
-void SimMachineState::setPowerSources(std::optional<Snapshot> sources) {
+void SimMachineState::setPowerSources(std::optional<Sources> sources) {
   if (sources == sources_) return;
   sources_ = std::move(sources);
   sourcesChanged();
 }
 
 void SimMachineState::setBattery(int capacityPercent, int minutesToEmpty) {
-  setPowerSources(Snapshot{batteryDescription(capacityPercent, minutesToEmpty)});
+  setPowerSources(Sources{host::PowerSourceReading{capacityPercent, minutesToEmpty}});
 }
 
-void SimMachineState::removeBatteries() { setPowerSources(Snapshot{}); }
+void SimMachineState::removeBatteries() { setPowerSources(Sources{}); }
 
 void SimMachineState::addUnreadableSource() {
-  Snapshot next = sources_.value_or(Snapshot{});
+  Sources next = sources_.value_or(Sources{});
   next.push_back(std::nullopt);
   setPowerSources(std::move(next));
 }

@@ -25,11 +25,9 @@ namespace somnara::sim {
 class SimMachineState {
  public:
   using Duration = std::chrono::milliseconds;
-  using Snapshot = host::PowerSources::Snapshot;
+  using Sources = std::vector<std::optional<host::PowerSourceReading>>;
 
   static constexpr const char* kHibernateModeKey = "Hibernate Mode";
-  static constexpr const char* kCapacityKey = "Current Capacity";
-  static constexpr const char* kTimeToEmptyKey = "Time to Empty";
 
   /// How long a written "Hibernate Mode" takes to read back: it appears once
   /// `reads` further reads have returned the old value and `time` has passed.
@@ -41,16 +39,16 @@ class SimMachineState {
   explicit SimMachineState(const SimScheduler& clock);
 
   // --- Power sources. Every change calls the change listener.
-  /// nullopt: no snapshot can be taken at all.
-  const std::optional<Snapshot>& powerSources() const { return sources_; }
-  void setPowerSources(std::optional<Snapshot> sources);
+  /// The sources and the external-power flag as a program reads them.
+  host::PowerReading powerReading() const { return {sources_, onExternalPower_}; }
+  /// nullopt: no list of sources can be had at all.
+  void setPowerSources(std::optional<Sources> sources);
   /// One battery with this capacity (percent) and time to empty (minutes, -1 unknown).
   void setBattery(int capacityPercent, int minutesToEmpty);
-  /// A machine without batteries: an empty snapshot.
+  /// A machine without batteries: an empty list of sources.
   void removeBatteries();
   /// Adds a source whose description cannot be read.
   void addUnreadableSource();
-  bool onExternalPower() const { return onExternalPower_; }
   void setOnExternalPower(bool on);
   /// When false, programs cannot register for power-source changes.
   bool powerSourceChangesObservable() const { return changesObservable_; }
@@ -105,7 +103,7 @@ class SimMachineState {
   void sourcesChanged();
 
   const SimScheduler& clock_;
-  std::optional<Snapshot> sources_;
+  std::optional<Sources> sources_;
   bool onExternalPower_ = true;
   bool changesObservable_ = true;
   std::function<void()> listener_;

@@ -26,6 +26,9 @@ class SimNotificationCenter : public host::NotificationCenter {
   /// observers that match it now and are still registered when it arrives.
   void deliver(const host::Notification& notification);
 
+  /// Registered observers, for leak checks.
+  std::size_t observerCount() const { return observers_.size(); }
+
  private:
   struct Observer {
     std::string name;

@@ -14,13 +14,15 @@ class SimPowerSources : public host::PowerSources {
  public:
   SimPowerSources(const SimMachineState& state, SimRunLoop& loop) : state_(state), loop_(loop) {}
 
-  std::optional<Snapshot> snapshot() const override { return state_.powerSources(); }
-  bool onExternalPower() const override { return state_.onExternalPower(); }
+  host::PowerReading read() const override { return state_.powerReading(); }
   host::RegistrationPtr observeChanges(std::function<void()> onChange) override;
 
   /// Used by the machine after a change: queues a call of every observer on
   /// this program's loop.
   void sourcesChanged();
+
+  /// Registered observers, for leak checks.
+  std::size_t observerCount() const { return observers_.size(); }
 
  private:
   const SimMachineState& state_;

@@ -15,8 +15,10 @@ import time
 import unittest
 
 import dbus
-import dbus.bus
 import dbus.lowlevel
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from somnara_system import PrivateBus, replace, stop, wait_for  # noqa: E402
 
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 PREFS_PEER = os.environ.get("SOMNARA_PREFS_PEER", "")
@@ -30,50 +32,6 @@ MSG_RESET_TO_DEFAULT, MSG_SETTINGS = 2, 3
 # mend the mode anyway; the margin covers a loaded machine.
 REACTION = 1.5
 ADAPTIVE = {"somnaramodeindex": 1}
-
-
-def wait_for(predicate, timeout=3.0):
-    """Seconds until predicate() held, or None when it did not within timeout."""
-    start = time.monotonic()
-    while not predicate():
-        if time.monotonic() - start > timeout:
-            return None
-        time.sleep(0.01)
-    return time.monotonic() - start
-
-
-def stop(proc, sig=signal.SIGKILL):
-    if proc.poll() is None:
-        proc.send_signal(sig)
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-
-
-def replace(path, data):
-    """Replaces path atomically with data (bytes, or a dict stored as a plist)."""
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path + ".new", "wb") as f:
-        f.write(data if isinstance(data, bytes) else plistlib.dumps(data))
-    os.rename(path + ".new", path)
-
-
-class PrivateBus:
-    """A dbus-daemon of its own; 'session' configuration serves as either bus."""
-
-    def __init__(self):
-        self.proc = subprocess.Popen(["dbus-daemon", "--session", "--print-address", "--nofork"],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.address = self.proc.stdout.readline().strip()
-        self.connection = dbus.bus.BusConnection(self.address)
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.connection.close()
-            stop(self.proc, signal.SIGTERM)
-            self.proc.stdout.close()
 
 
 class DaemonTest(unittest.TestCase):

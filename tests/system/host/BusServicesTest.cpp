@@ -92,6 +92,17 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
   EXPECT_EQ(workspace.mainBundleIdentifier(), "de.orvane.Somnara");
   EXPECT_EQ(workspace.pathForResource("Readme.html"), bundle + "/Contents/Resources/Readme.html");
   EXPECT_FALSE(workspace.pathForResource("ReleaseHistory.html").has_value());
+
+  // Property-list resources: a dictionary or nothing, whatever the file holds.
+  const Dictionary defaults{{"blinkinterval", Value(5.0)}};
+  writeFile(bundle + "/Contents/Resources/UserDefaults.plist", plist::toXml(Value(defaults)));
+  writeFile(bundle + "/Contents/Resources/Corrupt.plist", "<plist><dict><key>a</key>");
+  writeFile(bundle + "/Contents/Resources/List.plist", plist::toXml(Value(Array{Value(1)})));
+  EXPECT_EQ(workspace.propertyListResource("UserDefaults.plist"), defaults);
+  EXPECT_EQ(workspace.propertyListResource("Corrupt.plist"), std::nullopt);
+  EXPECT_EQ(workspace.propertyListResource("List.plist"), std::nullopt);
+  EXPECT_EQ(workspace.propertyListResource("Missing.plist"), std::nullopt);
+  EXPECT_EQ(workspace.propertyListResource("Readme.html"), std::nullopt);
 }
 
 // A private bus standing in for the system bus, with dbusmock's logind and session c1 on it.

@@ -16,12 +16,13 @@
 #include "host/linux/QtProcesses.h"
 #include "host/linux/QtRunLoop.h"
 #include "host/linux/SysfsPowerSources.h"
+#include "host/linux/UeventMonitor.h"
 #include "plist/PlistCodec.h"
 
 namespace somnara::linuxhost {
 namespace {
 
-using Snapshot = host::PowerSources::Snapshot;
+using Sources = std::vector<std::optional<host::PowerSourceReading>>;
 
 /// Writes power supply files from "NAME:file=value file=value;NAME:...".
 void makeSupplies(const TempTree& root, const std::string& layout) {
@@ -34,37 +35,40 @@ void makeSupplies(const TempTree& root, const std::string& layout) {
   }
 }
 
-Dictionary battery(long long capacity, long long minutes) {
-  return Dictionary{{"Current Capacity", Value(capacity)}, {"Time to Empty", Value(minutes)}};
-}
+host::PowerSourceReading battery(std::int64_t percent, std::int64_t minutes) { return {percent, minutes}; }
 
 TEST(SysfsPowerSources, Readings) {
   struct {
     const char* what;
     std::optional<std::string> supplies;  // nullopt: no power_supply directory
-    std::optional<Snapshot> expected;
+    std::optional<Sources> expected;
     bool external;
   } const cases[] = {
 #define BAT0 "BAT0:type=Battery status=Discharging "
-      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Snapshot{battery(100, 61)}, 0},
+      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Sources{battery(100, 61)}, 0},
       {"clamped to 0; charging",
        "BAT0:type=Battery capacity=-5 status=Charging time_to_empty_now=600;AC:type=Mains online=1",
-       Snapshot{battery(0, -1)}, 1},
-      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Snapshot{battery(50, 120)}, 0},
+       Sources{battery(0, -1)}, 1},
+      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Sources{battery(50, 120)}, 0},
       {"charge over negative current", BAT0 "capacity=20 charge_now=2000000 current_now=-4000000",
-       Snapshot{battery(20, 30)}, 0},
+       Sources{battery(20, 30)}, 0},
       {"zero time and zero power fall through to charge",
        BAT0 "capacity=40 time_to_empty_now=0 energy_now=1000 power_now=0 charge_now=1000000 current_now=1000000",
-       Snapshot{battery(40, 60)}, 0},
-      {"discharging without a rate", BAT0 "capacity=70", Snapshot{battery(70, -1)}, 0},
+       Sources{battery(40, 60)}, 0},
+      {"rates beyond any real battery are unknown",
+       BAT0 "capacity=40 time_to_empty_now=9223372036854775807 energy_now=9223372036854775807 power_now=1",
+       Sources{battery(40, -1)}, 0},
+      {"most negative rate", BAT0 "capacity=40 charge_now=9223372036854775807 current_now=-9223372036854775808",
+       Sources{battery(40, 60)}, 0},
+      {"discharging without a rate", BAT0 "capacity=70", Sources{battery(70, -1)}, 0},
       {"full is not discharging",
        "BAT0:type=Battery capacity=100 status=Full energy_now=1 power_now=1;AC:type=Mains online=0",
-       Snapshot{battery(100, -1)}, 0},
+       Sources{battery(100, -1)}, 0},
       {"unreadable capacity; name order", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
-       Snapshot{std::nullopt, battery(88, -1)}, 0},
+       Sources{std::nullopt, battery(88, -1)}, 0},
       {"device batteries are not sources", "ADP1:type=Mains online=1;mouse:type=Battery scope=Device capacity=5",
-       Snapshot{}, 1},
-      {"no supplies", "", Snapshot{}, 1},
+       Sources{}, 1},
+      {"no supplies", "", Sources{}, 1},
       {"no power_supply directory", std::nullopt, std::nullopt, 1},
   };
 #undef BAT0
@@ -73,12 +77,11 @@ TEST(SysfsPowerSources, Readings) {
     TempTree root;
     if (c.supplies) makeSupplies(root, *c.supplies);
     SysfsPowerSources sources{MachineRoot(root.path())};
-    EXPECT_EQ(sources.snapshot(), c.expected);
-    EXPECT_EQ(sources.onExternalPower(), c.external);
+    EXPECT_EQ(sources.read(), (host::PowerReading{c.expected, c.external}));
   }
 }
 
-TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
+TEST(SysfsPowerSources, FileNoticesReportRealChangesUntilReleased) {
   TempTree root;
   makeSupplies(root, "BAT0:type=Battery capacity=80 status=Discharging");
   const std::string capacity = root / "sys/class/power_supply/BAT0/capacity";
@@ -91,17 +94,39 @@ TEST(SysfsPowerSources, ChangeNoticeAndPollReportRealChangesUntilReleased) {
     EXPECT_EQ(calls, 0);
     writeFile(capacity, "79\n");
     EXPECT_TRUE(spinUntil([&] { return calls == 1; }));
-    EXPECT_EQ((*sources.snapshot())[0]->at("Current Capacity"), Value(79));
+    EXPECT_EQ((*sources.read().sources)[0]->percent, 79);
     registration.reset();
     writeFile(capacity, "78\n");
     spinFor(300ms);
     EXPECT_EQ(calls, 1);
   }
-  SysfsPowerSources polled{MachineRoot(root.path()), 100ms};
-  auto registration = polled.observeChanges([&] { ++calls; });
-  makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");  // new files raise no watched event
+  // No poll: attribute files and supplies that appear are seen by their directory.
+  SysfsPowerSources sources{MachineRoot(root.path()), std::chrono::hours(1)};
+  auto registration = sources.observeChanges([&] { ++calls; });
+  makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");
   EXPECT_TRUE(spinUntil([&] { return calls == 2; }, 2s));
-  EXPECT_EQ((*polled.snapshot())[0]->at("Time to Empty"), Value(120));
+  EXPECT_EQ((*sources.read().sources)[0]->minutesToEmpty, 120);
+  makeSupplies(root, "BAT1:type=Battery capacity=50");
+  EXPECT_TRUE(spinUntil([&] { return calls == 3; }, 2s));
+  EXPECT_EQ(sources.read().sources->size(), 2u);
+}
+
+TEST(UeventMonitor, ReportsTheKernelsEventsOfItsSubsystemOnly) {
+  // Any device's uevent file makes the kernel announce it; lo is everywhere.
+  const char* trigger = "/sys/class/net/lo/uevent";
+  if (::access(trigger, W_OK) != 0) GTEST_SKIP() << "needs root with a writable /sys to raise a uevent";
+  int net = 0, power = 0;
+  auto netMonitor = UeventMonitor::start("net", [&] { ++net; });
+  auto powerMonitor = UeventMonitor::start("power_supply", [&] { ++power; });
+  if (!netMonitor || !powerMonitor) GTEST_SKIP() << "no uevent netlink socket here";
+  writeFile(trigger, "change");
+  EXPECT_TRUE(spinUntil([&] { return net >= 1; }, 2s));
+  spinFor(100ms);
+  EXPECT_EQ(power, 0);
+  netMonitor.reset();  // the socket goes with it
+  writeFile(trigger, "change");
+  spinFor(100ms);
+  EXPECT_EQ(power, 0);
 }
 
 TEST(LinuxPowerManager, MachineFiles) {

@@ -1,0 +1,302 @@
+#!/usr/bin/python3
+"""The tray agent as a black box: the built bundle under Xvfb (Qt's xcb
+platform, whose tray speaks StatusNotifierItem and dbusmenu where a watcher
+runs), a private session bus with a StatusNotifierWatcher and a screen saver
+stand-in, a private system bus with python-dbusmock's logind and UPower, and
+the real daemon on a fake laptop. Run through ctest, which sets SOMNARA_AGENT,
+SOMNARA_DAEMON and SOMNARA_FAKE_LAPTOP."""
+
+import os
+import plistlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import dbus
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from somnara_system import PrivateBus, Xvfb, replace, stop, wait_for  # noqa: E402
+
+AGENT = os.environ.get("SOMNARA_AGENT", "")
+DAEMON = os.environ.get("SOMNARA_DAEMON", "")
+FAKE_LAPTOP = os.environ.get("SOMNARA_FAKE_LAPTOP", "")
+
+SESSION_ID = "c7"
+LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1")
+WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+SNI = "org.kde.StatusNotifierItem"
+DBUSMENU = "com.canonical.dbusmenu"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+MOCK = "org.freedesktop.DBus.Mock"
+ADAPTIVE = {"somnaramodeindex": 1}
+STATUS_LINE = re.compile(r"^Machine will (.+) on sleep$")
+
+
+class AgentTest(unittest.TestCase):
+    """One fake laptop, its buses and services; start() runs programs on it."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("the helper only runs the power tool for root here")
+        for path in (AGENT, DAEMON, FAKE_LAPTOP):
+            self.assertTrue(os.path.isfile(path), "missing program %r; run through ctest" % path)
+        self.tmp = tempfile.mkdtemp(prefix="somnara-agent-test-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        self.root = os.path.join(self.tmp, "root")
+        subprocess.run([FAKE_LAPTOP, "init", self.root, "25"], check=True)
+        replace(os.path.join(self.root, "run/somnara/hibernatemode"), b"25\n")
+        self.set_battery(50)
+        self.write_settings(ADAPTIVE)
+        self.procs = []
+        self.addCleanup(self.stop_all)
+        self.session_bus, self.system_bus = PrivateBus(), PrivateBus()
+        self.addCleanup(self.session_bus.close)
+        self.addCleanup(self.system_bus.close)
+        self.xvfb = Xvfb()
+        self.addCleanup(self.xvfb.close)
+        self.env = dict(os.environ, SOMNARA_ROOT=self.root, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"),
+                        XDG_STATE_HOME=os.path.join(self.tmp, "state"), XDG_SESSION_ID=SESSION_ID,
+                        XDG_RUNTIME_DIR=self.tmp, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
+                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address, DISPLAY=self.xvfb.display,
+                        QT_QPA_PLATFORM="xcb")
+        self.env.pop("XDG_CURRENT_DESKTOP", None)
+
+    # --- services -------------------------------------------------------------------------
+
+    def start_services(self, logind=True, upower=True, watcher=True, screensaver=True):
+        if logind:
+            self.mock(self.system_bus, LOGIND[0], "somnara_logind")
+            self.logind("AddSession", SESSION_ID, "seat0", dbus.UInt32(os.geteuid()), "tester", True,
+                        interface=MOCK)
+        if upower:
+            self.mock(self.system_bus, "org.freedesktop.UPower", "upower",
+                      '{"LidIsPresent": true, "LidIsClosed": false}')
+        if screensaver:
+            self.mock(self.session_bus, "org.freedesktop.ScreenSaver", "freedesktop_screensaver")
+        if watcher:
+            self.start_watcher()
+
+    def start_watcher(self):
+        self.mock(self.session_bus, WATCHER[0], "status_notifier_watcher")
+
+    def mock(self, bus, name, template, parameters=None):
+        self.procs.append(bus.start_mock(name, template, self.env, parameters))
+
+    def logind(self, method, *args, interface="org.freedesktop.login1.Manager"):
+        return self.system_bus.call(LOGIND[0], LOGIND[1], interface, method, *args)
+
+    def inhibitors(self, mode="block"):
+        """logind's locks of that mode (all modes for None) as "what/mode"."""
+        return sorted("%s/%s" % (what, m) for what, _, _, m, _, _ in self.logind("ListInhibitors")
+                      if mode in (None, m))
+
+    # --- the machine ----------------------------------------------------------------------
+
+    def set_battery(self, percent):
+        subprocess.run([FAKE_LAPTOP, "set", self.root, str(percent)], check=True)
+
+    def write_settings(self, settings):
+        replace(os.path.join(self.tmp, "config/somnara/de.orvane.Somnara.plist"), settings)
+
+    def mode(self):
+        try:
+            with open(os.path.join(self.root, "run/somnara/hibernatemode")) as f:
+                return int(f.read())
+        except (OSError, ValueError):
+            return None
+
+    def sleep_requests(self):
+        try:
+            with open(os.path.join(self.root, "run/somnara/sleep-requests")) as f:
+                return f.read().split("\n")[:-1]
+        except OSError:
+            return []
+
+    # --- programs -------------------------------------------------------------------------
+
+    def start(self, name, argv, env=None):
+        log = open(os.path.join(self.tmp, name + ".log"), "w+")
+        self.addCleanup(log.close)
+        proc = subprocess.Popen(argv, env=env or self.env, stdout=log, stderr=subprocess.STDOUT)
+        proc.log = log
+        self.procs.append(proc)
+        return proc
+
+    def start_daemon(self, mode):
+        daemon = self.start("daemon", [DAEMON])
+        self.assertIsNotNone(wait_for(lambda: self.mode() == mode, 5), "daemon never applied %d:\n%s"
+                             % (mode, self.log_of(daemon)))
+        return daemon
+
+    def log_of(self, proc):
+        proc.log.flush()
+        proc.log.seek(0)
+        return proc.log.read()
+
+    def stop_all(self):
+        for proc in reversed(self.procs):
+            stop(proc)
+
+    def assertAlive(self, proc):
+        self.assertIsNone(proc.poll(), "ended with %s:\n%s" % (proc.returncode, self.log_of(proc)))
+
+    # --- the tray item over D-Bus ---------------------------------------------------------
+
+    def items(self):
+        return list(self.session_bus.call(WATCHER[0], WATCHER[1], PROPERTIES, "Get", WATCHER[0],
+                                           "RegisteredStatusNotifierItems"))
+
+    def wait_item(self, agent, timeout=10):
+        took = wait_for(lambda: self.items(), timeout)
+        self.assertIsNotNone(took, "no StatusNotifierItem registered:\n%s" % self.log_of(agent))
+        service = self.items()[0]
+        return service.split("/")[0] if "/" in service else service
+
+    def item(self, service, name):
+        return self.session_bus.call(service, "/StatusNotifierItem", PROPERTIES, "Get", SNI, name)
+
+    def menu(self, service):
+        """The menu as [(id, label, enabled)] in order, from dbusmenu's GetLayout."""
+        path = self.item(service, "Menu")
+        _, layout = self.session_bus.call(service, path, DBUSMENU, "GetLayout", 0, -1, dbus.Array([], "s"))
+        entries = []
+
+        def walk(node):
+            ident, props, children = node
+            if ident != 0 and props.get("type", "") != "separator":
+                entries.append((int(ident), str(props.get("label", "")).replace("_", ""),
+                                bool(props.get("enabled", True))))
+            for child in children:
+                walk(child)
+        walk(layout)
+        return entries
+
+    def entry(self, service, pattern):
+        for entry in self.menu(service):
+            if re.match(pattern, entry[1]):
+                return entry
+        self.fail("no menu item %r in %r" % (pattern, self.menu(service)))
+
+    def click(self, service, pattern):
+        ident = self.entry(service, pattern)[0]
+        path = self.item(service, "Menu")
+        self.session_bus.call(service, path, DBUSMENU, "Event", ident, "clicked",
+                              dbus.String("", variant_level=1), dbus.UInt32(0))
+
+
+class TrayItem(AgentTest):
+
+    def test_item_menu_and_an_icon_that_follows_the_daemon(self):
+        self.start_services()
+        self.start_daemon(0)  # adaptive at 50 %: sleep
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        labels = [label for _, label, _ in self.menu(service)]
+        status = [e for e in self.menu(service) if STATUS_LINE.match(e[1])]
+        self.assertEqual(len(status), 1, labels)
+        self.assertFalse(status[0][2], "the status line is never enabled")
+        self.assertIsNotNone(wait_for(lambda: self.entry(service, STATUS_LINE.pattern)[1] ==
+                                      "Machine will sleep on sleep"), labels)
+        for wanted in ("Sleep Now", "Hibernate Now", "Sleep and Hibernate Now", r"Start Insomnia\b"):
+            self.entry(service, wanted)
+        icon = self.item(service, "IconPixmap")
+
+        # The battery crosses 20 %: the daemon applies sleep and hibernate, the icon follows.
+        self.set_battery(15)
+        self.assertIsNotNone(wait_for(lambda: self.mode() == 3, 5))
+        applied = time.monotonic()
+        took = wait_for(lambda: self.item(service, "IconPixmap") != icon, 3)
+        self.assertIsNotNone(took, "the icon never changed:\n%s" % self.log_of(agent))
+        self.assertLess(time.monotonic() - applied, 1.0)
+        self.assertEqual(self.entry(service, STATUS_LINE.pattern)[1], "Machine will sleep and hibernate on sleep")
+        self.assertAlive(agent)
+
+    def test_insomnia_holds_the_idle_and_lid_inhibitors_and_sigkill_leaves_none(self):
+        self.start_services()
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.assertEqual(self.inhibitors(), [])
+        for _ in range(2):
+            self.click(service, r"Start Insomnia")
+            self.assertIsNotNone(wait_for(lambda: self.inhibitors() == ["handle-lid-switch/block", "idle/block"]),
+                                 "inhibitors: %r\n%s" % (self.inhibitors(), self.log_of(agent)))
+            self.assertRegex(self.entry(service, r"Stop Insomnia")[1], r"\(using plugin\)$")
+            self.click(service, r"Stop Insomnia")
+            self.assertIsNotNone(wait_for(lambda: self.inhibitors() == []), self.inhibitors())
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: len(self.inhibitors()) == 2))
+        stop(agent, signal.SIGKILL)
+        self.assertIsNotNone(wait_for(lambda: self.inhibitors(None) == []), self.inhibitors(None))
+
+    def test_sleep_now_ends_in_the_power_tools_sleep_request(self):
+        self.start_services()
+        self.start_daemon(0)
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Sleep Now$")
+        self.assertIsNotNone(wait_for(lambda: len(self.sleep_requests()) == 1, 10),
+                             "no sleep request:\n%s" % self.log_of(agent))
+        self.assertRegex(self.sleep_requests()[0], r"^sleepnow \d+$")
+        self.assertAlive(agent)
+
+
+class Survival(AgentTest):
+
+    def survive(self, env=None, **services):
+        """The agent runs on with what is missing and ends normally on SIGTERM."""
+        self.start_services(**services)
+        agent = self.start("agent", [AGENT], dict(self.env, **(env or {})))
+        time.sleep(2)
+        self.assertAlive(agent)
+        stop(agent, signal.SIGTERM)
+        self.assertEqual(agent.returncode, 0, self.log_of(agent))
+        return self.log_of(agent)
+
+    def test_no_session_bus(self):
+        self.survive(dict(DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent/bus"))
+
+    def test_no_system_bus(self):
+        log = self.survive(dict(DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/bus"))
+        self.assertIn("failed to IORegisterForSystemPower - using old way to stay awake", log)
+
+    def test_no_logind(self):
+        log = self.survive(logind=False)
+        self.assertIn("failed to IORegisterForSystemPower - using old way to stay awake", log)
+
+    def test_no_upower_and_no_screen_saver(self):
+        self.survive(upower=False, screensaver=False)
+
+    def test_without_a_tray_host_it_waits_and_logs_once(self):
+        self.start_services(watcher=False)
+        agent = self.start("agent", [AGENT])
+        time.sleep(5)  # two and a half of its looks for a tray
+        self.assertAlive(agent)
+        self.assertEqual(self.log_of(agent).count("waiting for one"), 1, self.log_of(agent))
+
+    def test_a_broken_bundle_copy_still_runs(self):
+        """A corrupt defaults resource and a missing image and sound."""
+        self.start_services()
+        bundle = os.path.join(self.tmp, "Somnara MenuBar.app")
+        shutil.copytree(os.path.dirname(os.path.dirname(os.path.dirname(AGENT))), bundle, symlinks=True)
+        resources = os.path.join(bundle, "Contents/Resources")
+        with open(os.path.join(resources, "UserDefaults.plist"), "w") as f:
+            f.write("<plist><dict><key>broken")
+        for name in ("Insomnia.wav", "icons"):
+            path = os.path.join(resources, name)
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            elif os.path.exists(path):
+                os.unlink(path)
+        agent = self.start("agent", [os.path.join(bundle, "Contents/MacOS", os.path.basename(AGENT))])
+        self.wait_item(agent)
+        time.sleep(1)
+        self.assertAlive(agent)
+
+
+if __name__ == "__main__":
+    unittest.main()
