@@ -8,6 +8,7 @@ set(SOMNARA_APP_BUNDLE "${CMAKE_BINARY_DIR}/Somnara.app")
 set(SOMNARA_BUNDLE_INSTALL_DIR "lib/somnara" CACHE STRING
     "Directory (relative to the install prefix) that receives Somnara.app")
 set(SOMNARA_INSTALLED_BUNDLE "${CMAKE_INSTALL_PREFIX}/${SOMNARA_BUNDLE_INSTALL_DIR}/Somnara.app")
+set(SOMNARA_BUILD_NUMBER "1" CACHE STRING "Build number written as CFBundleVersion")
 
 # somnara_bundle_program(<target> <bundle directory> <bundle identifier> <program name>
 #                        [RESOURCES <file or directory>...])

@@ -17,6 +17,10 @@ endforeach()
 
 install(PROGRAMS "${desktop_out}/somnara" DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${desktop_out}/de.orvane.Somnara.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+if(BUILD_TESTING)
+  add_test(NAME desktop_entry_valid COMMAND desktop-file-validate "${desktop_out}/de.orvane.Somnara.desktop")
+  set_tests_properties(desktop_entry_valid PROPERTIES LABELS "preferences")
+endif()
 install(FILES "${desktop_out}/de.orvane.Somnara.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 install(FILES "${desktop_out}/de.orvane.Somnara.policy" DESTINATION "${CMAKE_INSTALL_DATADIR}/polkit-1/actions")
 

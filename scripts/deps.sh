@@ -8,7 +8,7 @@ apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libplist-dev libplist++-dev libudev-dev \
   libxcb1-dev libxcb-randr0-dev libxcb-dpms0-dev libcanberra-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth \
+  python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth desktop-file-utils \
   trayer x11-apps xdotool imagemagick \
   util-linux passwd procps libmd-dev \
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream >/dev/null

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "fileio/FileTree.h"
@@ -77,6 +78,27 @@ ReadResult readFile(const std::string& path, std::size_t maxBytes) {
   ReadResult r = tree->read(relative, maxBytes);
   if (!r.content) r.error = named(r.error, path);
   return r;
+}
+
+std::optional<IoError> appendLine(const std::string& path, std::string_view line) {
+  IoError err;
+  auto [tree, relative] = treeOf(path, &err);
+  if (!tree) return named(err, path);
+  if (auto e = tree->appendLine(relative, line)) return named(*e, path);
+  return std::nullopt;
+}
+
+std::optional<IoError> removeFileIfPresent(const std::string& path) {
+  IoError err;
+  auto [tree, relative] = treeOf(path, &err);
+  if (!tree) return named(err, path);
+  if (auto e = tree->remove(relative)) return named(*e, path);
+  return std::nullopt;
+}
+
+std::optional<IoError> renameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return IoError{errno, from, "rename"};
+  return std::nullopt;
 }
 
 std::optional<IoError> moveAside(const std::string& path, std::time_t now, std::string* movedTo) {

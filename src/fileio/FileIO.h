@@ -40,6 +40,15 @@ std::optional<IoError> writeFileAtomically(const std::string& path, std::string_
 
 ReadResult readFile(const std::string& path, std::size_t maxBytes = 64 << 20);
 
+/// Appends line and a newline to path (see FileTree::appendLine).
+std::optional<IoError> appendLine(const std::string& path, std::string_view line);
+
+/// Removes the file at path; one that does not exist is not an error.
+std::optional<IoError> removeFileIfPresent(const std::string& path);
+
+/// Renames from to to, replacing what is there.
+std::optional<IoError> renameFile(const std::string& from, const std::string& to);
+
 /// Renames path aside without replacing anything (see FileTree::moveAside);
 /// *movedTo gets the new path.
 std::optional<IoError> moveAside(const std::string& path, std::time_t now, std::string* movedTo);

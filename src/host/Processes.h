@@ -22,6 +22,9 @@ class Processes {
   /// Pids of the running programs whose bundle identifier is bundleId,
   /// this program included when it matches.
   virtual std::vector<int> runningApplications(const std::string& bundleId) const = 0;
+  /// The application bundle the running process was started from; nullopt
+  /// when it is gone or runs from outside a bundle.
+  virtual std::optional<std::string> bundlePathOfApplication(int pid) const = 0;
   /// Signal-0 probe: the process exists and may be signalled by us.
   virtual bool isAlive(int pid) const = 0;
   /// Asks the process to quit through its normal termination path.

@@ -1,13 +1,11 @@
 #include "ORVPrivate/Appkit/ORVApplicationStartupHelper.h"
 
+#include "ORVPrivate/Appkit/ProcessTermination.h"
 #include "platform/LogLine.h"
 
 namespace somnara {
 namespace {
 
-using namespace std::chrono_literals;
-constexpr double kQuitDeadlineSeconds = 0.7;
-constexpr auto kQuitPoll = 50ms;
 const void* const kClass = "ORVApplicationStartupHelper";  // stands in for the class object in log lines
 
 // Keeps the bundle watch registered for the life of the program.
@@ -43,7 +41,6 @@ void ORVApplicationStartupHelper::standardApplicationStartup(host::HostContext& 
 
 void ORVApplicationStartupHelper::killAllOtherInstancesOfMyself(host::HostContext& context) {
   auto& processes = context.processes();
-  auto& loop = context.loop();
   const std::string bundleId = context.workspace().mainBundleIdentifier();
   if (bundleId.empty()) return;
   const int self = processes.currentPid();
@@ -51,14 +48,7 @@ void ORVApplicationStartupHelper::killAllOtherInstancesOfMyself(host::HostContex
     if (pid == self || !processes.isAlive(pid)) continue;
     ORV_LOG(context.logger(), kClass, "+[ORVApplicationStartupHelper killAllOtherInstancesOfMyself]",
             "Found myself running already - will terminate other application: " + applicationRecord(pid, bundleId));
-    processes.terminate(pid);
-    const double deadline = loop.now() + kQuitDeadlineSeconds;
-    while (processes.isAlive(pid) && deadline - loop.now() > 0.0) {
-      processes.terminate(pid);
-      loop.sleepBlocking(kQuitPoll);
-    }
-    if (processes.isAlive(pid) && !processes.forceTerminate(pid)) {
-      processes.kill(pid);
+    if (!terminateWithEscalation(context, pid)) {
       ORV_LOG(context.logger(), kClass, "+[ORVApplicationStartupHelper killAllOtherInstancesOfMyself]",
               "Background application can't be terminated:" + applicationRecord(pid, bundleId));
     }

@@ -44,6 +44,15 @@ std::string BundleLocator::identifierOfBundle(const std::string& bundlePath) {
   return infoString(bundlePath, "CFBundleIdentifier").value_or(std::string());
 }
 
+std::string BundleLocator::nameOfBundle(const std::string& bundlePath) {
+  return infoString(bundlePath, "CFBundleName").value_or(std::string());
+}
+
+bool BundleLocator::isBundle(const std::string& bundlePath) {
+  const auto bytes = MachineRoot::readFile(bundlePath + "/Contents/Info.plist", 1 << 20);
+  return bytes && plist::parse(*bytes).has_value();
+}
+
 std::string BundleLocator::identifierInInfoPlist(std::string_view bytes) {
   return infoStringInPlist(bytes, "CFBundleIdentifier").value_or(std::string());
 }

@@ -19,6 +19,12 @@ class BundleLocator {
   /// is missing, unreadable or has no string identifier.
   static std::string identifierOfBundle(const std::string& bundlePath);
 
+  /// CFBundleName of the bundle at bundlePath; "" when missing.
+  static std::string nameOfBundle(const std::string& bundlePath);
+
+  /// Whether bundlePath is a directory holding a readable property list at
+  /// Contents/Info.plist.
+  static bool isBundle(const std::string& bundlePath);
   /// CFBundleIdentifier in the bytes of an Info.plist; "" when they are not
   /// a property list or it has no string identifier.
   static std::string identifierInInfoPlist(std::string_view bytes);
@@ -28,8 +34,9 @@ class BundleLocator {
   /// that is missing or not a plain name.
   static std::optional<std::string> executableOfBundle(const std::string& bundlePath);
 
- private:
+  /// A string entry of the bundle's Info.plist; nullopt when missing or no string.
   static std::optional<std::string> infoString(const std::string& bundlePath, const char* key);
+ private:
   static std::optional<std::string> infoStringInPlist(std::string_view bytes, const char* key);
 };
 

@@ -57,7 +57,9 @@ LinuxHost::LinuxHost()
   if (domain.empty()) domain = programName();
   defaults_ = std::make_unique<PlistFileDefaults>(domain, PlistFileDefaults::defaultDirectory(), logger_);
   const std::string crashReport = CrashRecorder::defaultReportPath(domain);
-  platform_ = std::make_unique<LinuxPlatform>(LinuxPlatform::currentRelease(), crashReport);
+  const std::string logFile = LogFile::defaultPath(domain);
+  logger_.setLogFile(std::make_unique<LogFile>(logFile));
+  platform_ = std::make_unique<LinuxPlatform>(LinuxPlatform::currentRelease(), crashReport, logFile);
   crashRecorder_ = std::make_unique<CrashRecorder>(crashReport, domain);
   notifications_ = std::make_unique<DBusNotificationCenter>(QDBusConnection::sessionBus(), logger_);
   context_ = std::make_unique<host::HostContext>(host::HostContext::Ports{

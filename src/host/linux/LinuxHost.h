@@ -38,7 +38,7 @@ namespace somnara::linuxhost {
 /// the application any other way also runs the WillTerminate observers, once.
 /// The settings domain is the main bundle's identifier, or the executable's
 /// name outside a bundle; so is the name of the crash record a fatal signal
-/// leaves for the next run (see CrashRecorder).
+/// leaves for the next run (see CrashRecorder) and of the log file (see LogFile).
 class LinuxHost {
  public:
   LinuxHost();

@@ -10,8 +10,8 @@
 
 namespace somnara::linuxhost {
 
-LinuxPlatform::LinuxPlatform(std::string release, std::string crashReportPath)
-    : release_(std::move(release)), crashReportPath_(std::move(crashReportPath)) {}
+LinuxPlatform::LinuxPlatform(std::string release, std::string crashReportPath, std::string logFilePath)
+    : release_(std::move(release)), crashReportPath_(std::move(crashReportPath)), logFilePath_(std::move(logFilePath)) {}
 
 std::optional<std::string> LinuxPlatform::takeCrashReport() {
   if (crashReportPath_.empty()) return std::nullopt;
@@ -21,7 +21,10 @@ std::optional<std::string> LinuxPlatform::takeCrashReport() {
   return text;
 }
 
-std::optional<std::string> LinuxPlatform::logFilePath() const { return std::nullopt; }
+std::optional<std::string> LinuxPlatform::logFilePath() const {
+  if (logFilePath_.empty()) return std::nullopt;
+  return logFilePath_;
+}
 
 std::int32_t LinuxPlatform::osVersion() const { return encode(release_); }
 

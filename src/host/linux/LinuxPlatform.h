@@ -13,8 +13,10 @@ class LinuxPlatform final : public host::Platform {
  public:
   /// release: a kernel release such as "6.1.0-18-amd64"; defaults to uname's.
   /// crashReportPath: where a CrashRecorder of this program leaves its record
-  /// ("" for none).
-  explicit LinuxPlatform(std::string release = currentRelease(), std::string crashReportPath = {});
+  /// ("" for none). logFilePath: where the program's logger keeps its log
+  /// file ("" for none).
+  explicit LinuxPlatform(std::string release = currentRelease(), std::string crashReportPath = {},
+                         std::string logFilePath = {});
 
   /// (A<<16)|(B<<8)|min(C,255) for release "A.B.C…", never above 0xaffff, so
   /// the newer power-tool behaviour is never selected on Linux. Missing or
@@ -24,7 +26,7 @@ class LinuxPlatform final : public host::Platform {
   /// The crash record's text, deleted as it is read.
   std::optional<std::string> takeCrashReport() override;
 
-  /// Lines go to syslog and stderr only: no log file.
+  /// The log file's path, nullopt when there is none.
   std::optional<std::string> logFilePath() const override;
 
   static std::int32_t encode(std::string_view release);
@@ -33,6 +35,7 @@ class LinuxPlatform final : public host::Platform {
  private:
   std::string release_;
   std::string crashReportPath_;
+  std::string logFilePath_;
 };
 
 }  // namespace somnara::linuxhost

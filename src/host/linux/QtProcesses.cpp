@@ -69,16 +69,7 @@ std::vector<int> QtProcesses::runningApplications(const std::string& bundleId) c
     struct stat owner {};
     const std::string dir = procDir_ + "/" + entry.toStdString();
     if (::stat(dir.c_str(), &owner) != 0 || owner.st_uid != ::geteuid()) continue;
-    const std::string link = dir + "/exe";
-    char buffer[4096];
-    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-    if (n <= 0) continue;
-    std::string exe(buffer, static_cast<std::size_t>(n));
-    // A replaced or removed executable is still the program that runs.
-    const std::string deleted = " (deleted)";
-    if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
-      exe.resize(exe.size() - deleted.size());
-    const auto bundle = BundleLocator::bundlePathForExecutable(exe);
+    const auto bundle = bundleOfProcessDirectory(dir);
     if (!bundle) continue;
     auto it = identifiers.find(*bundle);
     if (it == identifiers.end()) it = identifiers.emplace(*bundle, BundleLocator::identifierOfBundle(*bundle)).first;
@@ -86,6 +77,24 @@ std::vector<int> QtProcesses::runningApplications(const std::string& bundleId) c
   }
   std::sort(pids.begin(), pids.end());
   return pids;
+}
+
+std::optional<std::string> QtProcesses::bundleOfProcessDirectory(const std::string& dir) {
+  const std::string link = dir + "/exe";
+  char buffer[4096];
+  const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+  if (n <= 0) return std::nullopt;
+  std::string exe(buffer, static_cast<std::size_t>(n));
+  // A replaced or removed executable is still the program that runs.
+  const std::string deleted = " (deleted)";
+  if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
+    exe.resize(exe.size() - deleted.size());
+  return BundleLocator::bundlePathForExecutable(exe);
+}
+
+std::optional<std::string> QtProcesses::bundlePathOfApplication(int pid) const {
+  if (pid <= 0) return std::nullopt;
+  return bundleOfProcessDirectory(procDir_ + "/" + std::to_string(pid));
 }
 
 bool QtProcesses::isAlive(int pid) const { return pid > 0 && ::kill(pid, 0) == 0; }

@@ -25,6 +25,8 @@ class QtProcesses final : public host::Processes {
   /// are skipped. Ascending pids.
   std::vector<int> runningApplications(const std::string& bundleId) const override;
 
+  /// From procDir/<pid>/exe, as runningApplications sees it.
+  std::optional<std::string> bundlePathOfApplication(int pid) const override;
   bool isAlive(int pid) const override;
   bool terminate(int pid) override;
   /// SIGKILL through a pidfd when the kernel offers one (no pid-reuse race
@@ -36,6 +38,8 @@ class QtProcesses final : public host::Processes {
   [[noreturn]] void exitImmediately(int status) override;
 
  private:
+  /// The bundle of the executable behind <dir>/exe.
+  static std::optional<std::string> bundleOfProcessDirectory(const std::string& dir);
   std::string procDir_;
 };
 

@@ -28,6 +28,7 @@ SyslogLogger::~SyslogLogger() { ::closelog(); }
 void SyslogLogger::log(const std::string& line) {
   ::syslog(LOG_NOTICE, "%s", line.c_str());
   writeLine(line);
+  if (file_) file_->append(line);
 }
 
 void SyslogLogger::diagnostic(const std::string& line) { writeLine(line); }

@@ -20,6 +20,12 @@ std::vector<int> SimProcesses::runningApplications(const std::string& bundleId) 
   return pids;
 }
 
+std::optional<std::string> SimProcesses::bundlePathOfApplication(int pid) const {
+  SimProgram* program = machine_.runningProgram(pid);
+  if (!program) return std::nullopt;
+  return program->workspace().mainBundlePath();
+}
+
 bool SimProcesses::isAlive(int pid) const { return machine_.runningProgram(pid) != nullptr; }
 
 bool SimProcesses::terminate(int pid) {

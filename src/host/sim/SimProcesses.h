@@ -18,6 +18,7 @@ class SimProcesses : public host::Processes {
   int currentPid() const override;
   unsigned effectiveUid() const override;
   std::vector<int> runningApplications(const std::string& bundleId) const override;
+  std::optional<std::string> bundlePathOfApplication(int pid) const override;
   bool isAlive(int pid) const override;
   /// Queues the request on the target's loop; true when the target runs.
   bool terminate(int pid) override;

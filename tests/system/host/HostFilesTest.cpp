@@ -324,6 +324,7 @@ struct UidProcesses final : host::Processes {
   unsigned effectiveUid() const override { return uid; }
   int currentPid() const override { return 0; }
   std::vector<int> runningApplications(const std::string&) const override { return {}; }
+  std::optional<std::string> bundlePathOfApplication(int) const override { return std::nullopt; }
   bool isAlive(int) const override { return false; }
   bool terminate(int) override { return false; }
   bool forceTerminate(int) override { return false; }

@@ -1,0 +1,66 @@
+#!/usr/bin/python3
+"""How quickly the preferences window comes up and how quickly a choice made in
+it reaches the machine, on a fake laptop with private buses and Qt's offscreen
+platform (the fixtures of the preferences system test).
+
+  start   program start -> its event loop runs with the settings window shown
+          (this includes stopping and restarting the daemon from its bundle),
+          against bench_minimal_widgets started the same way: ratio of medians
+  change  a click between "Sleep" and "Hibernate" -> the fake root's active
+          hibernate mode holds the new value (median and p90)
+
+Environment: SOMNARA_BENCH_RUNS (default 20). Only a broken setup fails."""
+
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system", "preferences"))
+import preferences_system_test as fixtures  # noqa: E402
+
+RUNS = int(os.environ.get("SOMNARA_BENCH_RUNS", "20"))
+MINIMAL = os.environ.get("SOMNARA_BENCH_MINIMAL_WIDGETS", "")
+
+
+def summary(samples):
+    ordered = sorted(samples)
+    return statistics.median(ordered), ordered[max(0, int(len(ordered) * 0.9) - 1)]
+
+
+class Bench(fixtures.PreferencesFixture):
+    def runTest(self):
+        starts, baseline, changes = [], [], []
+        for _ in range(RUNS):
+            t = time.monotonic()
+            proc = subprocess.Popen([MINIMAL], env=self.env, stdout=subprocess.PIPE, text=True)
+            self.assertEqual(proc.stdout.readline().strip(), "ready")
+            baseline.append(time.monotonic() - t)
+            proc.wait(timeout=5)
+            proc.stdout.close()
+        for _ in range(max(3, RUNS // 4)):
+            t = time.monotonic()
+            drv = self.driver()
+            starts.append(time.monotonic() - t)
+            self.ask(drv, "quit")
+            drv.wait(timeout=8)
+        drv = self.driver()
+        self.assertIsNotNone(fixtures.wait_for(lambda: self.mode() is not None, 5))
+        for i in range(RUNS):
+            target, value = ("sleepMode3", 1) if i % 2 == 0 else ("sleepMode2", 0)
+            t = time.monotonic()
+            self.ask(drv, "click " + target)
+            self.assertIsNotNone(fixtures.wait_for(lambda: self.mode() == value, 3))
+            changes.append(time.monotonic() - t)
+        b, s, c = summary(baseline), summary(starts), summary(changes)
+        print("\n  minimal widgets window start   median %7.1f ms  p90 %7.1f ms" % (b[0] * 1e3, b[1] * 1e3))
+        print("  preferences window start       median %7.1f ms  p90 %7.1f ms  ratio %.2f"
+              % (s[0] * 1e3, s[1] * 1e3, s[0] / b[0]))
+        print("  window change -> applied mode  median %7.1f ms  p90 %7.1f ms  (n=%d)"
+              % (c[0] * 1e3, c[1] * 1e3, len(changes)))
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main(defaultTest="Bench")

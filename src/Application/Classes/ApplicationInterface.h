@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Application/Classes/VersionText.h"
+
+namespace somnara {
+
+class ORVBackgroundApplicationController;
+
+/// What the preferences program's delegate asks of its user interface: the
+/// settings window, its version field and the application menu. Lives on the
+/// run loop's thread and outlives the delegate.
+class ApplicationInterface {
+ public:
+  virtual ~ApplicationInterface() = default;
+
+  /// Shows the settings window in front and gives it the keyboard.
+  virtual void makeKeyAndOrderFront() = 0;
+  virtual void setVersionText(const VersionText& text) = 0;
+
+  /// Titles of the application menu's items; nullopt when there is none.
+  virtual std::optional<std::vector<std::string>> applicationMenuTitles() const = 0;
+  /// Inserts an item at index of the application menu.
+  virtual void insertApplicationMenuItem(std::size_t index, const std::string& title,
+                                         std::function<void()> action) = 0;
+
+  /// The two background programs' controllers, once created; either may be
+  /// null when its program is missing from the bundle. Called with two nulls
+  /// before the controllers are destroyed.
+  virtual void bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
+                                         ORVBackgroundApplicationController* daemon) = 0;
+};
+
+}  // namespace somnara

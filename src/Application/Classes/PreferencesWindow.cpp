@@ -1,0 +1,493 @@
+#include "Application/Classes/PreferencesWindow.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "Application/Classes/SleepStatusText.h"
+#include "Application/Classes/Somnara_AppDelegate.h"
+#include "core/Constants.h"
+#include "core/SomnaraDaemon.h"
+#include "core/UserDefaultsController.h"
+#include "hibernation/hibernation.h"
+#include "qtbridge/DefaultsSignal.h"
+#include "qtbridge/KeyValueSignal.h"
+
+namespace somnara {
+namespace {
+
+constexpr int kStatusRefreshMs = 2000;
+constexpr double kDefaultSoundVolume = 0.2;
+
+struct ModeChoice {
+  const char* label;
+  const char* explanation;
+};
+// Indexed by the sleep mode index.
+const ModeChoice kModes[] = {
+    {"S&ystem default", "Somnara leaves sleep as the system is set up."},
+    {"&Adaptive", "Sleeps while the battery holds enough; below the hibernate level also saves memory to disk; "
+                  "nearly empty, hibernates."},
+    {"S&leep", "Memory stays powered: wakes at once, uses a little battery while asleep."},
+    {"&Hibernate", "Memory is saved to disk and the power is cut: slower wake, no battery used."},
+    {"Sleep a&nd hibernate", "Memory stays powered and is saved to disk too: wakes at once, nothing lost if the "
+                             "battery runs out."},
+};
+
+// The delegate's commands offered as buttons and in the application menu.
+struct DelegateCommand {
+  const char* text;
+  const char* accessibleName;
+  void (*action)(Somnara_AppDelegate&);
+};
+const DelegateCommand kDelegateCommands[] = {
+    {"Read&me", "Readme", [](Somnara_AppDelegate& d) { d.showHelp(); }},
+    {"Release His&tory", "Release history", [](Somnara_AppDelegate& d) { d.showReleaseHistory(); }},
+    {"Sho&w Log", "Show log", [](Somnara_AppDelegate& d) { d.showLog(); }},
+};
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+QLabel* explanation(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  label->setIndent(24);
+  QPalette p = label->palette();
+  p.setColor(QPalette::WindowText, p.color(QPalette::PlaceholderText));
+  label->setPalette(p);
+  return label;
+}
+
+}  // namespace
+
+struct PreferencesWindow::ProgramSwitches {
+  QString programName;
+  QCheckBox* running = nullptr;
+  QCheckBox* login = nullptr;
+  QLabel* note = nullptr;
+  ORVBackgroundApplicationController* controller = nullptr;
+  std::vector<std::unique_ptr<qtbridge::KeyValueSignal>> signals_;
+};
+
+PreferencesWindow::PreferencesWindow(host::HostContext& context, host::PreferencesPorts ports)
+    : context_(context),
+      ports_(ports),
+      // The interface creates the shared controller before its bindings are used.
+      controller_(SomnaraDaemon::sharedSomnaraDaemon(context)),
+      values_(UserDefaultsController::sharedUserDefaultsController(context)) {
+  setWindowTitle("Somnara");
+  setObjectName("SomnaraPreferences");
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(buildSleepGroup());
+  layout->addWidget(buildAgentGroup());
+  layout->addWidget(buildProgramsGroup());
+
+  auto* bottom = new QHBoxLayout;
+  version_ = new QLabel(central);
+  version_->setObjectName("versionText");
+  version_->setAccessibleName("Version");
+  version_->setTextFormat(Qt::RichText);
+  version_->setOpenExternalLinks(true);
+  version_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  bottom->addWidget(version_, 1);
+  auto* buttons = new QVBoxLayout;
+  for (const auto& [text, name, action] : kDelegateCommands) {
+    auto* b = new QPushButton(text, central);
+    b->setAccessibleName(name);
+    connect(b, &QPushButton::clicked, this, [this, action = action] {
+      if (delegate_) action(*delegate_);
+    });
+    buttons->addWidget(b);
+  }
+  buttons->addStretch();
+  bottom->addLayout(buttons);
+  layout->addLayout(bottom);
+  setCentralWidget(central);
+  buildMenu();
+  readSettings();
+
+  // Settings changed by another program, or through the controller.
+  for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
+                          kS_SomnaraUserDefaultBlackAndWhiteIcon, kS_SomnaraUserDefaultsHardSetValues,
+                          kS_SomnaraUserDefaultsEnableInsomniaOnStart, kS_SomnaraUserDefaultsBlinkInterval,
+                          kS_SomnaraUserDefaultsInsomniaSound, kS_SomnaraUserDefaultsInsomniaSoundVolume,
+                          kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection}) {
+    auto* signal = new qtbridge::DefaultsSignal(values_, UserDefaultsController::keyPath(key), this);
+    connect(signal, &qtbridge::DefaultsSignal::changed, this, [this] {
+      readSettings();
+      refreshStatus();
+    });
+  }
+  auto* state = new qtbridge::KeyValueSignal(controller_, kS_Property_currentStateString, this);
+  connect(state, &qtbridge::KeyValueSignal::changed, this, [this] { refreshStatus(); });
+  // Battery readings change without notice.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, [this] { refreshStatus(); });
+  timer->start(kStatusRefreshMs);
+  refreshStatus();
+}
+
+PreferencesWindow::~PreferencesWindow() = default;
+
+QWidget* PreferencesWindow::buildSleepGroup() {
+  auto* group = new QGroupBox("When the machine goes to sleep", this);
+  auto* layout = new QVBoxLayout(group);
+  modeGroup_ = new QButtonGroup(group);
+  for (int i = 0; i < 5; ++i) {
+    auto* radio = new QRadioButton(kModes[i].label, group);
+    radio->setObjectName(QString("sleepMode%1").arg(i));
+    radio->setAccessibleName(QString(kModes[i].label).remove('&'));
+    radio->setAccessibleDescription(kModes[i].explanation);
+    modeGroup_->addButton(radio, i);
+    layout->addWidget(radio);
+    layout->addWidget(explanation(kModes[i].explanation, group));
+  }
+  connect(modeGroup_, &QButtonGroup::idClicked, this,
+          [this](int id) { writeSetting(kS_SomnaraUserDefaultSleepModeIndex, Value(id)); });
+
+  auto* form = new QFormLayout;
+  hibernateLevel_ = new QSpinBox(group);
+  hibernateLevel_->setObjectName("hibernateLevel");
+  hibernateLevel_->setRange(1, 600);
+  hibernateLevel_->setAccessibleName("Hibernate level");
+  hibernateLevel_->setAccessibleDescription(
+      "In adaptive mode: battery percent or minutes left at or below which the machine also hibernates");
+  hibernateLevel_->setToolTip(hibernateLevel_->accessibleDescription());
+  connect(hibernateLevel_, &QSpinBox::valueChanged, this,
+          [this](int v) { writeSetting(kS_SomnaraUserDefaultsHibernateLevel, Value(v)); });
+  form->addRow("Hibernate l&evel (% or minutes):", hibernateLevel_);
+  layout->addLayout(form);
+
+  status_ = new QLabel(group);
+  status_->setObjectName("status");
+  status_->setAccessibleName("Sleep status");
+  QFont bold = status_->font();
+  bold.setBold(true);
+  status_->setFont(bold);
+  statusReason_ = new QLabel(group);
+  statusReason_->setObjectName("statusReason");
+  statusReason_->setAccessibleName("Reason");
+  statusReason_->setWordWrap(true);
+  layout->addWidget(status_);
+  layout->addWidget(statusReason_);
+  return group;
+}
+
+QWidget* PreferencesWindow::buildAgentGroup() {
+  auto* group = new QGroupBox("Menu bar agent", this);
+  auto* form = new QFormLayout(group);
+  const std::tuple<const char*, const char*, const char*> boxes[] = {
+      {"Black-and-white &icon", "Black-and-white icon", kS_SomnaraUserDefaultBlackAndWhiteIcon},
+      {"Write hard &values (kept across restarts)", "Hard values", kS_SomnaraUserDefaultsHardSetValues},
+      {"Start Insomnia when the agent &starts", "Insomnia on launch", kS_SomnaraUserDefaultsEnableInsomniaOnStart},
+      {"Don't probe &displays after a lid change", "Disable display detection",
+       kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection},
+  };
+  for (const auto& [text, name, key] : boxes) {
+    auto* box = new QCheckBox(text, group);
+    box->setObjectName(key);
+    box->setAccessibleName(name);
+    bindCheckBox(box, key);
+    form->addRow(box);
+  }
+  blinkInterval_ = new QDoubleSpinBox(group);
+  blinkInterval_->setObjectName("blinkInterval");
+  blinkInterval_->setAccessibleName("Blink interval");
+  blinkInterval_->setRange(0, 3600);
+  blinkInterval_->setDecimals(1);
+  blinkInterval_->setSuffix(" s");
+  blinkInterval_->setSpecialValueText("No blinking");
+  connect(blinkInterval_, &QDoubleSpinBox::valueChanged, this,
+          [this](double v) { writeSetting(kS_SomnaraUserDefaultsBlinkInterval, Value(v)); });
+  form->addRow("Icon &blink interval:", blinkInterval_);
+
+  auto* soundRow = new QHBoxLayout;
+  soundFile_ = new QLineEdit(group);
+  soundFile_->setObjectName("soundFile");
+  soundFile_->setAccessibleName("Insomnia sound file");
+  soundFile_->setPlaceholderText("Built-in \"Insomnia\" sound");
+  connect(soundFile_, &QLineEdit::editingFinished, this, [this] {
+    const std::string path = soundFile_->text().trimmed().toStdString();
+    if (path.empty()) {
+      context_.defaults().removeValue(kS_SomnaraUserDefaultsInsomniaSound);
+      context_.defaults().synchronize();
+    } else {
+      writeSetting(kS_SomnaraUserDefaultsInsomniaSound, Value(path));
+    }
+  });
+  auto* choose = new QPushButton("Choose &file…", group);
+  choose->setAccessibleName("Choose sound file");
+  connect(choose, &QPushButton::clicked, this, [this] {
+    const QString file = QFileDialog::getOpenFileName(this, "Insomnia sound", soundFile_->text(),
+                                                      "Sounds (*.wav *.ogg *.oga *.flac *.mp3);;All files (*)");
+    if (file.isEmpty()) return;
+    soundFile_->setText(file);
+    emit soundFile_->editingFinished();
+  });
+  auto* play = new QPushButton("&Play", group);
+  play->setObjectName("playSound");
+  play->setAccessibleName("Play sound");
+  connect(play, &QPushButton::clicked, this, [this] { playSound(); });
+  soundRow->addWidget(soundFile_, 1);
+  soundRow->addWidget(choose);
+  soundRow->addWidget(play);
+  auto* soundLabel = new QLabel("Insomnia s&ound:", group);
+  soundLabel->setBuddy(soundFile_);
+  form->addRow(soundLabel, soundRow);
+  soundProblem_ = new QLabel(group);
+  soundProblem_->setObjectName("soundProblem");
+  soundProblem_->setAccessibleName("Sound problem");
+  soundProblem_->setWordWrap(true);
+  soundProblem_->hide();
+  form->addRow(soundProblem_);
+
+  volume_ = new QSlider(Qt::Horizontal, group);
+  volume_->setObjectName("volume");
+  volume_->setAccessibleName("Sound volume");
+  volume_->setRange(0, 100);
+  connect(volume_, &QSlider::valueChanged, this,
+          [this](int v) { writeSetting(kS_SomnaraUserDefaultsInsomniaSoundVolume, Value(v / 100.0)); });
+  form->addRow("Vol&ume:", volume_);
+  return group;
+}
+
+QWidget* PreferencesWindow::buildProgramsGroup() {
+  auto* group = new QGroupBox("Background programs", this);
+  auto* form = new QFormLayout(group);
+  agentSwitches_ = std::make_unique<ProgramSwitches>();
+  daemonSwitches_ = std::make_unique<ProgramSwitches>();
+  const std::tuple<ProgramSwitches*, const char*, const char*, const char*, const char*> rows[] = {
+      {agentSwitches_.get(), "Menu bar agent", "agent", "&Running", "Start at lo&gin"},
+      {daemonSwitches_.get(), "Daemon", "daemon", "Running", "Start at login"},
+  };
+  for (const auto& [s, name, id, running, login] : rows) {
+    s->programName = name;
+    auto* row = new QHBoxLayout;
+    s->running = new QCheckBox(running, group);
+    s->running->setObjectName(QString(id) + "Running");
+    s->running->setAccessibleName(QString(name) + " running");
+    s->login = new QCheckBox(login, group);
+    s->login->setObjectName(QString(id) + "LoginItem");
+    s->login->setAccessibleName(QString(name) + " starts at login");
+    row->addWidget(s->running);
+    row->addWidget(s->login);
+    row->addStretch();
+    form->addRow(QString(name) + ":", row);
+    s->note = new QLabel(group);
+    s->note->setObjectName(QString(id) + "Note");
+    s->note->setAccessibleName(QString(name) + " note");
+    s->note->setWordWrap(true);
+    s->note->hide();
+    form->addRow(s->note);
+    connect(s->running, &QCheckBox::clicked, this, [this, s = s](bool on) {
+      if (!s->controller) return;
+      s->controller->setLaunch(on);
+      refreshPrograms();
+      if (s->controller->isLaunched() != on && !s->controller->lastFailure().empty()) {
+        s->note->setText(qs(s->controller->lastFailure()));
+        s->note->show();
+      }
+    });
+    connect(s->login, &QCheckBox::clicked, this, [this, s = s](bool on) {
+      if (!s->controller) return;
+      s->controller->setLoginitem(on);
+      refreshPrograms();
+      if (!s->controller->lastFailure().empty()) {
+        s->note->setText(qs(s->controller->lastFailure()));
+        s->note->show();
+      }
+    });
+  }
+  return group;
+}
+
+void PreferencesWindow::buildMenu() {
+  applicationMenu_ = menuBar()->addMenu("&Somnara");
+  for (const auto& [text, name, action] : kDelegateCommands)
+    connect(applicationMenu_->addAction(text), &QAction::triggered, this, [this, action = action] {
+      if (delegate_) action(*delegate_);
+    });
+  applicationMenu_->addSeparator();
+  QAction* quit = applicationMenu_->addAction("&Quit", this, &QWidget::close);
+  quit->setShortcut(QKeySequence::Quit);
+}
+
+void PreferencesWindow::connectDelegate(Somnara_AppDelegate& delegate) { delegate_ = &delegate; }
+
+void PreferencesWindow::bindCheckBox(QCheckBox* box, const char* key) {
+  checkBoxes_.emplace_back(box, key);
+  connect(box, &QCheckBox::toggled, this, [this, key](bool on) { writeSetting(key, Value(on)); });
+}
+
+void PreferencesWindow::writeSetting(const char* key, const Value& value) {
+  const auto current = context_.defaults().value(key);
+  if (current && *current == value) return;
+  context_.defaults().setValue(key, value);
+  // Written at once: nothing is lost when the window closes right away.
+  context_.defaults().synchronize();
+}
+
+void PreferencesWindow::readSettings() {
+  auto number = [this](const char* key) { return values_.value(UserDefaultsController::keyPath(key)); };
+  {
+    const QSignalBlocker block(modeGroup_);
+    if (auto* b = modeGroup_->button(static_cast<int>(controller_.sleepmode()))) b->setChecked(true);
+  }
+  {
+    const QSignalBlocker block(hibernateLevel_);
+    hibernateLevel_->setValue(static_cast<int>(values_.integerValue(UserDefaultsController::keyPath(
+        kS_SomnaraUserDefaultsHibernateLevel))));
+  }
+  for (auto& [box, key] : checkBoxes_) {
+    const QSignalBlocker block(box);
+    box->setChecked(values_.boolValue(UserDefaultsController::keyPath(key)));
+  }
+  {
+    const QSignalBlocker block(blinkInterval_);
+    const auto v = number(kS_SomnaraUserDefaultsBlinkInterval);
+    blinkInterval_->setValue(v && v->real() ? *v->real() : v && v->integer() ? double(*v->integer()) : 0.0);
+  }
+  {
+    const QSignalBlocker block(soundFile_);
+    const auto v = number(kS_SomnaraUserDefaultsInsomniaSound);
+    if (!soundFile_->hasFocus()) soundFile_->setText(v && v->string() ? qs(*v->string()) : QString());
+  }
+  {
+    const QSignalBlocker block(volume_);
+    const auto v = number(kS_SomnaraUserDefaultsInsomniaSoundVolume);
+    const double volume = v && v->real() ? *v->real() : v && v->integer() ? double(*v->integer()) : kDefaultSoundVolume;
+    volume_->setValue(static_cast<int>(volume * 100 + 0.5));
+  }
+}
+
+void PreferencesWindow::refreshStatus() {
+  status_->setText(qs(controller_.currentStateString()));
+  statusReason_->setText(qs(sleepStatusReason(controller_.sleepmode(),
+                                              hibernation::hibernation_currentchargestate(context_),
+                                              hibernation::hibernation_currenttimeleft(context_),
+                                              controller_.hibernatelevel())));
+}
+
+void PreferencesWindow::refreshPrograms() {
+  for (ProgramSwitches* s : {agentSwitches_.get(), daemonSwitches_.get()}) {
+    const QSignalBlocker b1(s->running), b2(s->login);
+    if (!s->controller) continue;
+    s->login->setChecked(s->controller->isLoginitem());
+    s->running->setChecked(s->controller->isLaunched());
+    s->note->hide();
+  }
+}
+
+void PreferencesWindow::refresh() {
+  refreshStatus();
+  refreshPrograms();
+}
+
+void PreferencesWindow::bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
+                                                  ORVBackgroundApplicationController* daemon) {
+  for (auto [s, controller] : {std::pair{agentSwitches_.get(), menuBar}, std::pair{daemonSwitches_.get(), daemon}}) {
+    s->controller = controller;
+    s->signals_.clear();
+    s->running->setEnabled(controller != nullptr);
+    s->login->setEnabled(controller != nullptr);
+    if (!controller) {
+      s->note->setText(s->programName + " is missing from this installation (" +
+                       qs(context_.workspace().mainBundlePath()) +
+                       "/Contents/Library/LoginItems), so it cannot be started. Reinstall Somnara to get it back.");
+      s->note->show();
+      continue;
+    }
+    for (const char* key : {"launch", "loginitem"}) {
+      auto signal = std::make_unique<qtbridge::KeyValueSignal>(*controller, key);
+      connect(signal.get(), &qtbridge::KeyValueSignal::changed, this, [this] {
+        // Re-read once the change is complete, outside the notice.
+        QTimer::singleShot(0, this, [this] { refreshPrograms(); });
+      });
+      s->signals_.push_back(std::move(signal));
+    }
+  }
+  refreshPrograms();
+}
+
+void PreferencesWindow::playSound() {
+  const std::string path = soundFile_->text().trimmed().toStdString();
+  auto sound = path.empty() ? ports_.sounds.namedSound(kS_SomnaraUserDefaultsInsomniaSoundNameDefault)
+                            : ports_.sounds.soundFromFile(path);
+  if (!sound) {
+    soundProblem_->setText(path.empty() ? QString("The built-in \"Insomnia\" sound is not available.")
+                                        : "Cannot play " + qs(path) + ": it is missing or not a sound file.");
+    soundProblem_->show();
+    return;
+  }
+  soundProblem_->hide();
+  sound->setVolume(static_cast<float>(volume_->value() / 100.0));
+  sound->play();
+  // Kept until it has played.
+  QTimer::singleShot(10000, this, [s = std::shared_ptr<host::Sounds::Sound>(std::move(sound))] {});
+}
+
+void PreferencesWindow::makeKeyAndOrderFront() {
+  show();
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  raise();
+  activateWindow();
+}
+
+void PreferencesWindow::setVersionText(const VersionText& text) {
+  const QString family = QFontDatabase::hasFamily(VersionText::kFontFamily)
+                             ? QString(VersionText::kFontFamily)
+                             : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  auto part = [&](std::size_t from, std::size_t length) {
+    return qs(text.text.substr(from, length)).toHtmlEscaped().replace("\n", "<br>");
+  };
+  const auto& v = text.versionLine;
+  const auto& n = text.noticeLine;
+  const QString html =
+      QString("<div style=\"color:%1; font-family:'%2'; font-size:%3pt\">").arg(VersionText::kColor, family)
+          .arg(VersionText::kBodyPoints) +
+      part(0, v.location) + QString("<span style=\"font-size:%1pt\">").arg(VersionText::kVersionPoints) +
+      part(v.location, v.length) + "</span>" + part(v.location + v.length, n.location - v.location - v.length) +
+      QString("<a style=\"color:%1\" href=\"%2\">").arg(VersionText::kColor, VersionText::kWebPage) +
+      part(n.location, n.length) + "</a></div>";
+  version_->setText(html);
+}
+
+std::optional<std::vector<std::string>> PreferencesWindow::applicationMenuTitles() const {
+  if (!applicationMenu_) return std::nullopt;
+  std::vector<std::string> titles;
+  for (QAction* a : applicationMenu_->actions()) titles.push_back(a->text().remove('&').toStdString());
+  return titles;
+}
+
+void PreferencesWindow::insertApplicationMenuItem(std::size_t index, const std::string& title,
+                                                  std::function<void()> action) {
+  const auto actions = applicationMenu_->actions();
+  auto* item = new QAction(qs(title), applicationMenu_);
+  connect(item, &QAction::triggered, this, [action = std::move(action)] { action(); });
+  applicationMenu_->insertAction(index < static_cast<std::size_t>(actions.size()) ? actions[int(index)] : nullptr,
+                                 item);
+}
+
+bool PreferencesWindow::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) refreshPrograms();
+  return QMainWindow::event(event);
+}
+
+}  // namespace somnara

@@ -1,0 +1,73 @@
+#include "Application/Classes/Somnara_AppDelegate.h"
+
+#include "Application/Classes/UpdateMenuPlacement.h"
+#include "core/Constants.h"
+#include "platform/LogLine.h"
+#include "platform/ORVCrashReporter.h"
+
+namespace somnara {
+
+Somnara_AppDelegate::Somnara_AppDelegate(host::HostContext& context, host::PreferencesPorts ports,
+                                         ApplicationInterface& interface)
+    : context_(context), ports_(ports), interface_(interface) {}
+
+Somnara_AppDelegate::~Somnara_AppDelegate() {
+  if (ports_.updater) ports_.updater->setDelegate(nullptr);
+  // The interface lets go of the controllers before they go.
+  interface_.bindBackgroundControllers(nullptr, nullptr);
+}
+
+void Somnara_AppDelegate::awakeFromNib() {
+  platform::ORVCrashReporter::testForCrashWithBodyString(context_, nullptr);
+  menuBarController_ = ORVBackgroundApplicationController::initWithName(context_, ports_.applications, ports_.loginItems,
+                                                                        kS_SomnaraMenuBarBundleIdentifier);
+  daemonController_ = ORVBackgroundApplicationController::initWithName(context_, ports_.applications, ports_.loginItems,
+                                                                       kS_SomnaraDaemonBundleIdentifier);
+  updateVersionTextField();
+  if (daemonController_) {
+    daemonController_->setLaunchandterminateonloginitemstate(false);
+    daemonController_->terminate();
+    daemonController_->setLaunch(true);
+  }
+  interface_.bindBackgroundControllers(menuBarController_.get(), daemonController_.get());
+}
+
+void Somnara_AppDelegate::applicationDidFinishLaunching() {
+  host::Updater* updater = ports_.updater;
+  if (!updater) return;
+  if (const auto titles = interface_.applicationMenuTitles())
+    interface_.insertApplicationMenuItem(updateMenuItemIndex(*titles), kCheckForUpdatesTitle,
+                                         [updater] { updater->checkForUpdates(); });
+  updater->setDelegate(this);
+}
+
+void Somnara_AppDelegate::updaterWillInstallUpdate() {
+  ORV_LOG(context_.logger(), this, "-[Somnara_AppDelegate updater:willInstallUpdate:]", "");
+  if (daemonController_) daemonController_->terminate();
+  if (menuBarController_) menuBarController_->terminate();
+}
+
+bool Somnara_AppDelegate::openFile(const std::string&) {
+  interface_.makeKeyAndOrderFront();
+  return true;
+}
+
+void Somnara_AppDelegate::openResource(const std::string& name) {
+  if (const auto path = context_.workspace().pathForResource(name)) ports_.desktop.openWithDefaultApplication(*path);
+}
+
+void Somnara_AppDelegate::showLog() {
+  const auto path = platform::ORVCrashReporter::logFileName(context_);
+  if (path && ports_.applications.fileExists(*path) && ports_.desktop.openWithDefaultApplication(*path)) return;
+  ORV_LOG(context_.logger(), this, "-[Somnara_AppDelegate showLog:]",
+          "Can't find logfile: " + (path ? *path : std::string("(null)")));
+  context_.workspace().beep();
+}
+
+void Somnara_AppDelegate::updateVersionTextField() {
+  const std::string bundle = context_.workspace().mainBundlePath();
+  const auto info = ports_.applications.bundleAt(bundle).value_or(host::Applications::BundleInfo{});
+  interface_.setVersionText(VersionText::make(info.shortVersion, info.version, info.copyright));
+}
+
+}  // namespace somnara

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Application/Classes/ApplicationInterface.h"
+#include "ORVPrivate/Appkit/ORVBackgroundApplicationController.h"
+#include "host/ApplicationDelegate.h"
+#include "host/HostContext.h"
+#include "host/PreferencesPorts.h"
+
+namespace somnara {
+
+/// The preferences program's delegate: start-up (the daemon is restarted
+/// from this program's own bundle on every start), the two background
+/// programs' controllers, the update command, help, release history, log
+/// and the version text. Holds no settings logic: the window binds to the
+/// shared controller and settings itself. Runs on the run loop's thread;
+/// stopping and starting background programs blocks it (see the controller).
+class Somnara_AppDelegate final : public host::ApplicationDelegate, public host::UpdaterDelegate {
+ public:
+  static constexpr const char* kCheckForUpdatesTitle = "Check for Updates...";
+
+  Somnara_AppDelegate(host::HostContext& context, host::PreferencesPorts ports, ApplicationInterface& interface);
+  ~Somnara_AppDelegate() override;
+
+  /// Crash check, the two controllers, the version text, then the daemon
+  /// stopped wherever it runs and started afresh from this bundle.
+  void awakeFromNib() override;
+  /// Puts the update command in the application menu when an updater exists.
+  void applicationDidFinishLaunching() override;
+  void applicationWillBecomeActive() { interface_.makeKeyAndOrderFront(); }
+  /// Stops both background programs, login items included.
+  void updaterWillInstallUpdate() override;
+  /// Brings the settings window forward; the file is not read. Always true.
+  bool openFile(const std::string& path);
+
+  void showHelp() { openResource("Readme.html"); }
+  void showReleaseHistory() { openResource("ReleaseHistory.html"); }
+  /// Opens the log file; when there is none, a log line and a beep.
+  void showLog();
+
+  std::string bundleIdentifier() const { return context_.workspace().mainBundleIdentifier(); }
+  void updateVersionTextField();
+
+  ORVBackgroundApplicationController* menuBarController() const { return menuBarController_.get(); }
+  ORVBackgroundApplicationController* daemonController() const { return daemonController_.get(); }
+
+ private:
+  void openResource(const std::string& name);
+
+  host::HostContext& context_;
+  host::PreferencesPorts ports_;
+  ApplicationInterface& interface_;
+  std::unique_ptr<ORVBackgroundApplicationController> menuBarController_;
+  std::unique_ptr<ORVBackgroundApplicationController> daemonController_;
+};
+
+}  // namespace somnara

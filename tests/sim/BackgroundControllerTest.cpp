@@ -1,0 +1,240 @@
+// The background-program controller on the simulated machine: finding the
+// program, launching and stopping it, and its login items.
+#include "ORVPrivate/Appkit/ORVBackgroundApplicationController.h"
+#include "SimControllerSupport.h"
+#include "host/sim/SimApplications.h"
+#include "host/sim/SimLoginItems.h"
+
+namespace somnara::sim::testing {
+namespace {
+
+constexpr const char* kBundle = "/Applications/Somnara.app";
+constexpr const char* kLoginItemsDir = "/Applications/Somnara.app/Contents/Library/LoginItems";
+const std::string kAgentPath = std::string(kLoginItemsDir) + "/Somnara MenuBar.app";
+const std::string kDaemonPath = std::string(kLoginItemsDir) + "/Somnara Daemon.app";
+constexpr const char* kSetLaunch = "-[ORVBackgroundApplicationController setLaunch:]";
+constexpr const char* kSetLoginitem = "-[ORVBackgroundApplicationController setLoginitem:]";
+constexpr const char* kTerminate = "-[ORVBackgroundApplicationController terminate]";
+constexpr const char* kInit = "-[ORVBackgroundApplicationController initWithName:]";
+
+host::Applications::BundleInfo bundle(std::string identifier, std::string name) {
+  host::Applications::BundleInfo info;
+  info.identifier = std::move(identifier);
+  info.name = std::move(name);
+  return info;
+}
+
+struct BackgroundControllerTest : ::testing::Test {
+  SimMachine machine;
+  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
+  SimApplications apps{machine};
+  SimLoginItems items;
+
+  BackgroundControllerTest() {
+    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+  }
+  std::unique_ptr<ORVBackgroundApplicationController> make(const std::string& name) {
+    return ORVBackgroundApplicationController::initWithName(prefs.context(), apps, items, name);
+  }
+  std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
+  std::size_t itemsFor(const std::string& path) {
+    return static_cast<std::size_t>(
+        std::ranges::count_if(items.entries(), [&](const auto& e) { return e.bundlePath == path; }));
+  }
+};
+
+TEST_F(BackgroundControllerTest, FindsTheProgramByIdentifierBundleNameOrFileName) {
+  apps.installFile(std::string(kLoginItemsDir) + "/notes.txt");
+  apps.installBundle(std::string(kLoginItemsDir) + "/Renamed.app", bundle("org.example.Other", "Helper Name"));
+  apps.installFile(std::string(kBundle) + "/Contents/MacOS/aux-tool");
+  apps.installBundle(std::string(kBundle) + "/Contents/PlugIns/Plug.app", bundle("org.example.Plug", "Plug"));
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {kAgent, kAgentPath},
+      {"Somnara Daemon", kDaemonPath},                               // file name
+      {"Helper Name", std::string(kLoginItemsDir) + "/Renamed.app"},  // bundle name only
+      {"aux-tool", std::string(kBundle) + "/Contents/MacOS/aux-tool"},
+      {"Plug", std::string(kBundle) + "/Contents/PlugIns/Plug.app"},
+      {"de.orvane.Missing", std::nullopt},
+      {"../../../etc", std::nullopt},
+  };
+  for (const auto& [name, path] : cases) {
+    SCOPED_TRACE(name);
+    auto controller = make(name);
+    ASSERT_EQ(controller != nullptr, path.has_value());
+    if (!controller) {
+      EXPECT_EQ(countLog(prefs, kInit, "Could not find backgroundApplication path for name:" + name), 1);
+      continue;
+    }
+    EXPECT_EQ(controller->backgroundApplicationURL(), *path);
+    EXPECT_TRUE(controller->launchandterminateonloginitemstate());
+    EXPECT_FALSE(controller->isLaunched()) << "creation starts nothing";
+  }
+  EXPECT_EQ(make("Helper Name")->loginItemName(), "Helper Name");
+}
+
+TEST_F(BackgroundControllerTest, LaunchHandsBackTheOwnInstanceAndEndsTheOthers) {
+  SimProgram& otherCopy = machine.addProgram(kAgent, {"/opt/Old Somnara.app/Contents/Library/LoginItems/x.app"});
+  auto agent = make(kAgent);
+  EXPECT_FALSE(agent->isLaunched()) << "an instance from another copy does not count";
+
+  agent->setLaunch(true);
+  machine.runPending();
+  EXPECT_FALSE(otherCopy.isRunning());
+  ASSERT_EQ(running(kAgent).size(), 1u);
+  const int pid = agent->backgroundApplicationProcessIdentifier();
+  EXPECT_EQ(pid, running(kAgent)[0]);
+  EXPECT_EQ(*prefs.processes().bundlePathOfApplication(pid), kAgentPath);
+
+  agent->setLaunch(true);  // already running: handed back, nothing new started
+  machine.runPending();
+  EXPECT_EQ(running(kAgent), std::vector<int>{pid});
+  EXPECT_EQ(apps.launchCount(), 1);
+}
+
+TEST_F(BackgroundControllerTest, LaunchRetriesTenTimesHalfASecondApart) {
+  const std::pair<int, bool> cases[] = {{9, true}, {10, false}};
+  for (const auto& [failures, starts] : cases) {
+    SCOPED_TRACE(failures);
+    auto agent = make(kAgent);
+    agent->setLaunchandterminateonloginitemstate(false);
+    agent->terminate();
+    apps.failLaunches(failures);
+    const double started = prefs.loop().now();
+    agent->setLaunch(true);
+    EXPECT_EQ(agent->isLaunched(), starts);
+    EXPECT_DOUBLE_EQ(prefs.loop().now() - started, 0.5 * std::min(failures, 10));
+    EXPECT_EQ(countLog(prefs, kSetLaunch,
+                       "Could not launch application " + kAgentPath + " due to simulated launch failure"),
+              starts ? 0 : 1);
+    EXPECT_EQ(agent->lastFailure().empty(), starts);
+  }
+}
+
+TEST_F(BackgroundControllerTest, TerminateEscalatesAndStopsEveryCopy) {
+  struct Case {
+    const char* name;
+    bool ignores, resists;
+    double minWait;
+    int logged;
+  };
+  const Case cases[] = {
+      {"quits when asked", false, false, 0, 0},
+      {"ignores the request: forced after 0.7 s", true, false, 0.7, 0},
+      {"resists force: signal 9 and a log line", true, true, 0.7, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProgram& own = machine.addProgram(kDaemon, {kDaemonPath});
+    SimProgram& copy = machine.addProgram(kDaemon, {"/elsewhere/Somnara Daemon.app"});
+    own.setIgnoresTerminate(c.ignores);
+    own.setResistsForceTerminate(c.resists);
+    auto daemon = make(kDaemon);
+    daemon->setLaunchandterminateonloginitemstate(false);
+    const auto before = prefs.logger().logLines().size();
+    const double started = prefs.loop().now();
+    daemon->terminate();
+    machine.runPending();
+    EXPECT_FALSE(own.isRunning());
+    EXPECT_FALSE(copy.isRunning()) << "another copy's instance is stopped too";
+    EXPECT_GE(prefs.loop().now() - started, c.minWait);
+    EXPECT_LT(prefs.loop().now() - started, c.minWait + 0.2);
+    EXPECT_EQ(prefs.logger().logLines().size() - before, static_cast<std::size_t>(c.logged));
+    EXPECT_EQ(countLog(prefs, kTerminate, "Background application can't be terminated:", true), c.logged);
+  }
+  auto daemon = make(kDaemon);
+  const auto before = prefs.logger().logLines().size();
+  daemon->terminate();  // nothing runs: nothing happens, nothing is logged
+  EXPECT_EQ(prefs.logger().logLines().size(), before);
+}
+
+TEST_F(BackgroundControllerTest, LoginItemAddedOnceRemovedWithDuplicatesOthersStay) {
+  items.add({"other", "Other", "/Applications/Other.app", false});
+  items.add({"stale", "Stale", std::nullopt, false});
+  auto agent = make(kAgent);
+
+  agent->setLoginitem(true);
+  agent->setLoginitem(true);
+  EXPECT_EQ(itemsFor(kAgentPath), 1u) << "no second item on a repeated add";
+  EXPECT_TRUE(items.entries().back().hidden);
+  EXPECT_EQ(items.entries().back().displayName, "Somnara MenuBar");
+  EXPECT_TRUE(agent->isLaunched()) << "adding the item starts the program";
+
+  items.add({"dup", "Somnara MenuBar", kAgentPath, false});
+  agent->setLoginitem(false);
+  EXPECT_EQ(itemsFor(kAgentPath), 0u) << "removal takes duplicates too";
+  EXPECT_EQ(items.entries().size(), 2u) << "other programs' and unresolved items stay";
+  machine.runPending();
+  EXPECT_FALSE(agent->isLaunched()) << "removing the item stops the program";
+}
+
+TEST_F(BackgroundControllerTest, ReadingTheLoginItemStartsTheProgramOnlyWithTheFlagSet) {
+  for (bool follow : {true, false}) {
+    SCOPED_TRACE(follow);
+    items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+    auto agent = make(kAgent);
+    agent->setLaunchandterminateonloginitemstate(follow);
+    EXPECT_TRUE(agent->isLoginitem());
+    EXPECT_EQ(agent->isLaunched(), follow);
+    agent->setLaunchandterminateonloginitemstate(false);
+    agent->setLoginitem(false);
+    agent->terminate();
+    machine.runPending();
+  }
+}
+
+TEST_F(BackgroundControllerTest, LaunchNoticesOnlyForAChange) {
+  auto agent = make(kAgent);
+  int notices = 0;
+  agent->addObserver("launch", [&](const std::string&, KeyValueObservable::Phase phase) {
+    notices += phase == KeyValueObservable::Phase::DidChange;
+  });
+  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+  EXPECT_TRUE(agent->isLoginitem());
+  EXPECT_EQ(notices, 1) << "started";
+  for (int i = 0; i < 3; ++i) agent->isLoginitem();
+  EXPECT_EQ(notices, 1) << "a bound window re-reading the item must not hear of changes that are none";
+  agent->terminate();
+  agent->terminate();
+  EXPECT_EQ(notices, 2);
+}
+
+TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChangesNothing) {
+  auto agent = make(kAgent);
+  agent->setLaunchandterminateonloginitemstate(false);
+  items.setUnavailable(true);
+  EXPECT_FALSE(agent->isLoginitem());
+  agent->setLoginitem(true);
+  EXPECT_EQ(countLog(prefs, kSetLoginitem, "Weird LoginItem state - could not find a list"), 1);
+  EXPECT_EQ(agent->lastFailure(), "Weird LoginItem state - could not find a list");
+
+  items.setUnavailable(false);
+  items.setWriteError("Permission denied");
+  agent->setLoginitem(true);
+  EXPECT_TRUE(items.entries().empty());
+  EXPECT_EQ(agent->lastFailure(), "Could not add login item: Permission denied");
+}
+
+TEST_F(BackgroundControllerTest, OwnerQuittingLeavesOnlyLoginItemsRunning) {
+  for (bool loginItem : {true, false}) {
+    SCOPED_TRACE(loginItem);
+    SimMachine m;
+    SimProgram& app = m.addProgram(kApp, {kBundle});
+    SimApplications a{m};
+    SimLoginItems li;
+    a.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    a.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+    if (loginItem) li.add({"agent", "Somnara MenuBar", kAgentPath, true});
+    auto agent = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kAgent);
+    auto daemon = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kDaemon);
+    daemon->setLaunch(true);
+    if (!loginItem) agent->setLaunch(true);
+    app.terminate();
+    m.runPending();
+    EXPECT_EQ(app.processes().runningApplications(kAgent).size(), loginItem ? 1u : 0u);
+    EXPECT_TRUE(app.processes().runningApplications(kDaemon).empty());
+  }
+}
+
+}  // namespace
+}  // namespace somnara::sim::testing

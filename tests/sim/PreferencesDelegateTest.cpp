@@ -1,0 +1,217 @@
+// The preferences program's delegate on the simulated machine: start-up,
+// the update command's place, version text, help, log and forwarded files.
+#include "Application/Classes/OpenFileForwarding.h"
+#include "Application/Classes/SleepStatusText.h"
+#include "Application/Classes/Somnara_AppDelegate.h"
+#include "Application/Classes/UpdateMenuPlacement.h"
+#include "SimControllerSupport.h"
+#include "host/sim/SimApplications.h"
+#include "host/sim/SimDesktop.h"
+#include "host/sim/SimLoginItems.h"
+#include "host/sim/SimUpdater.h"
+
+namespace somnara::sim::testing {
+namespace {
+
+constexpr const char* kBundle = "/Applications/Somnara.app";
+const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
+const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
+
+host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
+                                      std::string build = {}, std::string notice = {}) {
+  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
+}
+
+// The interface description: a window that counts being brought forward
+// and an application menu of titles.
+struct FakeInterface : ApplicationInterface {
+  void makeKeyAndOrderFront() override { ++fronted; }
+  void setVersionText(const VersionText& text) override { version = text; }
+  std::optional<std::vector<std::string>> applicationMenuTitles() const override { return menu; }
+  void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override {
+    menu->insert(menu->begin() + static_cast<std::ptrdiff_t>(index), title);
+    actions.push_back(std::move(action));
+  }
+  void bindBackgroundControllers(ORVBackgroundApplicationController* m, ORVBackgroundApplicationController* d) override {
+    menuBar = m;
+    daemon = d;
+  }
+  int fronted = 0;
+  VersionText version;
+  std::optional<std::vector<std::string>> menu = std::vector<std::string>{"About", "Preferences…", "Quit"};
+  std::vector<std::function<void()>> actions;
+  ORVBackgroundApplicationController* menuBar = nullptr;
+  ORVBackgroundApplicationController* daemon = nullptr;
+};
+
+struct PreferencesTest : ::testing::Test {
+  SimMachine machine;
+  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
+  SimApplications apps{machine};
+  SimLoginItems items;
+  SimDesktop desktop;
+  SimUpdater updater;
+  FakeInterface ui;
+
+  PreferencesTest() {
+    apps.installBundle(kBundle, bundle(kApp, "Somnara", "2.0", "300", " 2026 Orvane"));
+    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+  }
+  host::PreferencesPorts ports(bool withUpdater = false) {
+    return {apps, items, desktop, prefs.agentPorts().sounds, withUpdater ? &updater : nullptr};
+  }
+  std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
+};
+
+TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
+  SimProgram& stale = machine.addProgram(kDaemon, {kDaemonPath});
+  SimProgram& otherCopy = machine.addProgram(kDaemon, {"/opt/Old/Somnara Daemon.app"});
+  otherCopy.setIgnoresTerminate(true);
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+  delegate.awakeFromNib();
+  machine.runPending();
+  EXPECT_FALSE(stale.isRunning()) << "the running daemon is restarted, not kept";
+  EXPECT_FALSE(otherCopy.isRunning());
+  ASSERT_EQ(running(kDaemon).size(), 1u);
+  EXPECT_EQ(*prefs.processes().bundlePathOfApplication(running(kDaemon)[0]), kDaemonPath);
+  EXPECT_TRUE(running(kAgent).empty()) << "the agent follows its login item only";
+  EXPECT_FALSE(delegate.daemonController()->launchandterminateonloginitemstate());
+  EXPECT_TRUE(delegate.menuBarController()->launchandterminateonloginitemstate());
+  EXPECT_EQ(ui.menuBar, delegate.menuBarController());
+  EXPECT_EQ(ui.daemon, delegate.daemonController());
+
+  prefs.terminate();  // quitting: only login items keep running
+  machine.runPending();
+  EXPECT_TRUE(running(kDaemon).empty());
+}
+
+TEST_F(PreferencesTest, MissingProgramGivesNoControllerAndNoCrash) {
+  apps.uninstall(kAgentPath);
+  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  delegate.awakeFromNib();
+  delegate.updaterWillInstallUpdate();
+  EXPECT_EQ(delegate.menuBarController(), nullptr);
+  EXPECT_EQ(ui.menuBar, nullptr);
+  EXPECT_NE(ui.daemon, nullptr);
+  EXPECT_EQ(countLog(prefs, "-[ORVBackgroundApplicationController initWithName:]",
+                     "Could not find backgroundApplication path for name:de.orvane.Somnara.MenuBar"),
+            1);
+}
+
+TEST_F(PreferencesTest, UpdateItemGoesAfterPreferencesOrByMenuLength) {
+  using Titles = std::vector<std::string>;
+  const std::pair<Titles, std::size_t> cases[] = {
+      {{"About", "Services", "Preferences", "Hide"}, 3},
+      {{"Preferences…", "Preferences again"}, 1},    // the first match wins
+      {{"About", "Preferences and more"}, 2},         // a prefix counts
+      {{"About", "Quit"}, 2},                          // short menu: appended
+      {{}, 0},
+      {{"About", "Services", "Hide", "Quit"}, 2},
+      {{"About", "preferences", "Hide"}, 2},           // case matters
+  };
+  for (const auto& [titles, index] : cases) EXPECT_EQ(updateMenuItemIndex(titles), index) << titles.size();
+
+  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  delegate.applicationDidFinishLaunching();
+  EXPECT_EQ(*ui.menu, (Titles{"About", "Preferences…", Somnara_AppDelegate::kCheckForUpdatesTitle, "Quit"}));
+  ui.actions.at(0)();
+  EXPECT_EQ(updater.checkCount(), 1);
+  EXPECT_EQ(updater.delegate(), &delegate);
+
+  FakeInterface noMenu;
+  noMenu.menu.reset();
+  Somnara_AppDelegate withoutMenu(prefs.context(), ports(true), noMenu);
+  withoutMenu.applicationDidFinishLaunching();
+  EXPECT_EQ(updater.delegate(), &withoutMenu) << "no application menu: only the delegate is set";
+
+  FakeInterface absent;
+  Somnara_AppDelegate withoutUpdater(prefs.context(), ports(false), absent);
+  withoutUpdater.applicationDidFinishLaunching();
+  EXPECT_EQ(absent.menu->size(), 3u) << "no updater: no item";
+}
+
+TEST_F(PreferencesTest, InstallingAnUpdateStopsBothProgramsLoginItemsIncluded) {
+  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  delegate.awakeFromNib();
+  delegate.applicationDidFinishLaunching();
+  EXPECT_TRUE(delegate.menuBarController()->isLoginitem());
+  machine.runPending();
+  ASSERT_EQ(running(kAgent).size(), 1u);
+  updater.installUpdate();
+  machine.runPending();
+  EXPECT_TRUE(running(kAgent).empty());
+  EXPECT_TRUE(running(kDaemon).empty());
+  EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate updater:willInstallUpdate:]", ""), 1);
+}
+
+TEST_F(PreferencesTest, VersionTextLinesSizesAndLink) {
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+  delegate.updateVersionTextField();
+  const VersionText& v = ui.version;
+  EXPECT_EQ(v.text, "\nVersion 2.0\n(300)\n\n\n\n\u00a9 2026 Orvane\n");
+  EXPECT_EQ(v.text.substr(v.versionLine.location, v.versionLine.length), "Version 2.0\n");
+  EXPECT_EQ(v.text.substr(v.noticeLine.location, v.noticeLine.length), "\u00a9 2026 Orvane\n");
+  EXPECT_EQ(VersionText::kVersionPoints, 14.0);
+  EXPECT_EQ(VersionText::kBodyPoints, 11.0);
+}
+
+TEST_F(PreferencesTest, HelpReleaseHistoryAndLogOpenWithTheDefaultApplication) {
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+  prefs.workspace().addResource("Readme.html");
+  delegate.showHelp();
+  delegate.showReleaseHistory();  // missing: nothing happens
+  EXPECT_EQ(desktop.opened(), std::vector<std::string>{prefs.workspace().resourcePath("Readme.html")});
+
+  const std::string log = "/home/u/.local/state/somnara/de.orvane.Somnara.log";
+  const std::pair<std::optional<std::string>, bool> cases[] = {{std::nullopt, false}, {log, false}, {log, true}};
+  for (const auto& [path, exists] : cases) {
+    SCOPED_TRACE(path.value_or("(no path)") + (exists ? " present" : " absent"));
+    prefs.platform().setLogFilePath(path);
+    if (exists) apps.installFile(log);
+    const int beeps = prefs.workspace().beepCount();
+    const auto opened = desktop.opened().size();
+    const std::string line = "Can't find logfile: " + path.value_or("(null)");
+    const int logged = countLog(prefs, "-[Somnara_AppDelegate showLog:]", line);
+    delegate.showLog();
+    EXPECT_EQ(desktop.opened().size() - opened, exists ? 1u : 0u);
+    EXPECT_EQ(prefs.workspace().beepCount() - beeps, exists ? 0 : 1);
+    EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", line) - logged, exists ? 0 : 1);
+  }
+}
+
+TEST_F(PreferencesTest, FileOpenedByALaterStartBringsTheRunningWindowForward) {
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+  auto receiving = OpenFileForwarding::receive(prefs.context(), [&](const std::string& p) { delegate.openFile(p); });
+  SimProgram& second = machine.addProgram(kApp, {kBundle});
+  EXPECT_EQ(OpenFileForwarding::runningInstance(second.context()), prefs.pid());
+  bool sent = false;
+  auto forwarding = OpenFileForwarding::forward(second.context(), kAgentPath, [&] { sent = true; });
+  machine.runPending();
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(ui.fronted, 1);
+  EXPECT_TRUE(prefs.isRunning()) << "the running instance stays";
+  prefs.end();
+  EXPECT_EQ(OpenFileForwarding::runningInstance(second.context()), -1);
+}
+
+TEST(SleepStatusReason, NamesTheReadingAndTheLevelThatDecided) {
+  struct Case {
+    std::int64_t mode;
+    std::int32_t charge, timeLeft;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {0, 50, 100, "Because the system's own setting is chosen."},
+      {3, 50, 100, "Because \"Hibernate\" is chosen."},
+      {1, 63, 130, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
+      {1, 80, 15, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
+      {1, 3, -1, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
+      {1, -1, -1, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sleepStatusReason(c.mode, c.charge, c.timeLeft, 20), c.reason);
+}
+
+}  // namespace
+}  // namespace somnara::sim::testing

@@ -1,0 +1,79 @@
+// The preferences program's window and delegate on the real host, driven
+// line by line from stdin so a black-box test can work its controls:
+//   click <objectName>   clicks a button, check box or radio button
+//   text <objectName>    prints a label's text
+//   quit                 quits the program the normal way
+// Each command answers one line "ok ..." or "error ...".
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "Application/Classes/PreferencesWindow.h"
+#include "Application/Classes/Somnara_AppDelegate.h"
+#include "ORVPrivate/Appkit/ORVApplicationStartupHelper.h"
+#include "host/linux/BundleApplications.h"
+#include "host/linux/CanberraSounds.h"
+#include "host/linux/LinuxHost.h"
+#include "host/linux/QtDesktopServices.h"
+#include "host/linux/XdgAutostartLoginItems.h"
+
+namespace {
+
+void answer(const std::string& line) {
+  std::cout << line << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  somnara::linuxhost::LinuxHost host;
+  somnara::ORVApplicationStartupHelper::standardApplicationStartup(host.context());
+  somnara::linuxhost::BundleApplications applications;
+  somnara::linuxhost::XdgAutostartLoginItems loginItems(somnara::linuxhost::XdgAutostartLoginItems::defaultDirectory());
+  somnara::linuxhost::QtDesktopServices desktop;
+  somnara::linuxhost::CanberraSounds sounds(host.workspace());
+  const somnara::host::PreferencesPorts ports{applications, loginItems, desktop, sounds, nullptr};
+  somnara::PreferencesWindow window(host.context(), ports);
+  somnara::Somnara_AppDelegate delegate(host.context(), ports, window);
+  window.connectDelegate(delegate);
+  window.makeKeyAndOrderFront();
+
+  QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+  QObject::connect(&input, &QSocketNotifier::activated, [&] {
+    std::string command, name;
+    if (!(std::cin >> command)) {
+      QApplication::quit();
+      return;
+    }
+    if (command == "quit") {
+      answer("ok");
+      window.close();
+      return;
+    }
+    std::cin >> name;
+    if (command == "click") {
+      auto* button = window.findChild<QAbstractButton*>(QString::fromStdString(name));
+      if (!button || !button->isEnabled()) return answer("error no enabled button " + name);
+      button->click();
+      return answer(std::string("ok ") + (button->isChecked() ? "checked" : "unchecked"));
+    }
+    if (command == "text") {
+      auto* label = window.findChild<QLabel*>(QString::fromStdString(name));
+      if (!label) return answer("error no label " + name);
+      return answer("ok " + label->text().toStdString());
+    }
+    answer("error unknown command " + command);
+  });
+  // Once the loop runs, the window has been shown.
+  QTimer::singleShot(0, [] { answer("ready"); });
+  return host.run(delegate);
+}
