@@ -84,12 +84,14 @@ build_package() {
 }
 
 # Every path on the machine outside users' homes, the package manager's own
-# state and logs, caches that desktop triggers rebuild, this test's work
-# directory and the source tree.
+# state and logs, caches that desktop triggers rebuild, the scratch
+# directories other programs on the machine write meanwhile (Somnara's own
+# leftovers there are looked for by name, see somnara_scratch_files) and the
+# source tree.
 machine_files() {
   local prune=(/proc /sys /dev /home /root /var/lib/dpkg /var/lib/apt /var/cache/apt
                /var/cache/debconf /var/cache/man /var/cache/ldconfig /var/log/apt
-               "$work" "$top")
+               /tmp /var/tmp "$top")
   local d
   for d in ${SOMNARA_PACKAGE_TEST_UNWATCHED:-}; do prune+=("$d"); done
   local expr=()
@@ -130,6 +132,7 @@ step "Before installation"
 # Package dependencies first, so the file lists differ by Somnara alone.
 apt_get satisfy "$(dpkg-deb -f "$work/$deb1" Depends)" >/dev/null
 install -d -o "$user" -g "$group" "$home" "$home/runtime" "$home/.config/somnara"
+touch "$work/installation-start"
 machine_files >"$artifacts/files-before.txt"
 wc -l <"$artifacts/files-before.txt"
 
@@ -281,4 +284,8 @@ if ! diff "$artifacts/files-before.txt" "$artifacts/files-after.txt" >"$artifact
   fail "files differ from before the installation (< before, > after)"
 fi
 echo "ok  the same $(wc -l <"$artifacts/files-after.txt") files as before the installation"
+# Files named for Somnara that appeared in the scratch directories since.
+leftovers=$(find /tmp /var/tmp -path "$work" -prune -o -iname '*somnara*' -newer "$work/installation-start" -print)
+[ -z "$leftovers" ] || fail "files left in the scratch directories: $leftovers"
+echo "ok  nothing of Somnara's left in /tmp or /var/tmp"
 step "Package test passed"
