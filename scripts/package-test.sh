@@ -285,7 +285,7 @@ if ! diff "$artifacts/files-before.txt" "$artifacts/files-after.txt" >"$artifact
 fi
 echo "ok  the same $(wc -l <"$artifacts/files-after.txt") files as before the installation"
 # Files named for Somnara that appeared in the scratch directories since.
-leftovers=$(find /tmp /var/tmp -path "$work" -prune -o -iname '*somnara*' -newer "$work/installation-start" -print)
+leftovers=$(find /tmp /var/tmp \( -path "$work" -o -path "$top" \) -prune -o -iname '*somnara*' -newer "$work/installation-start" -print)
 [ -z "$leftovers" ] || fail "files left in the scratch directories: $leftovers"
 echo "ok  nothing of Somnara's left in /tmp or /var/tmp"
 step "Package test passed"
