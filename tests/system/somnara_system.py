@@ -33,6 +33,33 @@ def stop(proc, sig=signal.SIGKILL):
             proc.wait()
 
 
+class ProgramLogs:
+    """For a unittest.TestCase that sets self.tmp and self.procs: programs
+    started with their output in <tmp>/<name>.log, stopped newest first."""
+
+    def launch(self, name, argv, env, pipe=False):
+        """pipe: stdin and stdout are text pipes and only stderr goes to the log."""
+        log = open(os.path.join(self.tmp, name + ".log"), "w+")
+        self.addCleanup(log.close)
+        if pipe:
+            proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=log, text=True)
+        else:
+            proc = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT)
+        proc.log = log
+        self.procs.append(proc)
+        return proc
+
+    def log_of(self, proc):
+        proc.log.flush()
+        proc.log.seek(0)
+        return proc.log.read()
+
+    def stop_all(self):
+        for proc in reversed(self.procs):
+            stop(proc)
+
+
 def replace(path, data):
     """Replaces path atomically with data (bytes, or a dict stored as a plist)."""
     os.makedirs(os.path.dirname(path), exist_ok=True)

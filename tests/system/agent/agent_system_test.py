@@ -20,7 +20,7 @@ import unittest
 import dbus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import PrivateBus, Xvfb, replace, stop, wait_for  # noqa: E402
+from somnara_system import PrivateBus, ProgramLogs, Xvfb, replace, stop, wait_for  # noqa: E402
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
@@ -37,7 +37,7 @@ ADAPTIVE = {"somnaramodeindex": 1}
 STATUS_LINE = re.compile(r"^Machine will (.+) on sleep$")
 
 
-class AgentTest(unittest.TestCase):
+class AgentTest(ProgramLogs, unittest.TestCase):
     """One fake laptop, its buses and services; start() runs programs on it."""
 
     def setUp(self):
@@ -120,27 +120,13 @@ class AgentTest(unittest.TestCase):
     # --- programs -------------------------------------------------------------------------
 
     def start(self, name, argv, env=None):
-        log = open(os.path.join(self.tmp, name + ".log"), "w+")
-        self.addCleanup(log.close)
-        proc = subprocess.Popen(argv, env=env or self.env, stdout=log, stderr=subprocess.STDOUT)
-        proc.log = log
-        self.procs.append(proc)
-        return proc
+        return self.launch(name, argv, env or self.env)
 
     def start_daemon(self, mode):
         daemon = self.start("daemon", [DAEMON])
         self.assertIsNotNone(wait_for(lambda: self.mode() == mode, 5), "daemon never applied %d:\n%s"
                              % (mode, self.log_of(daemon)))
         return daemon
-
-    def log_of(self, proc):
-        proc.log.flush()
-        proc.log.seek(0)
-        return proc.log.read()
-
-    def stop_all(self):
-        for proc in reversed(self.procs):
-            stop(proc)
 
     def assertAlive(self, proc):
         self.assertIsNone(proc.poll(), "ended with %s:\n%s" % (proc.returncode, self.log_of(proc)))

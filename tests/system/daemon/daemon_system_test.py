@@ -18,7 +18,7 @@ import dbus
 import dbus.lowlevel
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import PrivateBus, replace, stop, wait_for  # noqa: E402
+from somnara_system import PrivateBus, ProgramLogs, replace, stop, wait_for  # noqa: E402
 
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 PREFS_PEER = os.environ.get("SOMNARA_PREFS_PEER", "")
@@ -34,7 +34,7 @@ REACTION = 1.5
 ADAPTIVE = {"somnaramodeindex": 1}
 
 
-class DaemonTest(unittest.TestCase):
+class DaemonTest(ProgramLogs, unittest.TestCase):
 
     def setUp(self):
         if os.geteuid() != 0:
@@ -120,21 +120,7 @@ class DaemonTest(unittest.TestCase):
                     "org.freedesktop.login1.Session", "Active", dbus.Boolean(active))
 
     def start(self, name="daemon", argv=None):
-        log = open(os.path.join(self.tmp, name + ".log"), "w+")
-        self.addCleanup(log.close)
-        proc = subprocess.Popen(argv or [DAEMON], env=self.env, stdout=log, stderr=subprocess.STDOUT)
-        proc.log = log
-        self.procs.append(proc)
-        return proc
-
-    def log_of(self, proc):
-        proc.log.flush()
-        proc.log.seek(0)
-        return proc.log.read()
-
-    def stop_all(self):
-        for proc in reversed(self.procs):
-            stop(proc)
+        return self.launch(name, argv or [DAEMON], self.env)
 
     def assertRunning(self, proc):
         self.assertIsNone(proc.poll(), "daemon ended (%s):\n%s" % (proc.returncode, self.log_of(proc)))

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "daemon"))
-from daemon_system_test import PrivateBus, replace, stop, wait_for  # noqa: E402
+from daemon_system_test import PrivateBus, ProgramLogs, replace, wait_for  # noqa: E402
 
 APP = os.environ.get("SOMNARA_APP", "")
 DRIVER_APP = os.environ.get("SOMNARA_DRIVER_APP", "")
@@ -60,7 +60,7 @@ def instances(bundle_id):
     return found
 
 
-class PreferencesFixture(unittest.TestCase):
+class PreferencesFixture(ProgramLogs, unittest.TestCase):
     """A fake laptop with private buses and its own XDG directories."""
 
     def setUp(self):
@@ -85,8 +85,8 @@ class PreferencesFixture(unittest.TestCase):
                         DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
 
     def stop_all(self):
-        for proc in reversed(self.procs):
-            stop(proc)
+        super().stop_all()
+        for proc in self.procs:
             for pipe in (proc.stdin, proc.stdout):
                 if pipe:
                     pipe.close()
@@ -94,22 +94,11 @@ class PreferencesFixture(unittest.TestCase):
             for pid, bundle in instances(bundle_id).items():
                 os.kill(pid, 9)
 
-    def start(self, argv, name, stdin=None):
-        log = open(os.path.join(self.tmp, name + ".log"), "w+")
-        self.addCleanup(log.close)
-        proc = subprocess.Popen(argv, env=self.env, stdout=subprocess.PIPE if stdin else log,
-                                stderr=log, stdin=stdin, text=True)
-        proc.log = log
-        self.procs.append(proc)
-        return proc
-
-    def log_of(self, proc):
-        proc.log.flush()
-        proc.log.seek(0)
-        return proc.log.read()
+    def start(self, argv, name, pipe=False):
+        return self.launch(name, argv, self.env, pipe)
 
     def driver(self):
-        proc = self.start([program(DRIVER_APP, "Somnara")], "driver", stdin=subprocess.PIPE)
+        proc = self.start([program(DRIVER_APP, "Somnara")], "driver", pipe=True)
         self.assertEqual(proc.stdout.readline().strip(), "ready", self.log_of(proc))
         return proc
 
