@@ -43,4 +43,9 @@ std::optional<std::int64_t> hibernateModeForSleepState(std::int64_t state, bool 
   }
 }
 
+std::int64_t closestHibernateMode(std::int64_t mode, const powertool::SleepCapabilities& caps) {
+  if (powertool::abilityForHibernateMode(caps, mode).possible() || !caps.suspend.possible()) return mode;
+  return 0;
+}
+
 }  // namespace somnara::policy

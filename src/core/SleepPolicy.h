@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "powertool/SleepCapabilities.h"
+
 namespace somnara::policy {
 
 /// The battery level the adaptive mode compares: the smaller of charge
@@ -23,5 +25,11 @@ std::optional<std::int64_t> fixedSleepStateForMode(std::int64_t sleepmode);
 /// system default and any other value, which are read from the machine.
 /// newerSystem selects 25 instead of 1 for hibernate.
 std::optional<std::int64_t> hibernateModeForSleepState(std::int64_t state, bool newerSystem);
+
+/// The hibernatemode value to write where the machine can do only some
+/// kinds of sleep: a mode that needs hibernation (1, 25) or hybrid sleep (3)
+/// the machine cannot do becomes plain suspend (0) where suspend works, so
+/// that a sleep never fails. Every other mode is returned as it is.
+std::int64_t closestHibernateMode(std::int64_t mode, const powertool::SleepCapabilities& caps);
 
 }  // namespace somnara::policy

@@ -127,7 +127,13 @@ void SomnaraDaemon::announceCurrentSleepStateChange() {
 
 std::string SomnaraDaemon::currentStateString() {
   static const char* const kWords[4] = {"sleep", "hibernate", "do unknown sleep behaviour", "sleep and hibernate"};
-  currentStateString_ = std::string("Machine will ") + kWords[currentsleepstate() & 3] + " on sleep";
+  const std::int64_t reading = currentsleepstate();
+  if (reading >= 0)
+    currentStateString_ = std::string("Machine will ") + kWords[reading & 3] + " on sleep";
+  else if (!readSleepCapabilities().canSleep())
+    currentStateString_ = "This machine can't sleep";
+  else
+    currentStateString_ = std::string("Machine will ") + kWords[2] + " on sleep";
   return currentStateString_;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ORVPrivate/Appkit/ORVDistributedNotificationGroup.h"
 #include "core/Constants.h"
+#include "core/FailureStreak.h"
 #include "core/ControllerRole.h"
 #include "core/KeyValueObservable.h"
 #include "host/HostContext.h"
@@ -55,8 +56,15 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   /// The hibernatemode read from the power manager now, -1 when unreadable;
   /// observers are told when it differs from the last reading.
   std::int64_t currentsleepstate();
-  /// "Machine will <sleep|hibernate|sleep and hibernate|do unknown sleep behaviour> on sleep".
+  /// "Machine will <sleep|hibernate|sleep and hibernate|do unknown sleep behaviour> on sleep";
+  /// "This machine can't sleep" where no kind of sleep works. An unreadable
+  /// mode is an unknown behaviour.
   std::string currentStateString();
+  /// Which kinds of sleep the machine can do, as last read (every kind
+  /// before the first reading). Each application of a state reads it again.
+  const powertool::SleepCapabilities& sleepCapabilities() const { return capabilities_; }
+  /// Reads the capabilities afresh; in the daemon a change is logged once.
+  const powertool::SleepCapabilities& readSleepCapabilities();
 
   /// Seconds since 1970, nullopt when unset.
   std::optional<double> workspaceWillSleepDate() const { return workspaceWillSleepDate_; }
@@ -111,6 +119,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   void sendSettingsMessage();
   void runDeferredApplications();
   void willTerminate();
+  // Logs line unless it was logged already in the current failure streak.
+  void logApplyFailure(int sourceLine, const char* method, const std::string& message);
 
   static std::recursive_mutex& creationLock();
 
@@ -143,6 +153,13 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   std::int64_t deferredState_ = kSleepStateSystemDefault;
   // The program is ending: the policy is no longer applied.
   bool terminating_ = false;
+
+  powertool::SleepCapabilities capabilities_ = powertool::SleepCapabilities::all();
+  bool capabilitiesRead_ = false;
+  // Failed applications of the policy's state in a row; set by pmset() when
+  // an application fails (not when it is refused or deferred).
+  FailureStreak streak_;
+  bool applyFailed_ = false;
 };
 
 }  // namespace somnara

@@ -81,47 +81,80 @@ void SomnaraDaemon::runDeferredApplications() {
   }
 }
 
+const powertool::SleepCapabilities& SomnaraDaemon::readSleepCapabilities() {
+  const auto caps = context_.powerManager().sleepCapabilities();
+  const bool changed = capabilitiesRead_ ? caps != capabilities_ : caps != powertool::SleepCapabilities::all();
+  capabilities_ = caps;
+  capabilitiesRead_ = true;
+  if (changed) streak_.reset();
+  if (changed && role_.appliesPolicy()) {
+    const std::string text = caps.canSleep()
+                                 ? "Sleep support: " + powertool::describe(caps)
+                                 : std::string("This machine can't sleep: ") + powertool::describe(caps.suspend.blocker);
+    ORV_LOG(context_.logger(), this, "-[SomnaraDaemon sleepCapabilities]", text);
+  }
+  return capabilities_;
+}
+
+void SomnaraDaemon::logApplyFailure(int sourceLine, const char* method, const std::string& message) {
+  std::string line = platform::formatLogLine(this, sourceLine, method, message);
+  if (streak_.firstTime(line)) context_.logger().log(line);
+}
+
 bool SomnaraDaemon::pmset(std::int64_t state) {
-  const std::int64_t wanted = pmsetvalueForSleepState(state);
+  const std::int64_t requested = pmsetvalueForSleepState(state);
   if (role_.appliesPolicy() && quickSleepEndTimer_) return false;
+  const auto& caps = readSleepCapabilities();
+  if (!caps.canSleep()) {
+    applyFailed_ = true;
+    return false;
+  }
+  // Never point the machine at a kind of sleep it cannot do: sleep would fail.
+  const std::int64_t wanted = policy::closestHibernateMode(requested, caps);
 
   std::vector<std::string> args{kPowerToolPath, "force", "hibernatemode", std::to_string(wanted)};
   const bool hardValues = usehardvalues();
   if (hardValues) args.erase(args.begin() + 1);
 
   auto current = [this] { return static_cast<std::int64_t>(hibernation::hibernation_currenthibernationstate(context_)); };
-  if (current() == wanted) return true;
+  if (current() == wanted) {
+    streak_.reset();
+    return true;
+  }
 
-  auto& log = context_.logger();
   for (int attempt = 0; attempt < kMaxApplyAttempts; ++attempt) {
     const auto helper = context_.workspace().pathForResource(kHelperResourceName);
     if (!helper) {
-      ORV_LOG(log, this, kPmsetMethod, "Can't find helper program:" + context_.workspace().mainBundlePath());
+      logApplyFailure(__LINE__, kPmsetMethod, "Can't find helper program:" + context_.workspace().mainBundlePath());
+      applyFailed_ = true;
       return false;
     }
     const int status = context_.processes().run(*helper, args).value_or(-1);
     if (status == 0) {
       const std::int64_t now = current();
       if (now == wanted) break;
-      ORV_LOG(log, this, kPmsetMethod,
-              platform::format("Waiting for sleep state to get reflected %ld != %ld", static_cast<long>(wanted),
-                               static_cast<long>(now)));
+      logApplyFailure(__LINE__, kPmsetMethod,
+                      platform::format("Waiting for sleep state to get reflected %ld != %ld",
+                                       static_cast<long>(wanted), static_cast<long>(now)));
       context_.loop().sleepBlocking(kReflectWait);
       continue;
     }
-    ORV_LOG(log, this, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
+    logApplyFailure(__LINE__, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
     const bool repairable = (status == 1 && hardValues) || (status == 7 && platform::isNewerSystem(context_));
     if (repairable && repairHelperPrivileges(*helper)) break;
+    applyFailed_ = true;
     return false;
   }
 
   const std::int64_t now = current();
   if (now != wanted) {
-    ORV_LOG(log, this, kPmsetMethod,
-            platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
-                             static_cast<long>(now)));
+    logApplyFailure(__LINE__, kPmsetMethod,
+                    platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
+                                     static_cast<long>(now)));
+    applyFailed_ = true;
     return false;
   }
+  streak_.reset();
   if (role_.appliesPolicy()) distributedGroup_->sendMessage(kMessageStateApplied);
   announceCurrentSleepStateChange();
   return true;

@@ -32,7 +32,12 @@ void SomnaraDaemon::setSleepStateAccordingToSettings(bool scheduleRetry) {
     deferred_ = Deferred::Policy;
     return;
   }
-  setSleepStateTo(sleepStateAccordingToSettings());
+  const std::int64_t state = sleepStateAccordingToSettings();
+  const double now = context_.loop().now();
+  // A state that keeps failing is tried again after a growing pause.
+  if (!streak_.allows(state, now)) return;
+  applyFailed_ = false;
+  if (!setSleepStateTo(state) && applyFailed_) streak_.failed(state, now);
 }
 
 void SomnaraDaemon::setSleepStateAccordingToSettings() {
@@ -65,6 +70,8 @@ void SomnaraDaemon::workspaceDidWake() {
     quickSleepEndDate_.reset();
     // Dropped, not cancelled: a pending window timer still fires once more.
     quickSleepEndTimer_ = 0;
+    // What the machine can do may have changed while it slept.
+    streak_.reset();
     setSleepStateAccordingToSettings();
   } else if (quickSleepEndDate_ && (!workspaceWillSleepDate_ || *quickSleepEndDate_ > *workspaceWillSleepDate_)) {
     // The machine slept inside the window of this program's own sleep-now

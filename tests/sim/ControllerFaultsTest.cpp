@@ -80,7 +80,7 @@ TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
   }
 }
 
-TEST(Faults, SleepDisabledReadsMinusOneWithADiagnosticEveryTime) {
+TEST(Faults, SleepDisabledReadsMinusOneAndSaysTheMachineCantSleep) {
   SimMachine m;
   m.state().setSleepEnabled(false);
   SimProgram& agent = m.addProgram(kAgent);
@@ -88,7 +88,7 @@ TEST(Faults, SleepDisabledReadsMinusOneWithADiagnosticEveryTime) {
     EXPECT_EQ(controllerOf(agent).currentsleepstate(), -1);
     EXPECT_EQ(countDiagnostic(agent, "hibernation.currenthibernationstate(): machine does not support sleep."), i);
   }
-  EXPECT_EQ(controllerOf(agent).currentStateString(), "Machine will sleep and hibernate on sleep");
+  EXPECT_EQ(controllerOf(agent).currentStateString(), "This machine can't sleep");
 }
 
 TEST(Faults, DaemonKeepsItsPolicyByTimersAlone) {
@@ -157,7 +157,7 @@ TEST(Properties, CurrentStateStringAndItsNotices) {
 
   const std::pair<long long, const char*> cases[] = {{0, "sleep"}, {1, "hibernate"}, {2, "do unknown sleep behaviour"},
                                                      {3, "sleep and hibernate"}, {25, "hibernate"},
-                                                     {-1, "sleep and hibernate"}};
+                                                     {-1, "do unknown sleep behaviour"}};
   for (const auto& [mode, word] : cases) {
     m.state().setRootDomainProperty("Hibernate Mode", Value(mode));
     EXPECT_EQ(ctl.currentStateString(), std::string("Machine will ") + word + " on sleep") << mode;

@@ -28,10 +28,28 @@ const char* sleepVerbForMode(int mode) {
   }
 }
 
+namespace {
+
+constexpr const char* kSystemdSleep = "/lib/systemd/systemd-sleep";
+
+std::string plainDropIn(const char* verb) {
+  return std::string("[Service]\nExecStart=\nExecStart=") + kSystemdSleep + " " + verb + "\n";
+}
+
+}  // namespace
+
 std::string dropInForMode(int mode) {
   const char* verb = sleepVerbForMode(mode);
   if (!verb) return {};
-  return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
+  if (mode == 0) return plainDropIn(verb);
+  return std::string("[Service]\nExecStart=\nExecStart=/bin/sh -c '") + kSystemdSleep + " " + verb +
+         " || exec " + kSystemdSleep + " suspend'\n";
+}
+
+std::optional<int> modeOfStaleDropIn(const std::string& content) {
+  for (int mode : {1, 3, 25})
+    if (content == plainDropIn(sleepVerbForMode(mode))) return mode;
+  return std::nullopt;
 }
 
 std::optional<IoError> saveHibernateMode(const FileTree& tree, const std::string& relative, int mode,

@@ -7,10 +7,19 @@
 // signal that can be blocked blocked, so it is never cut in half; a change
 // that is already in place writes nothing and reloads nothing.
 //
-// Exit status: 0 success; 1 a write was refused for lack of privileges
-// (EACCES, EPERM, EROFS) or -g found no readable value; 2 usage error or bad
-// SOMNARA_ROOT; 3 any other I/O failure, including a failed systemd reload.
-// sleepnow on the real machine exits with the status of `systemctl suspend`.
+// A mode that needs hibernation (1, 25) or hybrid sleep (3) is refused where
+// the kernel files show the machine cannot do it: pointing suspend requests
+// at it would make every sleep fail. Where sys/power/state cannot be read
+// the tool cannot tell, and refuses nothing; -g then shows only the mode. A persistent drop-in an earlier version
+// wrote for hibernation, without the fallback to suspend, is rewritten by
+// every change.
+//
+// Exit status (powertool/PowerToolStatus.h): 0 success; 1 a write was
+// refused for lack of privileges (EACCES, EPERM, EROFS) or -g found no
+// readable value; 2 usage error or bad SOMNARA_ROOT; 3 any other I/O
+// failure, including a failed systemd reload; 4 the machine cannot do the
+// kind of sleep the mode needs. sleepnow on the real machine exits with the
+// status of `systemctl suspend`.
 
 #include <signal.h>
 
@@ -26,6 +35,8 @@
 #include "SystemCommand.h"
 #include "Writers.h"
 #include "fileio/FileTree.h"
+#include "powertool/PowerToolStatus.h"
+#include "powertool/SleepCapabilities.h"
 
 // The machine root while SOMNARA_ROOT is unset. Tests build a variant with a
 // scratch root to run through the set-user-id helper, which clears the
@@ -35,12 +46,19 @@
 #endif
 
 namespace pm = somnara::pmset;
+namespace powertool = somnara::powertool;
 namespace fio = somnara::fileio;
 using Paths = pm::MachinePaths;
 
 namespace {
 
-enum Exit { kOk = 0, kDenied = 1, kUsage = 2, kIoFailure = 3 };
+enum Exit {
+  kOk = POWER_TOOL_OK,
+  kDenied = POWER_TOOL_DENIED,
+  kUsage = POWER_TOOL_USAGE,
+  kIoFailure = POWER_TOOL_IO_FAILURE,
+  kUnsupported = POWER_TOOL_UNSUPPORTED,
+};
 
 int report(const fio::IoError& err) {
   std::fprintf(stderr, "pmset: %s\n", err.message().c_str());
@@ -87,6 +105,38 @@ std::optional<fio::IoError> writeDropIn(const fio::FileTree& tree, const char* d
   return tree.remove(legacy);
 }
 
+// What the kernel files allow; nullopt where sys/power/state cannot be read
+// (no sysfs: the tool cannot tell).
+std::optional<powertool::SleepCapabilities> readSleepCapabilities(const fio::FileTree& tree) {
+  auto file = [&tree](const char* relative) { return tree.read(relative, 1 << 20).content; };
+  auto state = file(powertool::kSysPowerState);
+  if (!state) return std::nullopt;
+  return powertool::evaluateKernelSleepFiles({std::move(state), file(powertool::kSysPowerDisk),
+                                              file(powertool::kKernelLockdown), file(powertool::kProcSwaps),
+                                              file(powertool::kProcMeminfo)});
+}
+
+// Refuses a mode that needs hibernation or hybrid sleep where the kernel
+// files show the machine cannot do it; the exit status, or nullopt to go on.
+std::optional<int> refuseUnsupported(const fio::FileTree& tree, int mode) {
+  if (mode == 0) return std::nullopt;
+  const auto caps = readSleepCapabilities(tree);
+  if (!caps) return std::nullopt;
+  const auto ability = powertool::abilityForHibernateMode(*caps, mode);
+  if (ability.possible()) return std::nullopt;
+  const bool hybridOnly = mode == 3 && caps->hibernate.possible();
+  std::fprintf(stderr, "pmset: hibernatemode %d refused: this machine can't %s: %s\n", mode,
+               hybridOnly ? "do hybrid sleep" : "hibernate", powertool::describe(ability.blocker));
+  return kUnsupported;
+}
+
+// The persistent drop-in as an earlier version wrote it for hibernation;
+// nullopt when it is current or absent.
+std::optional<int> stalePersistentDropIn(const fio::FileTree& tree) {
+  auto read = tree.read(Paths::kPersistentDropIn, 4096);
+  return read.content ? pm::modeOfStaleDropIn(*read.content) : std::nullopt;
+}
+
 bool dropInHolds(const fio::FileTree& tree, const char* dropIn, const char* legacy, const std::string& content) {
   auto legacyRead = tree.read(legacy, 4096);
   return tree.read(dropIn, 4096).content == content && !legacyRead.content && legacyRead.error.error == ENOENT;
@@ -97,6 +147,7 @@ bool alreadyInPlace(const fio::FileTree& tree, const pm::SetHibernateMode& cmd, 
   const std::string dropIn = pm::dropInForMode(cmd.mode);
   if (pm::readActiveHibernateMode(tree, Paths::kActiveHibernateMode, nullptr) != cmd.mode) return false;
   if (systemd && !dropInHolds(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn)) return false;
+  if (systemd && stalePersistentDropIn(tree)) return false;
   if (cmd.force) return true;
   if (systemd && !dropInHolds(tree, Paths::kPersistentDropIn, Paths::kLegacyPersistentDropIn, dropIn)) return false;
   return pm::savedHibernateModeIs(tree, Paths::kSavedSettings, cmd.mode);
@@ -106,6 +157,8 @@ bool alreadyInPlace(const fio::FileTree& tree, const pm::SetHibernateMode& cmd, 
 // system: <root>/run/systemd/system is never created here, since other
 // programs take it as the sign that systemd is running.
 int setHibernateMode(const Paths& paths, const fio::FileTree& tree, const pm::SetHibernateMode& cmd) {
+  if (auto refused = refuseUnsupported(tree, cmd.mode)) return *refused;
+
   SignalsHeld held;
   const bool systemd = tree.isDirectory(Paths::kSystemdRunDirectory);
   if (alreadyInPlace(tree, cmd, systemd)) return kOk;
@@ -121,6 +174,11 @@ int setHibernateMode(const Paths& paths, const fio::FileTree& tree, const pm::Se
     if (systemd) {
       if (auto err = writeDropIn(tree, Paths::kPersistentDropIn, Paths::kLegacyPersistentDropIn, dropIn))
         return report(*err);
+    }
+  }
+  if (systemd && cmd.force) {
+    if (auto stale = stalePersistentDropIn(tree)) {
+      if (auto err = tree.writeAtomically(Paths::kPersistentDropIn, pm::dropInForMode(*stale))) return report(*err);
     }
   }
   if (systemd) {
@@ -153,6 +211,12 @@ int sleepNow(const Paths& paths, const fio::FileTree& tree) {
   return r.exitStatus;
 }
 
+// The active mode, then what the machine can do:
+//   hibernatemode 25
+//   suspend: yes
+//   hibernate: no (no swap space)
+//   hybrid-sleep: no (no swap space)
+// (the last three only where sys/power/state can be read).
 int showSettings(const fio::FileTree& tree) {
   std::string error;
   auto mode = pm::readActiveHibernateMode(tree, Paths::kActiveHibernateMode, &error);
@@ -161,6 +225,9 @@ int showSettings(const fio::FileTree& tree) {
     return kDenied;
   }
   std::printf("hibernatemode %d\n", *mode);
+  if (const auto caps = readSleepCapabilities(tree))
+    std::printf("suspend: %s\nhibernate: %s\nhybrid-sleep: %s\n", powertool::describe(caps->suspend).c_str(),
+                powertool::describe(caps->hibernate).c_str(), powertool::describe(caps->hybridSleep).c_str());
   return std::fflush(stdout) == 0 ? kOk : kIoFailure;
 }
 

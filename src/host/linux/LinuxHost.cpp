@@ -46,7 +46,7 @@ LinuxHost::LinuxHost()
       root_(MachineRoot::fromEnvironment()),
       logind_(QDBusConnection::systemBus()),
       powerSources_(root_),
-      powerManager_(root_),
+      powerManager_(root_, &logind_),
       authorization_(processes_) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   const char* session = std::getenv("XDG_SESSION_ID");

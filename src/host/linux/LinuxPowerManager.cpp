@@ -5,7 +5,33 @@
 
 namespace somnara::linuxhost {
 
-LinuxPowerManager::LinuxPowerManager(MachineRoot root) : root_(std::move(root)) {}
+namespace {
+
+using powertool::SleepAbility;
+using powertool::SleepBlocker;
+
+// logind's answer for one kind of sleep, with the kernel's reason for a no.
+SleepAbility fromLogind(const std::optional<std::string>& answer, SleepAbility kernel) {
+  if (!answer) return kernel;
+  if (*answer == "yes" || *answer == "challenge" || *answer == "no") return SleepAbility::yes();
+  return kernel.possible() ? SleepAbility{SleepBlocker::RefusedBySystem} : kernel;
+}
+
+}  // namespace
+
+LinuxPowerManager::LinuxPowerManager(MachineRoot root, const LogindClient* logind)
+    : root_(std::move(root)), logind_(logind) {}
+
+powertool::SleepCapabilities LinuxPowerManager::sleepCapabilities() const {
+  auto file = [this](const char* relative) { return root_.read(std::string("/") + relative, 1 << 20); };
+  const powertool::SleepCapabilities kernel = powertool::evaluateKernelSleepFiles(
+      {file(powertool::kSysPowerState), file(powertool::kSysPowerDisk), file(powertool::kKernelLockdown),
+       file(powertool::kProcSwaps), file(powertool::kProcMeminfo)});
+  if (!logind_ || !logind_->reachable()) return kernel;
+  return {fromLogind(logind_->canSleep("CanSuspend"), kernel.suspend),
+          fromLogind(logind_->canSleep("CanHibernate"), kernel.hibernate),
+          fromLogind(logind_->canSleep("CanHybridSleep"), kernel.hybridSleep)};
+}
 
 bool LinuxPowerManager::sleepEnabled() const {
   const auto states = root_.read("/sys/power/state", 4096);

@@ -39,6 +39,14 @@ std::unique_ptr<LogindInhibitor> LogindClient::inhibit(const std::string& what, 
   return std::make_unique<LogindInhibitor>(own, what, mode);
 }
 
+std::optional<std::string> LogindClient::canSleep(const char* method) const {
+  auto reply = logind_.call(kManagerPath, kManager, QString::fromLatin1(method));
+  if (!reply) return std::nullopt;
+  const QVariant answer = reply->arguments().value(0);
+  if (answer.userType() != QMetaType::QString) return std::nullopt;
+  return answer.toString().toStdString();
+}
+
 std::optional<bool> LogindClient::lidClosed() const {
   auto v = logind_.property(kManagerPath, kManager, QStringLiteral("LidClosed"));
   if (!v || v->userType() != QMetaType::Bool) return std::nullopt;

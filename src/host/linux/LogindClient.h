@@ -33,6 +33,11 @@ class LogindClient {
   std::unique_ptr<LogindInhibitor> inhibit(const std::string& what, const std::string& who, const std::string& why,
                                            const std::string& mode, std::string* error = nullptr);
 
+  /// The manager's answer to CanSuspend, CanHibernate or CanHybridSleep
+  /// (method): "yes", "no", "challenge" or "na"; nullopt when logind cannot
+  /// be asked.
+  std::optional<std::string> canSleep(const char* method) const;
+
   /// The manager's LidClosed (false also on machines without a lid switch);
   /// nullopt when it cannot be read.
   std::optional<bool> lidClosed() const;

@@ -76,6 +76,12 @@ void SimMachineState::writeHibernateMode(std::int64_t mode) {
   }
 }
 
+powertool::SleepCapabilities SimMachineState::sleepCapabilities() const {
+  ++capabilityReads_;
+  if (!sleepEnabled_) return {};
+  return capabilities_;
+}
+
 powertool::SavedPowerSettings SimMachineState::savedSettings() const {
   return savedSettings_ ? powertool::SavedPowerSettings::decode(*savedSettings_)
                         : powertool::SavedPowerSettings::unreadable(savedSettingsError_);

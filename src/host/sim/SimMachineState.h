@@ -13,6 +13,7 @@
 #include "host/sim/SimScheduler.h"
 #include "plist/Value.h"
 #include "powertool/SavedPowerSettings.h"
+#include "powertool/SleepCapabilities.h"
 
 namespace somnara::sim {
 
@@ -60,6 +61,11 @@ class SimMachineState {
   // --- Power manager.
   bool sleepEnabled() const { return sleepEnabled_; }
   void setSleepEnabled(bool enabled) { sleepEnabled_ = enabled; }
+  /// Which kinds of sleep work: every kind on a fresh machine; none while
+  /// sleep is disabled.
+  powertool::SleepCapabilities sleepCapabilities() const;
+  void setSleepCapabilities(const powertool::SleepCapabilities& caps) { capabilities_ = caps; }
+  int sleepCapabilityReads() const { return capabilityReads_; }
 
   /// A property of the root entry as a program reads it: counts reads of
   /// "Hibernate Mode" and lets a pending write appear once its lag is over.
@@ -112,6 +118,8 @@ class SimMachineState {
   std::function<void()> listener_;
 
   bool sleepEnabled_ = true;
+  powertool::SleepCapabilities capabilities_ = powertool::SleepCapabilities::all();
+  mutable int capabilityReads_ = 0;
   std::map<std::string, Value> rootDomain_;
   std::optional<PendingWrite> pending_;
   ReadBackLag lag_;

@@ -11,6 +11,7 @@ class SimPowerManager : public host::PowerManager {
   explicit SimPowerManager(SimMachineState& state) : state_(state) {}
 
   bool sleepEnabled() const override { return state_.sleepEnabled(); }
+  powertool::SleepCapabilities sleepCapabilities() const override { return state_.sleepCapabilities(); }
   /// Each read of "Hibernate Mode" is counted by the machine.
   std::optional<Value> rootDomainProperty(const std::string& key) const override {
     return state_.readRootDomainProperty(key);

@@ -1,13 +1,12 @@
 #include "host/sim/SimToolRunner.h"
 
 #include "powertool/HibernateModeArguments.h"
+#include "powertool/PowerToolStatus.h"
 
 namespace somnara::sim {
 namespace {
 
-// Exit statuses of the real tools.
-constexpr int kPowerToolDenied = 1;
-constexpr int kPowerToolUsage = 2;
+// Exit status of the real helper.
 constexpr int kHelperRefused = 64;
 
 /// `[force] hibernatemode N` as the real tools read it.
@@ -71,8 +70,10 @@ std::optional<int> SimToolRunner::powerTool(const std::vector<std::string>& args
     return 0;
   }
   auto parsed = parseHibernateMode(args);
-  if (!parsed) return kPowerToolUsage;
-  if (!asRoot) return kPowerToolDenied;
+  if (!parsed) return POWER_TOOL_USAGE;
+  if (!asRoot) return POWER_TOOL_DENIED;
+  if (parsed->mode != 0 && !powertool::abilityForHibernateMode(state_.sleepCapabilities(), parsed->mode).possible())
+    return POWER_TOOL_UNSUPPORTED;
   state_.writeHibernateMode(parsed->mode);
   if (!parsed->force) state_.saveHibernateMode(parsed->mode);
   return 0;

@@ -17,7 +17,8 @@ namespace somnara::sim {
 /// Unless scripted otherwise, two tools behave like the real ones:
 ///  - "pmset" (the power tool): `sleepnow` records a sleep request;
 ///    `[force] hibernatemode <0|1|3|25>` needs root (else exit 1) and writes
-///    N ("force": in force only; without it also into the saved settings);
+///    N ("force": in force only; without it also into the saved settings),
+///    but exits 4 for a mode that needs a kind of sleep the machine cannot do;
 ///    any other argument vector exits 2.
 ///  - "pmsethelper": `<power tool> [force] hibernatemode <0|1|3|25>` runs
 ///    the power tool as root when the helper file is privileged or the

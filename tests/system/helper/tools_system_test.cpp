@@ -391,7 +391,9 @@ const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.servic
 const char* const kReloads = "run/somnara/systemd-reloads";
 
 std::string dropIn(const char* verb) {
-  return std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") + verb + "\n";
+  const std::string sleep = "/lib/systemd/systemd-sleep ";
+  if (std::string(verb) == "suspend") return "[Service]\nExecStart=\nExecStart=" + sleep + verb + "\n";
+  return "[Service]\nExecStart=\nExecStart=/bin/sh -c '" + sleep + verb + " || exec " + sleep + "suspend'\n";
 }
 
 const char* verbFor(int mode) { return mode == 0 ? "suspend" : mode == 3 ? "hybrid-sleep" : "hibernate"; }
@@ -974,3 +976,88 @@ TEST(ProductHelper, RunsTheBuiltPowerToolOnAFakeRoot) {
 }
 
 }  // namespace
+
+// The kernel files of a machine, each written only when given.
+struct KernelFiles {
+  const char* state;
+  const char* disk;
+  const char* lockdown;
+  const char* swaps;
+};
+
+const char* const kSwapHeader = "Filename\tType\tSize\tUsed\tPriority\n";
+const char* const kEightGiBSwap = "Filename\tType\tSize\tUsed\tPriority\n/dev/vda2 partition 8388608 0 -2\n";
+const char* const kSmallSwap = "Filename\tType\tSize\tUsed\tPriority\n/swapfile file 1048576 524288 -2\n";
+
+// A mode that needs a kind of sleep the kernel files rule out is refused
+// with status 4, the reason, and nothing written; plain suspend never is.
+// Without sys/power/state the tool cannot tell and refuses nothing.
+TEST_F(Pmset, RefusesHibernationWhereTheMachineCannotDoIt) {
+  struct Case {
+    const char* name;
+    KernelFiles files;
+    int mode;
+    int status;
+    const char* reason;  // in the message; empty: none
+  };
+  const Case cases[] = {
+      {"capable", {"freeze mem disk", "[platform] shutdown suspend", "[none] integrity", kEightGiBSwap}, 25, 0, ""},
+      {"no disk state", {"freeze mem", nullptr, nullptr, kEightGiBSwap}, 25, 4, "not offered by the kernel"},
+      {"no disk state, hybrid", {"freeze mem", nullptr, nullptr, kEightGiBSwap}, 3, 4, "can't hibernate"},
+      {"no swap", {"freeze mem disk", nullptr, nullptr, kSwapHeader}, 1, 4, "no swap space"},
+      {"swap too small", {"freeze mem disk", nullptr, nullptr, kSmallSwap}, 25, 4, "smaller than the memory"},
+      {"lockdown", {"freeze mem", nullptr, "none [integrity] confidentiality", kEightGiBSwap}, 25, 4,
+       "Secure Boot lockdown"},
+      {"disk mode without suspend", {"mem disk", "[platform] shutdown", nullptr, kEightGiBSwap}, 3, 4,
+       "can't do hybrid sleep"},
+      {"suspend is never refused", {"freeze", nullptr, nullptr, kSwapHeader}, 0, 0, ""},
+      {"no sysfs: cannot tell", {nullptr, nullptr, nullptr, kSwapHeader}, 25, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    root_ = std::make_unique<TempDir>();
+    fs::create_directories(at(kSystemdRun));
+    const std::pair<const char*, const char*> files[] = {{"sys/power/state", c.files.state},
+                                                         {"sys/power/disk", c.files.disk},
+                                                         {"sys/kernel/security/lockdown", c.files.lockdown},
+                                                         {"proc/swaps", c.files.swaps},
+                                                         {"proc/meminfo", "Active(anon):  2097152 kB\n"}};
+    for (const auto& [path, content] : files)
+      if (content) writeFile(at(path), content);
+    const auto before = tree();
+    Outcome o = pmset({"force", "hibernatemode", std::to_string(c.mode)});
+    EXPECT_EQ(o.exitCode, c.status) << o.err;
+    if (c.status == 0) continue;
+    EXPECT_NE(o.err.find(c.reason), std::string::npos) << o.err;
+    EXPECT_EQ(tree(), before) << "a refused change writes nothing";
+  }
+}
+
+// -g shows the active mode and, where sysfs can be read, what the machine can do.
+TEST_F(Pmset, ShowSettingsTellsWhatTheMachineCanDo) {
+  writeFile(at(kActive), "0\n");
+  EXPECT_EQ(pmset({"-g"}).out, "hibernatemode 0\n");
+  writeFile(at("sys/power/state"), "freeze mem disk\n");
+  writeFile(at("proc/swaps"), kSwapHeader);
+  EXPECT_EQ(pmset({"-g"}).out,
+            "hibernatemode 0\nsuspend: yes\nhibernate: no (no swap space)\nhybrid-sleep: no (no swap space)\n");
+}
+
+// A persistent drop-in an earlier version wrote for hibernation has no
+// fallback to suspend; the next change, forced or not, replaces it.
+TEST_F(Pmset, AStaleHibernateDropInIsReplacedByOneThatFallsBackToSuspend) {
+  for (const char* verb : {"hibernate", "hybrid-sleep"}) {
+    SCOPED_TRACE(verb);
+    root_ = std::make_unique<TempDir>();
+    fs::create_directories(at(kSystemdRun));
+    writeFile(at(kPersistentDropIn), std::string("[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep ") +
+                                         verb + "\n");
+    ASSERT_EQ(pmset({"force", "hibernatemode", "0"}).exitCode, 0);
+    EXPECT_EQ(readFile(at(kPersistentDropIn)), dropIn(verb));
+    EXPECT_EQ(readFile(at(kRuntimeDropIn)), dropIn("suspend"));
+    const std::string reloads = readFile(at(kReloads)).value_or("");
+    EXPECT_EQ(std::count(reloads.begin(), reloads.end(), '\n'), 1) << "one reload for the whole change";
+    ASSERT_EQ(pmset({"force", "hibernatemode", "0"}).exitCode, 0);
+    EXPECT_EQ(readFile(at(kReloads)), reloads) << "nothing left to change";
+  }
+}

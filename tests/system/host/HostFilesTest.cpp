@@ -138,12 +138,12 @@ TEST(LinuxPowerManager, MachineFiles) {
     TempTree root;
     writeFile(root / "sys/power/state", state);
     writeFile(root / "run/somnara/hibernatemode", mode);
-    LinuxPowerManager pm{MachineRoot(root.path())};
+    LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
     EXPECT_EQ(pm.sleepEnabled(), sleepEnabled);
     EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), sleepEnabled ? Value(25) : Value("deep"));
   }
   TempTree root;
-  LinuxPowerManager pm{MachineRoot(root.path())};
+  LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
   EXPECT_FALSE(pm.sleepEnabled());
   EXPECT_FALSE(pm.rootDomainProperty("Hibernate Mode").has_value());
   auto saved = pm.savedSettings();
