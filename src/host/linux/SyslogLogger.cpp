@@ -20,6 +20,8 @@ void writeLine(const std::string& line) {
 }  // namespace
 
 SyslogLogger::SyslogLogger(std::string programName) : ident_(std::move(programName)) {
+  for (char& c : ident_)
+    if (c == ' ' || c == '\t') c = '-';
   ::openlog(ident_.c_str(), LOG_PID, LOG_USER);
 }
 
@@ -31,6 +33,13 @@ void SyslogLogger::log(const std::string& line) {
   if (file_) file_->append(line);
 }
 
-void SyslogLogger::diagnostic(const std::string& line) { writeLine(line); }
+void SyslogLogger::diagnostic(const std::string& line) {
+  const auto now = std::chrono::steady_clock::now();
+  auto it = diagnostics_.find(line);
+  if (it != diagnostics_.end() && now - it->second < kRepeatDiagnosticAfter) return;
+  if (it == diagnostics_.end() && diagnostics_.size() >= kRememberedDiagnostics) diagnostics_.clear();
+  diagnostics_[line] = now;
+  writeLine(line);
+}
 
 }  // namespace somnara::linuxhost

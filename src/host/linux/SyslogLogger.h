@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -9,10 +11,16 @@
 namespace somnara::linuxhost {
 
 /// Log lines to syslog (the journal), stderr and, once set, the program's
-/// log file; diagnostics to stderr only.
+/// log file; diagnostics to stderr only, each distinct line at most once in
+/// ten minutes (a reading that keeps failing would otherwise say so on
+/// every poll).
 class SyslogLogger final : public host::Logger {
  public:
-  /// programName: the syslog identifier.
+  static constexpr std::chrono::minutes kRepeatDiagnosticAfter{10};
+
+  /// The syslog identifier is programName with each blank made a "-": the
+  /// journal takes an identifier only up to the first blank, and would show
+  /// the name and pid twice otherwise.
   explicit SyslogLogger(std::string programName);
   ~SyslogLogger() override;
   SyslogLogger(const SyslogLogger&) = delete;
@@ -27,6 +35,9 @@ class SyslogLogger final : public host::Logger {
  private:
   std::string ident_;  // syslog keeps a pointer to it until closelog
   std::unique_ptr<LogFile> file_;
+  // Diagnostic line → when it was last written; at most kRememberedDiagnostics.
+  std::map<std::string, std::chrono::steady_clock::time_point> diagnostics_;
+  static constexpr std::size_t kRememberedDiagnostics = 64;
 };
 
 }  // namespace somnara::linuxhost

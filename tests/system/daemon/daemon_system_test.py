@@ -274,6 +274,66 @@ class PeersAndFaults(DaemonTest):
         self.assertIn("session bus not connected", self.log_of(daemon))
 
 
+class Capabilities(DaemonTest):
+
+    STALE_DROP_IN = "[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep hibernate\n"
+    RELOADS = "run/somnara/systemd-reloads"
+
+    def file(self, relative):
+        try:
+            with open(os.path.join(self.root, relative)) as f:
+                return f.read()
+        except OSError:
+            return None
+
+    def test_a_machine_that_cannot_hibernate_still_sleeps_in_every_mode(self):
+        # A kernel without "disk", logind saying "na", systemd running, and a
+        # hibernate drop-in left from a time when hibernation worked.
+        subprocess.run([FAKE_LAPTOP, "states", self.root, "freeze mem"], check=True)
+        for method in ("CanHibernate", "CanHybridSleep"):
+            self.logind("", "org.freedesktop.DBus.Mock", "AddMethod", "org.freedesktop.login1.Manager", method,
+                        "", "s", "ret = 'na'")
+        os.makedirs(os.path.join(self.root, "run/systemd/system"))
+        persistent = os.path.join(self.root, "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf")
+        os.makedirs(os.path.dirname(persistent))
+        with open(persistent, "w") as f:
+            f.write(self.STALE_DROP_IN)
+        daemon = self.settle(0, battery=3, settings={"somnaramodeindex": 3})
+        for settings, battery in [({"somnaramodeindex": 4}, 80), ({"somnaramodeindex": 1}, 15),
+                                  ({"somnaramodeindex": 1}, 3), ({"somnaramodeindex": 0}, 80),
+                                  ({"somnaramodeindex": 2}, 80)]:
+            with self.subTest(settings=settings, battery=battery):
+                self.set_battery(battery)
+                self.write_settings(settings)
+                time.sleep(0.5)
+                self.assertEqual(self.mode(), 0, self.log_of(daemon))
+        runtime = self.file("run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf")
+        self.assertEqual(runtime, "[Service]\nExecStart=\nExecStart=/lib/systemd/systemd-sleep suspend\n")
+        self.assertIn("systemd-sleep hibernate || exec /lib/systemd/systemd-sleep suspend", self.file(persistent))
+        self.assertEqual(len(self.file(self.RELOADS).splitlines()), 1, "one reload, for the one change")
+        log = self.log_of(daemon)
+        self.assertEqual(log.count("Sleep support: suspend yes, hibernate no (not offered by the kernel), "
+                                   "hybrid sleep no (not offered by the kernel)"), 1, log)
+        self.assertNotIn("Can't set next sleep state", log)
+        self.assertRunning(daemon)
+
+    def test_a_machine_without_sleep_says_so_once_and_runs_nothing(self):
+        subprocess.run([FAKE_LAPTOP, "states", self.root, ""], check=True)
+        for method in ("CanSuspend", "CanHibernate", "CanHybridSleep"):
+            self.logind("", "org.freedesktop.DBus.Mock", "AddMethod", "org.freedesktop.login1.Manager", method,
+                        "", "s", "ret = 'na'")
+        self.write_settings({"somnaramodeindex": 3})
+        daemon = self.start()
+        time.sleep(7)  # two retry ticks and more
+        log = self.log_of(daemon)
+        self.assertEqual(log.count("This machine can't sleep: not offered by the kernel"), 1, log)
+        self.assertLessEqual(log.count("machine does not support sleep"), 1, log)
+        self.assertNotIn("Can't set next sleep state", log)
+        self.assertNotIn("Waiting for sleep state", log)
+        self.assertEqual(self.mode(), SAVED_DEFAULT, "nothing was written")
+        self.assertRunning(daemon)
+
+
 if __name__ == "__main__":
     # A new daemon ends every other one it finds in /proc, the machine's own
     # included: run in a PID namespace of our own where unshare allows it.

@@ -16,6 +16,7 @@
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/DBusNotificationCenter.h"
 #include "host/linux/LinuxHost.h"
+#include "host/linux/LinuxPowerManager.h"
 #include "plist/PlistCodec.h"
 
 namespace somnara::linuxhost {
@@ -103,6 +104,44 @@ TEST(NoBus, OneLogLineEachAndNoEvents) {
   EXPECT_EQ(workspace.propertyListResource("List.plist"), std::nullopt);
   EXPECT_EQ(workspace.propertyListResource("Missing.plist"), std::nullopt);
   EXPECT_EQ(workspace.propertyListResource("Readme.html"), std::nullopt);
+}
+
+// Which kinds of sleep work: logind's answer where it runs, with the reason
+// the kernel files give for a "na"; the kernel files alone without logind.
+TEST(Logind, SleepCapabilitiesTakeLogindsAnswerAndTheKernelsReason) {
+  using powertool::SleepBlocker;
+  TempTree root;
+  auto kernel = [&](bool swap) {
+    writeFile(root / "sys/power/state", "freeze mem disk\n");
+    writeFile(root / "proc/swaps", std::string("Filename Type Size Used Priority\n") +
+                                       (swap ? "/dev/vda2 partition 8388608 0 -2\n" : ""));
+  };
+  kernel(false);
+  LinuxPowerManager withoutLogind(MachineRoot(root.path()), nullptr);
+  EXPECT_EQ(withoutLogind.sleepCapabilities().hibernate.blocker, SleepBlocker::NoSwap);
+  LogindClient absent(absentBus());
+  EXPECT_EQ(LinuxPowerManager(MachineRoot(root.path()), &absent).sleepCapabilities().hibernate.blocker,
+            SleepBlocker::NoSwap);
+
+  PrivateBus system;
+  ASSERT_TRUE(system.startMock("org.freedesktop.login1", "logind"));
+  LogindClient logind(system.connection());
+  LinuxPowerManager pm(MachineRoot(root.path()), &logind);
+  const std::tuple<const char*, bool, SleepBlocker> cases[] = {
+      {"na", false, SleepBlocker::NoSwap},         {"na", true, SleepBlocker::RefusedBySystem},
+      {"yes", false, SleepBlocker::None},          {"challenge", false, SleepBlocker::None},
+      {"no", false, SleepBlocker::None},  // refuses the caller, not the machine
+  };
+  for (const auto& [answer, swap, blocker] : cases) {
+    SCOPED_TRACE(std::string(answer) + (swap ? ", swap" : ", no swap"));
+    kernel(swap);
+    system.call("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddMethod",
+                {QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("CanHibernate"), QString(),
+                 QStringLiteral("s"), QStringLiteral("ret = '%1'").arg(answer)});
+    const auto caps = pm.sleepCapabilities();
+    EXPECT_EQ(caps.hibernate.blocker, blocker);
+    EXPECT_TRUE(caps.suspend.possible());
+  }
 }
 
 // A private bus standing in for the system bus, with dbusmock's logind and session c1 on it.
