@@ -1,6 +1,8 @@
 // Start-up, status item, icon and menu of the menu bar agent.
 #include "menubar/MenuBarAppDelegate.h"
 
+#include "core/SleepPolicy.h"
+
 #include <cmath>
 #include <filesystem>
 
@@ -141,6 +143,13 @@ void MenuBarAppDelegate::menuWillOpen() {
   updateMenuBarIcon();
   announceInsomniaStringChange();
   checkForInsomniaPlugin();
+}
+
+bool MenuBarAppDelegate::sleepNowAvailable(std::int64_t state) {
+  if (!sharedSomnaraDaemon_) return true;
+  const auto& caps = sharedSomnaraDaemon_->readSleepCapabilities();
+  const auto mode = policy::hibernateModeForSleepState(state, false);
+  return mode && powertool::abilityForHibernateMode(caps, *mode).possible();
 }
 
 void MenuBarAppDelegate::menuDidClose() { updateMenuBarIcon(); }

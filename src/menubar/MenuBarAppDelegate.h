@@ -70,6 +70,9 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   void showPreferences();
   /// The status line is never enabled.
   bool currentstatusstringenabled() const { return false; }
+  /// Whether a sleep-now command for state (2, 3 or 4) can work on this
+  /// machine, as it reads now; true before the controller exists.
+  bool sleepNowAvailable(std::int64_t state);
   /// The controller; null before start-up created it.
   SomnaraDaemon* sharedSomnaraDaemon() const { return sharedSomnaraDaemon_; }
   /// The status line, and the remaining Insomnia time while Insomnia is on.

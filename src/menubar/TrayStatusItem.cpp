@@ -56,17 +56,20 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   auto* controllerReady = new qtbridge::KeyValueSignal(delegate, MenuBarAppDelegate::kProperty_sharedSomnaraDaemon, this);
   connect(controllerReady, &qtbridge::KeyValueSignal::changed, this, [this] {
     if (auto* controller = delegate_->sharedSomnaraDaemon()) bindStatusLine(*controller);
+    refreshSleepCommands();
   });
   menu_.addSeparator();
 
-  auto sleepCommand = [this](const char* title, void (SomnaraDaemon::*command)()) {
-    connect(menu_.addAction(title), &QAction::triggered, this, [this, command] {
-      if (auto* controller = delegate_->sharedSomnaraDaemon()) (controller->*command)();
+  auto sleepCommand = [this](const char* title, std::int64_t state) {
+    QAction* action = menu_.addAction(title);
+    sleepCommands_.emplace_back(state, action);
+    connect(action, &QAction::triggered, this, [this, state] {
+      if (auto* controller = delegate_->sharedSomnaraDaemon()) controller->sleepNowWithState(state);
     });
   };
-  sleepCommand("Sleep Now", &SomnaraDaemon::sleepNow);
-  sleepCommand("Hibernate Now", &SomnaraDaemon::hibernateNow);
-  sleepCommand("Sleep and Hibernate Now", &SomnaraDaemon::sleepAndHibernateNow);
+  sleepCommand("Sleep Now", kSleepStateSleep);
+  sleepCommand("Hibernate Now", kSleepStateHibernate);
+  sleepCommand("Sleep and Hibernate Now", kSleepStateSleepAndHibernate);
   menu_.addSeparator();
 
   QAction* insomnia = addBoundAction(menu_, delegate, MenuBarAppDelegate::kProperty_insomniaString,
@@ -90,13 +93,20 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   connect(menu_.addAction("Preferences\u2026"), &QAction::triggered, this, [this] { delegate_->showPreferences(); });
   connect(menu_.addAction("Quit Somnara MenuBar"), &QAction::triggered, qApp, &QApplication::quit);
 
-  connect(&menu_, &QMenu::aboutToShow, this, [this] { delegate_->menuWillOpen(); });
+  connect(&menu_, &QMenu::aboutToShow, this, [this] {
+    delegate_->menuWillOpen();
+    refreshSleepCommands();
+  });
   connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
   tray_.setContextMenu(&menu_);
   // A click opens the menu too, as with any status-bar item.
   connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) menu_.popup(QCursor::pos());
   });
+}
+
+void TrayStatusItem::refreshSleepCommands() {
+  for (auto& [state, action] : sleepCommands_) action->setEnabled(delegate_->sleepNowAvailable(state));
 }
 
 void TrayStatusItem::bindStatusLine(SomnaraDaemon& controller) {

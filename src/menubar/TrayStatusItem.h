@@ -46,6 +46,8 @@ class TrayStatusItem final : public QObject, public StatusItem {
   void bindStatusLine(SomnaraDaemon& controller);
   void showSliderWindow();
   void showIfReady();
+  // Greys out the sleep-now commands the machine cannot carry out.
+  void refreshSleepCommands();
   QAction* addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
                           std::function<std::string()> text);
 
@@ -55,6 +57,8 @@ class TrayStatusItem final : public QObject, public StatusItem {
   QMenu menu_;
   QMenu* lengthMenu_ = nullptr;
   QAction* statusLine_ = nullptr;
+  // Sleep-now commands by the sleep state they ask for.
+  std::vector<std::pair<std::int64_t, QAction*>> sleepCommands_;
   QWidgetAction* sliderAction_ = nullptr;
   QSystemTrayIcon tray_;
   QTimer trayWait_;

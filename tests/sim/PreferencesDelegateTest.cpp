@@ -196,21 +196,68 @@ TEST_F(PreferencesTest, FileOpenedByALaterStartBringsTheRunningWindowForward) {
   EXPECT_EQ(OpenFileForwarding::runningInstance(second.context()), -1);
 }
 
-TEST(SleepStatusReason, NamesTheReadingAndTheLevelThatDecided) {
+TEST(SleepStatusReason, NamesTheChoiceTheReadingAndWhatTheMachineCannotDo) {
+  using powertool::SleepAbility;
+  using powertool::SleepBlocker;
+  const powertool::SleepCapabilities every = powertool::SleepCapabilities::all();
+  const powertool::SleepCapabilities noSwap{SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}};
+  const powertool::SleepCapabilities noHybrid{SleepAbility::yes(), SleepAbility::yes(), {SleepBlocker::NotOffered}};
+  const powertool::SleepCapabilities none{};
   struct Case {
     std::int64_t mode;
+    bool battery;
     std::int32_t charge, timeLeft;
+    powertool::SleepCapabilities caps;
     const char* reason;
   };
   const Case cases[] = {
-      {0, 50, 100, "Because the system's own setting is chosen."},
-      {3, 50, 100, "Because \"Hibernate\" is chosen."},
-      {1, 63, 130, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
-      {1, 80, 15, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
-      {1, 3, -1, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
-      {1, -1, -1, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+      {0, true, 50, 100, every, "Because the system's own setting is chosen."},
+      {3, true, 50, 100, every, "Because \"Hibernate\" is chosen."},
+      {1, true, 63, 130, every, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
+      {1, true, 80, 15, every, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
+      {1, true, 3, -1, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
+      {1, true, -1, -1, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+      {1, false, -1, -1, every,
+       "\"Adaptive\" needs a battery and this machine has none: the system's own setting applies."},
+      {3, true, 50, 100, noSwap,
+       "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps."},
+      {4, true, 50, 100, noHybrid,
+       "Because \"Sleep and hibernate\" is chosen. This machine can't sleep and hibernate: not offered by the "
+       "kernel, so it sleeps."},
+      {1, true, 3, -1, noSwap,
+       "Adaptive: battery at 3 %, level 3: the battery is nearly empty. This machine can't hibernate: no swap "
+       "space, so it sleeps."},
+      {1, true, 80, -1, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
+      {4, true, 50, 100, none, "This machine can't sleep: not offered by the kernel."},
   };
-  for (const auto& c : cases) EXPECT_EQ(sleepStatusReason(c.mode, c.charge, c.timeLeft, 20), c.reason);
+  for (const auto& c : cases)
+    EXPECT_EQ(sleepStatusReason({c.mode, c.battery, c.charge, c.timeLeft, 20, c.caps}), c.reason) << c.mode;
+}
+
+TEST(SleepStatusReason, ChoicesTheMachineCannotDoSayWhy) {
+  using powertool::SleepAbility;
+  using powertool::SleepBlocker;
+  const powertool::SleepCapabilities lockdown{SleepAbility::yes(), {SleepBlocker::Lockdown}, {SleepBlocker::Lockdown}};
+  const struct {
+    std::int64_t mode;
+    bool battery;
+    powertool::SleepCapabilities caps;
+    std::optional<std::string> reason;
+  } cases[] = {
+      {0, true, lockdown, std::nullopt},
+      {1, true, lockdown, std::nullopt},
+      {1, false, powertool::SleepCapabilities::all(), "Needs a battery; this machine has none"},
+      {2, true, lockdown, std::nullopt},
+      {3, true, lockdown, "This machine can't hibernate: Secure Boot lockdown"},
+      {4, true, lockdown, "This machine can't hibernate: Secure Boot lockdown"},
+      {2, true, powertool::SleepCapabilities{}, "This machine can't sleep: not offered by the kernel"},
+      {0, true, powertool::SleepCapabilities{}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SleepStatusFacts facts;
+    facts.chosenMode = c.mode, facts.hasBattery = c.battery, facts.capabilities = c.caps;
+    EXPECT_EQ(unavailableModeReason(c.mode, facts), c.reason) << c.mode;
+  }
 }
 
 }  // namespace

@@ -176,6 +176,46 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
   EXPECT_FALSE(stored(kS_SomnaraUserDefaultsInsomniaSound)) << "an empty path means the built-in sound";
 }
 
+// Where the machine has no swap, the choices that need hibernation are
+// greyed out with the reason beneath; one stored before stays checked and
+// the status says what happens instead. The picture goes beside the main one.
+TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
+  using powertool::SleepAbility;
+  using powertool::SleepBlocker;
+  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
+  machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
+  machine.advance(3s);
+  open();
+  for (int i : {3, 4}) {
+    EXPECT_FALSE(find<QRadioButton>(("sleepMode" + std::to_string(i)).c_str())->isEnabled()) << i;
+    EXPECT_EQ(find<QLabel>(("sleepMode" + std::to_string(i) + "Explanation").c_str())->text().toStdString(),
+              "This machine can't hibernate: no swap space.");
+  }
+  for (int i : {0, 1, 2}) EXPECT_TRUE(find<QRadioButton>(("sleepMode" + std::to_string(i)).c_str())->isEnabled()) << i;
+  EXPECT_TRUE(find<QRadioButton>("sleepMode3")->isChecked());
+  EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will sleep on sleep");
+  EXPECT_EQ(find<QLabel>("statusReason")->text().toStdString(),
+            "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps.");
+
+  // Swap comes back: the choices return with the next status refresh.
+  machine.state().setSleepCapabilities(powertool::SleepCapabilities::all());
+  machine.advance(3s);
+  settle();
+  EXPECT_TRUE(find<QRadioButton>("sleepMode3")->isEnabled());
+  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
+  machine.advance(3s);
+  settle();
+
+  window->resize(560, window->sizeHint().height() + 60);
+  settle();
+  const char* path = std::getenv("SOMNARA_SCREENSHOT");
+  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
+  QString other = QString(path).replace(".png", "-no-hibernation.png");
+  QDir().mkpath(QFileInfo(other).path());
+  EXPECT_TRUE(window->grab().save(other)) << other.toStdString();
+}
+
 TEST_F(WindowTest, PictureForTheReadme) {
   apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
   open();

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <set>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QSlider>
 #include <QWidgetAction>
@@ -66,6 +68,34 @@ TEST_F(TrayMenu, TheStatusLineFollowsTheControllerAndIsNeverEnabled) {
   delegate->sharedSomnaraDaemon()->receivedMessage(kMessageStateApplied, std::nullopt);
   EXPECT_EQ(status->text(), "Machine will sleep on sleep");
   EXPECT_FALSE(status->isEnabled());
+}
+
+// Where the machine cannot hibernate, the commands that need it are greyed
+// out each time the menu opens; they return when it can again. The picture
+// of the open menu goes to SOMNARA_SCREENSHOT.
+TEST_F(TrayMenu, SleepNowCommandsTheMachineCannotDoAreGreyedOut) {
+  using powertool::SleepAbility;
+  using powertool::SleepBlocker;
+  auto enabled = [&] {
+    emit menu->aboutToShow();
+    return std::vector<bool>{action(menu, "Sleep Now")->isEnabled(), action(menu, "Hibernate Now")->isEnabled(),
+                             action(menu, "Sleep and Hibernate Now")->isEnabled()};
+  };
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true}));
+  machine.state().setSleepCapabilities({SleepAbility::yes(), SleepAbility::yes(), {SleepBlocker::NotOffered}});
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false}));
+  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false}));
+
+  setHibernateMode(machine, 0);
+  delegate->sharedSomnaraDaemon()->receivedMessage(kMessageStateApplied, std::nullopt);
+  if (const char* path = std::getenv("SOMNARA_SCREENSHOT")) {
+    QDir().mkpath(QFileInfo(path).path());
+    menu->adjustSize();
+    EXPECT_TRUE(menu->grab().save(path)) << path;
+  }
+  machine.state().setSleepCapabilities(powertool::SleepCapabilities::all());
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(TrayMenu, InsomniaItemsFollowTheDelegateAndSendItTheirCommands) {

@@ -157,7 +157,9 @@ QWidget* PreferencesWindow::buildSleepGroup() {
     radio->setAccessibleDescription(kModes[i].explanation);
     modeGroup_->addButton(radio, i);
     layout->addWidget(radio);
-    layout->addWidget(explanation(kModes[i].explanation, group));
+    modeExplanations_[i] = explanation(kModes[i].explanation, group);
+    modeExplanations_[i]->setObjectName(QString("sleepMode%1Explanation").arg(i));
+    layout->addWidget(modeExplanations_[i]);
   }
   connect(modeGroup_, &QButtonGroup::idClicked, this,
           [this](int id) { writeSetting(kS_SomnaraUserDefaultSleepModeIndex, Value(id)); });
@@ -379,10 +381,21 @@ void PreferencesWindow::readSettings() {
 
 void PreferencesWindow::refreshStatus() {
   status_->setText(qs(controller_.currentStateString()));
-  statusReason_->setText(qs(sleepStatusReason(controller_.sleepmode(),
-                                              hibernation::hibernation_currentchargestate(context_),
-                                              hibernation::hibernation_currenttimeleft(context_),
-                                              controller_.hibernatelevel())));
+  SleepStatusFacts facts;
+  facts.chosenMode = controller_.sleepmodeissomnara() ? 1 : controller_.sleepmode();
+  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_) != 0;
+  facts.charge = hibernation::hibernation_currentchargestate(context_);
+  facts.timeLeft = hibernation::hibernation_currenttimeleft(context_);
+  facts.hibernateLevel = controller_.hibernatelevel();
+  facts.capabilities = controller_.readSleepCapabilities();
+  statusReason_->setText(qs(sleepStatusReason(facts)));
+  // A choice the machine cannot do is greyed out with the reason beneath it;
+  // the one stored stays checked, so the window shows what was chosen.
+  for (int i = 0; i < 5; ++i) {
+    const auto unavailable = unavailableModeReason(i, facts);
+    modeGroup_->button(i)->setEnabled(!unavailable);
+    modeExplanations_[i]->setText(unavailable ? qs(*unavailable) + "." : QString(kModes[i].explanation));
+  }
 }
 
 void PreferencesWindow::refreshPrograms() {

@@ -77,6 +77,8 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   Somnara_AppDelegate* delegate_ = nullptr;
 
   QButtonGroup* modeGroup_ = nullptr;
+  // The grey line under each sleep choice, by sleep mode index.
+  QLabel* modeExplanations_[5] = {};
   QSpinBox* hibernateLevel_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* statusReason_ = nullptr;

@@ -4,26 +4,70 @@
 #include "core/SleepPolicy.h"
 
 namespace somnara {
+namespace {
 
-std::string sleepStatusReason(std::int64_t mode, std::int32_t charge, std::int32_t timeLeft,
-                              std::int64_t hibernateLevel) {
-  switch (mode) {
-    case 2: return "Because \"Sleep\" is chosen.";
-    case 3: return "Because \"Hibernate\" is chosen.";
-    case 4: return "Because \"Sleep and hibernate\" is chosen.";
-    case 1: break;
-    default: return "Because the system's own setting is chosen.";
-  }
-  std::string reading = charge >= 0 ? "battery at " + std::to_string(charge) + " %" : "no charge reading";
-  if (timeLeft > 0) reading += ", " + std::to_string(timeLeft) + " min left";
-  const std::int64_t level = policy::batteryLevel(charge, timeLeft);
+using powertool::SleepAbility;
+
+std::string adaptiveReason(const SleepStatusFacts& f, std::int64_t* state) {
+  std::string reading = f.charge >= 0 ? "battery at " + std::to_string(f.charge) + " %" : "no charge reading";
+  if (f.timeLeft > 0) reading += ", " + std::to_string(f.timeLeft) + " min left";
+  const std::int64_t level = policy::batteryLevel(f.charge, f.timeLeft);
   const std::string head = "Adaptive: " + reading + ", level " + std::to_string(level);
-  switch (policy::adaptiveSleepState(level, hibernateLevel)) {
-    case kSleepStateSleep: return head + " is above the hibernate level " + std::to_string(hibernateLevel) + ".";
-    case kSleepStateSleepAndHibernate:
-      return head + " is at or below the hibernate level " + std::to_string(hibernateLevel) + ".";
+  const std::string hibernateLevel = std::to_string(f.hibernateLevel);
+  *state = policy::adaptiveSleepState(level, f.hibernateLevel);
+  switch (*state) {
+    case kSleepStateSleep: return head + " is above the hibernate level " + hibernateLevel + ".";
+    case kSleepStateSleepAndHibernate: return head + " is at or below the hibernate level " + hibernateLevel + ".";
     default: return head + ": the battery is nearly empty.";
   }
+}
+
+// The ability a sleep state needs beyond plain sleep; nullopt for none.
+std::optional<SleepAbility> extraAbility(std::int64_t state, const powertool::SleepCapabilities& caps) {
+  if (state == kSleepStateHibernate) return caps.hibernate;
+  if (state == kSleepStateSleepAndHibernate) return caps.hybridSleep;
+  return std::nullopt;
+}
+
+std::string cannot(std::int64_t state, const powertool::SleepCapabilities& caps, const SleepAbility& ability) {
+  const bool hibernation = state == kSleepStateHibernate || !caps.hibernate.possible();
+  return std::string("This machine can't ") + (hibernation ? "hibernate" : "sleep and hibernate") + ": " +
+         powertool::describe(ability.blocker);
+}
+
+}  // namespace
+
+std::string sleepStatusReason(const SleepStatusFacts& f) {
+  if (!f.capabilities.canSleep())
+    return std::string("This machine can't sleep: ") + powertool::describe(f.capabilities.suspend.blocker) + ".";
+  std::int64_t state = kSleepStateSystemDefault;
+  std::string reason;
+  switch (f.chosenMode) {
+    case 1:
+      if (!f.hasBattery) return "\"Adaptive\" needs a battery and this machine has none: the system's own setting applies.";
+      reason = adaptiveReason(f, &state);
+      break;
+    case 2: return "Because \"Sleep\" is chosen.";
+    case 3: reason = "Because \"Hibernate\" is chosen.", state = kSleepStateHibernate; break;
+    case 4: reason = "Because \"Sleep and hibernate\" is chosen.", state = kSleepStateSleepAndHibernate; break;
+    default: return "Because the system's own setting is chosen.";
+  }
+  const auto ability = extraAbility(state, f.capabilities);
+  if (ability && !ability->possible() && f.capabilities.suspend.possible())
+    reason += " " + cannot(state, f.capabilities, *ability) + ", so it sleeps.";
+  return reason;
+}
+
+std::optional<std::string> unavailableModeReason(std::int64_t mode, const SleepStatusFacts& f) {
+  if (!f.capabilities.canSleep() && mode != 0)
+    return std::string("This machine can't sleep: ") + powertool::describe(f.capabilities.suspend.blocker);
+  if (mode == 1 && !f.hasBattery) return std::string("Needs a battery; this machine has none");
+  if (mode == 2 && !f.capabilities.suspend.possible())
+    return std::string("This machine can't sleep: ") + powertool::describe(f.capabilities.suspend.blocker);
+  const std::int64_t state = policy::fixedSleepStateForMode(mode).value_or(kSleepStateSleep);
+  const auto ability = extraAbility(state, f.capabilities);
+  if (ability && !ability->possible()) return cannot(state, f.capabilities, *ability);
+  return std::nullopt;
 }
 
 }  // namespace somnara

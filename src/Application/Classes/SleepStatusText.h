@@ -1,16 +1,33 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "powertool/SleepCapabilities.h"
 
 namespace somnara {
 
-/// Why the machine does on sleep what the status line says: a one-line
-/// reason for the sleep mode index mode (as the controller normalises it).
-/// In the adaptive mode: the battery charge (percent, -1 unknown), the
-/// running time left (minutes, -1 or 0 unknown), the level they give and
-/// how it compares with hibernateLevel.
-std::string sleepStatusReason(std::int64_t mode, std::int32_t charge, std::int32_t timeLeft,
-                              std::int64_t hibernateLevel);
+/// What decides what the machine does on sleep.
+struct SleepStatusFacts {
+  /// The sleep mode index as stored (1, adaptive, also on a machine without
+  /// a battery, where it stands for the system default).
+  std::int64_t chosenMode = 0;
+  bool hasBattery = false;
+  /// Battery charge (percent, -1 unknown) and running time left (minutes,
+  /// -1 or 0 unknown).
+  std::int32_t charge = -1, timeLeft = -1;
+  std::int64_t hibernateLevel = 20;
+  powertool::SleepCapabilities capabilities = powertool::SleepCapabilities::all();
+};
+
+/// Why the machine does on sleep what the status line says, in one line:
+/// the choice, in the adaptive mode the readings and the level they give,
+/// and where the machine cannot do what was chosen, what it does instead.
+std::string sleepStatusReason(const SleepStatusFacts& facts);
+
+/// Why the sleep mode index mode cannot be chosen on this machine
+/// ("This machine can't hibernate: no swap space"); nullopt when it can.
+std::optional<std::string> unavailableModeReason(std::int64_t mode, const SleepStatusFacts& facts);
 
 }  // namespace somnara
