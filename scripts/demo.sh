@@ -2,8 +2,9 @@
 # The daemon on a simulated laptop: builds it, makes a fake machine root whose
 # battery drains from 100 % to 0 % over about a minute, runs the real daemon in
 # adaptive mode against it on a private session bus, and prints the
-# hibernatemode it writes as the battery falls through 20 % and 4 %. Then it
-# stops the daemon and shows the saved system default put back.
+# hibernatemode it writes as the battery falls through 20 % and 4 %, and what
+# it falls back to once swap is switched off. Then it stops the daemon and
+# shows the saved system default put back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -51,6 +52,9 @@ dbus-run-session -- bash -c '
       last=$now
     fi
   done
+  "$DEMO_TOP/scripts/fake-laptop.sh" swap "$DEMO_ROOT" 0
+  sleep 4
+  printf "swap switched off ->  hibernatemode %s (%s): this laptop can no longer hibernate\n" "$(mode)" "$(meaning "$(mode)")"
   echo "Stopping the daemon (SIGTERM)..."
   kill -TERM "$daemon"; wait "$daemon"; status=$?
   echo "daemon exited with status $status; hibernatemode now $(mode) (the saved system default)"

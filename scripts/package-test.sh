@@ -25,6 +25,9 @@ check() {  # check <what> <command...>: the command must succeed
 }
 
 [ "$(id -u)" = 0 ] || fail "run as root (it installs the package)"
+# scripts/deps.sh installs the build dependencies from debian/control itself;
+# a package it misses fails here rather than half way through a build.
+check "build dependencies of debian/control installed" dpkg-checkbuilddeps
 if dpkg-query -W -f '${Status}' somnara 2>/dev/null | grep -q 'ok installed\|config-files'; then
   fail "somnara is already on this machine; purge it first"
 fi
