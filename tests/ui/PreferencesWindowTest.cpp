@@ -187,6 +187,10 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
   machine.advance(3s);
   open();
+  // The daemon the window started from its bundle runs its controller.
+  for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
+    SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
+  settle();
   for (int i : {3, 4}) {
     EXPECT_FALSE(find<QRadioButton>(("sleepMode" + std::to_string(i)).c_str())->isEnabled()) << i;
     EXPECT_EQ(find<QLabel>(("sleepMode" + std::to_string(i) + "Explanation").c_str())->text().toStdString(),
