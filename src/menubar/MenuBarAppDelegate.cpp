@@ -112,9 +112,15 @@ void MenuBarAppDelegate::updateMenuBarIconBlink(bool blink) {
   if (hasInsomnia()) {
     normal = kImageInsomnia;
     flash = kImageHibernate;
+  } else if (const std::int64_t state = sharedSomnaraDaemon_->currentsleepstate(); state < 0) {
+    // No mode in force: the machine does what the system does by itself
+    // (a plain sleep), or, where it cannot sleep at all, stays awake.
+    const bool canSleep = sharedSomnaraDaemon_->readSleepCapabilities().canSleep();
+    normal = canSleep ? kImageSleep : kImageInsomnia;
+    flash = kImageHibernate;
   } else {
     // Reading the state may announce its change, which comes back here once.
-    switch (sharedSomnaraDaemon_->currentsleepstate() & 3) {
+    switch (state & 3) {
       case 0:
         normal = kImageSleep;
         flash = kImageHibernate;

@@ -11,6 +11,7 @@ struct IconCase {
   bool insomnia;
   const char* normal;
   const char* flash;
+  bool canSleep = true;
 };
 
 class IconTable : public ::testing::TestWithParam<IconCase> {};
@@ -18,6 +19,7 @@ class IconTable : public ::testing::TestWithParam<IconCase> {};
 TEST_P(IconTable, NormalAndFlashImageFollowTheStateAndInsomnia) {
   SimMachine machine;
   Agent agent(machine);
+  if (!GetParam().canSleep) machine.state().setSleepCapabilities({});
   agent.start();
   setHibernateMode(machine, GetParam().hibernateMode);
   if (GetParam().insomnia) agent.delegate.setInsomnia(true);
@@ -34,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IconCase{25, false, kHibernateImage, kHibernateSleepImage},
                       IconCase{2, false, kHibernateSleepImage, kHibernateImage},
                       IconCase{3, false, kHibernateSleepImage, kHibernateImage},
-                      IconCase{std::nullopt, false, kHibernateSleepImage, kHibernateImage},
+                      IconCase{std::nullopt, false, kSleepImage, kHibernateImage},
+                      IconCase{std::nullopt, false, kInsomniaImage, kHibernateImage, false},  // cannot sleep
                       IconCase{0, true, kInsomniaImage, kHibernateImage},
                       IconCase{1, true, kInsomniaImage, kHibernateImage},
                       IconCase{3, true, kInsomniaImage, kHibernateImage}));
