@@ -5,7 +5,9 @@
 
 #include <QFile>
 #include <QProcess>
+#include <algorithm>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <tuple>
 
@@ -255,6 +257,134 @@ TEST(PlistFileDefaults, AnotherWriterReachesSuiteObserversWithinOneSecondOncePer
   daemon.removeValue("SleepMode");
   spinFor(100ms);
   EXPECT_EQ(calls, 4);
+}
+
+/// The names of the files moved aside in dir.
+Strings movedAside(const TempTree& dir) {
+  Strings out;
+  for (const QString& name : filesIn(dir, {"*.corrupt-*"})) out.push_back(name.toStdString());
+  return out;
+}
+
+constexpr const char* kDaemonDomain = "de.orvane.Somnara.Daemon";
+
+/// A store as the daemon keeps one: its own domain, the shared one as a
+/// suite, SleepMode 0 by default; every SleepMode its observer saw.
+struct WatchingStore {
+  WatchingStore(const TempTree& dir, RecordingLogger& logger)
+      : store(std::make_unique<PlistFileDefaults>(kDaemonDomain, dir.path(), logger)) {
+    store->registerDefaults({{"SleepMode", Value(0)}});
+    store->addSuite(kShared);
+    registration = store->observe("SleepMode", [this] { seen.push_back(sleepMode()); });
+  }
+  std::int64_t sleepMode() const { return store->value("SleepMode").value_or(Value("none")).integer().value_or(-1); }
+  std::unique_ptr<PlistFileDefaults> store;
+  std::vector<std::int64_t> seen;
+  host::RegistrationPtr registration;
+};
+
+/// Starts a shell that rewrites file; the script gets the file as $1, then args.
+void startWriter(QProcess& writer, const char* script, const std::string& file, const QStringList& args) {
+  writer.setProcessChannelMode(QProcess::ForwardedChannels);
+  writer.start("/bin/sh", QStringList{"-c", script, "writer", QString::fromStdString(file)} + args);
+}
+
+/// contents cut into pieces of at most n bytes.
+QStringList pieces(const std::string& contents, std::size_t n) {
+  QStringList out;
+  for (std::size_t at = 0; at < contents.size(); at += n) out << QString::fromStdString(contents.substr(at, n));
+  return out;
+}
+
+TEST(PlistFileDefaults, HandWrittenSettingsAreAppliedOnceTheWriterIsDoneAndNeverMovedAside) {
+  const std::string before = plist::toXml(Value(Dictionary{{"SleepMode", Value(1)}}));
+  const std::string after = plist::toXml(Value(Dictionary{{"Name", Value("hand")}, {"SleepMode", Value(3)}}));
+  struct Case {
+    const char* what;
+    const char* domain;
+    const char* script;
+    QStringList args;
+    bool storeStartsMidWrite = false;  // made once the writer has emptied the file
+  };
+  const Case cases[] = {
+      {"one open, slow chunks with pauses of 100 to 300 ms", kShared,
+       "f=$1; shift; exec >\"$f\"; p=1; for c; do printf %s \"$c\"; sleep 0.$p; p=$((p % 3 + 1)); done",
+       pieces(after, after.size() / 6 + 1)},
+      {"truncate on open, pause, write", kShared, "exec >\"$1\"; sleep 0.4; printf %s \"$2\"", {}},
+      {"truncate and close, pause, write again", kShared, ": >\"$1\"; sleep 0.4; printf %s \"$2\" >\"$1\"", {}},
+      {"the own domain, truncate and close, pause, write again", kDaemonDomain,
+       ": >\"$1\"; sleep 0.4; printf %s \"$2\" >\"$1\"", {}},
+      {"an editor writes a new file and renames it over", kShared,
+       "printf %s \"$2\" >\"$1.swp\"; sleep 0.1; mv -f \"$1.swp\" \"$1\"", {}},
+      {"the store starts while the file is empty", kShared, ": >\"$1\"; sleep 0.4; printf %s \"$2\" >\"$1\"", {},
+       true},
+  };
+  // The cases run side by side, each with a directory, store and writer of its own.
+  struct Run {
+    TempTree dir;
+    RecordingLogger logger;
+    std::string file;
+    QProcess writer;
+    std::unique_ptr<WatchingStore> watching;
+  };
+  std::vector<std::unique_ptr<Run>> runs;
+  for (const Case& c : cases) {
+    auto& run = *runs.emplace_back(std::make_unique<Run>());
+    run.file = run.dir / (std::string(c.domain) + ".plist");
+    writeFile(run.file, before);
+    if (!c.storeStartsMidWrite) run.watching = std::make_unique<WatchingStore>(run.dir, run.logger);
+    startWriter(run.writer, c.script, run.file, c.args.isEmpty() ? QStringList{QString::fromStdString(after)} : c.args);
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    Run& run = *runs[i];
+    if (run.watching) continue;
+    ASSERT_TRUE(spinUntil([&] { return readFile(run.file).empty(); }, 2s)) << cases[i].what;
+    run.watching = std::make_unique<WatchingStore>(run.dir, run.logger);
+  }
+  const auto allApplied = [&] {
+    return std::all_of(runs.begin(), runs.end(), [](const auto& run) {
+      return run->writer.state() == QProcess::NotRunning && run->watching->store->value("Name") == Value("hand");
+    });
+  };
+  EXPECT_TRUE(spinUntil(allApplied, 8s));
+  spinFor(2500ms);  // longer than an unreadable file is given before it is moved aside
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    const Run& run = *runs[i];
+    EXPECT_EQ(run.writer.exitCode(), 0);
+    EXPECT_EQ(run.watching->sleepMode(), 3);
+    EXPECT_EQ(run.watching->seen, std::vector<std::int64_t>{3}) << "a value in between was applied";
+    EXPECT_EQ(movedAside(run.dir), Strings{});
+    EXPECT_EQ(readFile(run.file), after);
+    EXPECT_EQ(run.logger.lines, Strings{});
+  }
+}
+
+TEST(PlistFileDefaults, FileThatStaysDamagedIsMovedAsideAfterAGraceAndLoggedOnce) {
+  TempTree dir;
+  RecordingLogger logger;
+  const std::string file = dir / (std::string(kShared) + ".plist");
+  writeFile(file, plist::toXml(Value(Dictionary{{"SleepMode", Value(1)}})));
+  WatchingStore watching(dir, logger);
+  const std::string damaged = "<?xml version=\"1.0\"?><plist><dict><key>SleepMode</key>";
+  QProcess writer;
+  startWriter(writer, "printf %s \"$2\" >\"$1\"", file, {QString::fromStdString(damaged)});
+  ASSERT_TRUE(writer.waitForFinished(2000));
+
+  spinFor(1000ms);  // read by now, and found unreadable
+  EXPECT_EQ(watching.sleepMode(), 1) << "the last good values are kept meanwhile";
+  EXPECT_EQ(movedAside(dir), Strings{}) << "moved aside before a second look";
+  EXPECT_EQ(logger.lines, Strings{});
+
+  ASSERT_TRUE(spinUntil([&] { return !movedAside(dir).empty(); }, 4s));
+  const Strings aside = movedAside(dir);
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(readFile(dir / aside[0]), damaged);
+  EXPECT_TRUE(spinUntil([&] { return watching.sleepMode() == 0; }, 1s));
+  spinFor(1500ms);
+  EXPECT_EQ(watching.seen, std::vector<std::int64_t>{0});
+  ASSERT_EQ(logger.lines.size(), 1u);
+  EXPECT_NE(logger.lines[0].find("moved aside"), std::string::npos) << logger.lines[0];
 }
 
 TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
