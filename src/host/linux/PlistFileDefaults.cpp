@@ -5,18 +5,15 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <chrono>
 #include <ctime>
 
 #include "fileio/FileIO.h"
 #include "host/linux/CallbackRegistration.h"
+#include "host/linux/InotifyDirectoryWatch.h"
 #include "host/linux/MachineRoot.h"
 #include "host/linux/SettingsFileFormat.h"
 #include "host/linux/XdgDirectory.h"
@@ -24,6 +21,26 @@
 
 namespace somnara::linuxhost {
 namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Change = InotifyDirectoryWatch::Change;
+
+// A file whose writer is done (closed it, renamed it over, removed it) is
+// read once the directory has been quiet this long: long enough for the
+// next write of an editor or a shell script, short enough that a change
+// reaches observers well within a second.
+constexpr auto kSettle = 150ms;
+// A file written to but not closed is read once its writer has been quiet this long.
+constexpr auto kWriterQuiet = 1000ms;
+// An unreadable file is read again after this pause, and moved aside at the
+// first read after it has stayed the same and unreadable this long: at the
+// third read, about 2 s after the first. A writer that pauses mid-file for
+// less is waited for.
+constexpr auto kRetryPause = 1000ms;
+constexpr auto kGiveUpAfter = 1500ms;
+// Without a directory watch, foreign changes are looked for this often.
+constexpr auto kPoll = 500ms;
 
 // Which version of a file was last read or written.
 struct FileIdentity {
@@ -48,9 +65,14 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
   struct Domain {
     std::string name;
     std::string path;
-    Dictionary values;
-    FileIdentity identity;
+    Dictionary values;      // as last read; kept while the file is unreadable
+    FileIdentity identity;  // the version the values came from
+    // The unreadable version of the file last seen, since when, and why.
+    std::optional<FileIdentity> unreadable;
+    Clock::time_point unreadableSince;
+    std::string error;
   };
+  enum class Read { Same, Changed, Unreadable };
   struct Observer {
     std::string key;
     std::function<void()> onChange;
@@ -69,10 +91,11 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
   std::map<std::uint64_t, Observer> observers;
   std::uint64_t nextObserver = 1;
 
-  QObject context;  // owns the queued calls; they die with the state
-  QFileSystemWatcher watcher;
+  QObject context;   // owns the queued calls; they die with the state
+  QTimer readTimer;  // the next read of the files, after a settle or a retry pause
   QTimer poll;
-  bool flushQueued = false, checkQueued = false, reloadQueued = false;
+  InotifyDirectoryWatch watch{[this](Change c) { readTimer.start(c == Change::Writing ? kWriterQuiet : kSettle); }};
+  bool flushQueued = false, checkQueued = false;
 
   std::string pathFor(const std::string& domain) const { return directory + "/" + domain + ".plist"; }
 
@@ -84,27 +107,48 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
     return std::nullopt;
   }
 
-  // Reads a domain's file; a file that exists but cannot be used is moved aside.
-  void load(Domain& d) {
-    d.identity = identityOf(d.path);
-    d.values.clear();
-    if (!d.identity.exists) return;
+  // Reads a domain's file unless it is the version last read. A missing file
+  // holds no values; an unreadable one leaves the values as they were.
+  Read read(Domain& d) {
+    const FileIdentity now = identityOf(d.path);
+    if (now == d.identity) return Read::Same;
     std::string error;
-    auto bytes = MachineRoot::readFile(d.path, 64 << 20, &error);
     std::optional<Dictionary> parsed;
-    if (bytes) parsed = parseSettingsFile(*bytes, &error);
+    if (!now.exists)
+      parsed.emplace();
+    else if (auto bytes = MachineRoot::readFile(d.path, 64 << 20, &error))
+      parsed = parseSettingsFile(*bytes, &error);
     if (parsed) {
       d.values = std::move(*parsed);
-      return;
+      d.identity = now;
+      d.unreadable.reset();
+      return Read::Changed;
     }
+    if (d.unreadable != now) {
+      d.unreadable = now;
+      d.unreadableSince = Clock::now();
+    }
+    d.error = error;
+    return Read::Unreadable;
+  }
+
+  // Moves the unreadable file of a domain aside, unless it changed since it
+  // was read; the domain counts as empty then.
+  bool moveAside(Domain& d) {
+    if (identityOf(d.path) != d.unreadable) return false;
     std::string aside;
-    if (auto failed = fileio::moveAside(d.path, std::time(nullptr), &aside))
-      logger.log("Settings file " + d.path + " could not be read (" + error + ") nor moved aside (" +
+    if (auto failed = fileio::moveAside(d.path, std::time(nullptr), &aside)) {
+      logger.log("Settings file " + d.path + " could not be read (" + d.error + ") nor moved aside (" +
                  failed->message() + "); using defaults");
-    else
-      logger.log("Settings file " + d.path + " could not be read (" + error + "); moved aside to " + aside +
+      d.identity = *d.unreadable;  // not read again until it changes
+    } else {
+      logger.log("Settings file " + d.path + " could not be read (" + d.error + "); moved aside to " + aside +
                  ", using defaults");
-    d.identity = identityOf(d.path);
+      d.identity = {};  // a file written meanwhile is read at the next look
+    }
+    d.values.clear();
+    d.unreadable.reset();
+    return true;
   }
 
   void overlayPending() {
@@ -117,9 +161,11 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
   bool flush() {
     flushQueued = false;
     if (pending.empty()) return true;
-    if (identityOf(own.path) != own.identity) {
-      // Someone else wrote the file since it was read: keep their keys.
-      load(own);
+    // Someone else wrote the file since it was read: keep their keys, and
+    // the bytes of a file that cannot be read.
+    const Read r = read(own);
+    if (r == Read::Unreadable) moveAside(own);
+    if (r != Read::Same) {
       overlayPending();
       queueCheck();
     }
@@ -141,26 +187,42 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
       if (auto self = weak.lock()) ((*self).*member)();
     });
   }
-  void queueFlush() { queue(flushQueued, &State::flushQueuedNow); }
+  void queueFlush() { queue(flushQueued, &State::flushWhenSettled); }
   void queueCheck() { queue(checkQueued, &State::notifyObservers); }
-  void queueReload() { queue(reloadQueued, &State::reload); }
-  void flushQueuedNow() { flush(); }
 
+  // A write waits while the files are in flux, so that it keeps the keys of
+  // a writer at work; reload() queues it again.
+  void flushWhenSettled() {
+    if (readTimer.isActive()) flushQueued = false;
+    else flush();
+  }
+
+  // Reads the files that changed. One still unreadable is read again after a
+  // pause, and moved aside once it has stayed unreadable long enough.
   void reload() {
-    reloadQueued = false;
-    rewatch();
-    bool changed = false;
-    if (identityOf(own.path) != own.identity) {
-      load(own);
+    bool changed = false, unreadable = false;
+    auto visit = [&](Domain& d) {
+      switch (read(d)) {
+        case Read::Same:
+          return false;
+        case Read::Changed:
+          return true;
+        case Read::Unreadable:
+          if (Clock::now() - d.unreadableSince >= kGiveUpAfter && moveAside(d)) return true;
+          unreadable = true;
+          return false;
+      }
+      return false;
+    };
+    if (visit(own)) {
       overlayPending();
       changed = true;
     }
-    for (Domain& d : suites) {
-      if (identityOf(d.path) == d.identity) continue;
-      load(d);
-      changed = true;
-    }
+    for (Domain& d : suites) changed |= visit(d);
+    rewatch();
+    if (unreadable && !readTimer.isActive()) readTimer.start(kRetryPause);
     if (changed) queueCheck();
+    if (!pending.empty()) queueFlush();
   }
 
   void notifyObservers() {
@@ -179,24 +241,12 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
     }
   }
 
-  // Watches the directory (renames replace files) and every domain file present.
+  // Watches the directory and every domain file present; polls without a directory watch.
   void rewatch() {
-    const QString dir = QString::fromStdString(directory);
-    if (!watcher.directories().contains(dir) && QFileInfo(dir).isDir()) watcher.addPath(dir);
-    QStringList files;
-    auto add = [&](const Domain& d) {
-      const QString f = QString::fromStdString(d.path);
-      if (!watcher.files().contains(f) && QFileInfo::exists(f)) files << f;
-    };
-    add(own);
-    for (const Domain& d : suites) add(d);
-    if (!files.isEmpty()) watcher.addPaths(files);
-    // Without a directory watch, look for foreign changes twice a second.
-    if (watcher.directories().isEmpty()) {
-      if (!poll.isActive()) poll.start(500);
-    } else {
-      poll.stop();
-    }
+    std::vector<std::string> names{own.name + ".plist"};
+    for (const Domain& d : suites) names.push_back(d.name + ".plist");
+    if (watch.watch(directory, names)) poll.stop();
+    else if (!poll.isActive()) poll.start(kPoll);
   }
 };
 
@@ -206,12 +256,11 @@ PlistFileDefaults::PlistFileDefaults(std::string ownDomain, std::string director
   QDir().mkpath(QString::fromStdString(s.directory));
   s.own.name = std::move(ownDomain);
   s.own.path = s.pathFor(s.own.name);
-  s.load(s.own);
   State* raw = state_.get();
-  QObject::connect(&s.watcher, &QFileSystemWatcher::directoryChanged, &s.context, [raw] { raw->queueReload(); });
-  QObject::connect(&s.watcher, &QFileSystemWatcher::fileChanged, &s.context, [raw] { raw->queueReload(); });
+  s.readTimer.setSingleShot(true);
+  QObject::connect(&s.readTimer, &QTimer::timeout, &s.context, [raw] { raw->reload(); });
   QObject::connect(&s.poll, &QTimer::timeout, &s.context, [raw] { raw->reload(); });
-  s.rewatch();
+  s.reload();
 }
 
 PlistFileDefaults::~PlistFileDefaults() {
@@ -245,12 +294,10 @@ void PlistFileDefaults::addSuite(const std::string& domain) {
   if (domain == s.own.name) return;
   for (const auto& d : s.suites)
     if (d.name == domain) return;
-  State::Domain d;
+  State::Domain& d = s.suites.emplace_back();
   d.name = domain;
   d.path = s.pathFor(domain);
-  s.load(d);
-  s.suites.push_back(std::move(d));
-  s.rewatch();
+  s.reload();
   s.queueCheck();
 }
 

@@ -18,11 +18,20 @@ namespace somnara::linuxhost {
 /// Writes change memory at once and reach the file shortly after on the run
 /// loop, or at synchronize(). A file is replaced atomically (temporary file in
 /// the same directory, fsync, rename, mode 0600); only the keys this program
-/// changed are laid over the file's current contents. A file that cannot be
-/// read or parsed is renamed `<name>.corrupt-<unix time>` and counts as empty.
-/// Files changed by other programs are re-read as soon as the directory
-/// reports it. Observers run on the run loop, and only when the value found
-/// for their key differs from the one they last saw.
+/// changed are laid over the file's current contents (or over its last good
+/// values, when the file cannot be read: it is moved aside first). A queued
+/// write waits until a change of the files has been read.
+///
+/// Files changed by other programs are read once their writer is done: about
+/// 150 ms after the last change when it was closed, renamed over or removed
+/// (so within a second), 1 s after the last write into a file still open.
+/// While a file cannot be read or parsed its last good values stay in force
+/// and it is read again each second; once it has stayed the same and
+/// unreadable for about 2 s it is renamed `<name>.corrupt-<unix time>` (logged
+/// once) and counts as empty. A file found unreadable when the store is made
+/// or a suite added gets the same grace, with no values meanwhile. A file
+/// that parses is never moved aside. Observers run on the run loop, and only
+/// when the value found for their key differs from the one they last saw.
 class PlistFileDefaults final : public host::Defaults {
  public:
   PlistFileDefaults(std::string ownDomain, std::string directory, host::Logger& logger);

@@ -88,6 +88,20 @@ class DaemonTest(ProgramLogs, unittest.TestCase):
     def write_settings(self, data):
         replace(self.settings_path, data)
 
+    def write_settings_in_place(self, settings):
+        """As `cat new > file` does, slowly: truncate, half the file, a pause, the rest."""
+        data = plistlib.dumps(settings)
+        with open(self.settings_path, "wb") as f:
+            time.sleep(0.2)
+            f.write(data[:len(data) // 2])
+            f.flush()
+            time.sleep(0.2)
+            f.write(data[len(data) // 2:])
+
+    def moved_aside(self):
+        settings_dir = os.path.dirname(self.settings_path)
+        return [n for n in os.listdir(settings_dir) if n.startswith(SETTINGS_DOMAIN + ".plist.corrupt-")]
+
     def post_message(self, msg_type, payload=None):
         """A controller message as another program's notification group sends it."""
         info = {"MessageType": msg_type, "ProcessID": "system-test-%d" % os.getpid()}
@@ -251,12 +265,21 @@ class PeersAndFaults(DaemonTest):
             self.assertEqual(plistlib.load(f).get("somnaramodeindex"), 3)
         self.assertRunning(daemon)
 
+    def test_settings_rewritten_in_place_are_applied_and_never_moved_aside(self):
+        daemon = self.settle(3)
+        for index, wanted in [(3, 1), (2, 0), (4, 3)] * 2:
+            with self.subTest(index=index):
+                self.write_settings_in_place({"somnaramodeindex": index})
+                self.assertReacts(wanted, daemon)
+        self.assertEqual(self.moved_aside(), [])
+        self.assertRunning(daemon)
+
     def test_corrupt_settings_are_moved_aside_and_a_later_write_applies(self):
         self.write_mode(0)
         daemon = self.settle(SAVED_DEFAULT, settings=b"<?xml version='1.0'?><plist><dict><key>somnaramodeindex</key>")
-        settings_dir = os.path.dirname(self.settings_path)
-        aside = [n for n in os.listdir(settings_dir) if n.startswith(SETTINGS_DOMAIN + ".plist.corrupt-")]
-        self.assertEqual(len(aside), 1, os.listdir(settings_dir))
+        # After a grace in which a writer at work could finish the file.
+        self.assertIsNotNone(wait_for(self.moved_aside, timeout=5.0), "not moved aside:\n" + self.log_of(daemon))
+        self.assertEqual(len(self.moved_aside()), 1)
         self.write_settings({"somnaramodeindex": 3})
         self.assertIsNotNone(self.wait_mode(1), "mode %r:\n%s" % (self.mode(), self.log_of(daemon)))
         self.assertRunning(daemon)

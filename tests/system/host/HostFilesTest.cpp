@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <ctime>
 #include <optional>
 #include <tuple>
 
@@ -13,7 +12,6 @@
 #include "host/linux/InotifyFileWatch.h"
 #include "host/linux/LinuxPowerManager.h"
 #include "host/linux/PkexecAuthorization.h"
-#include "host/linux/PlistFileDefaults.h"
 #include "host/linux/QtProcesses.h"
 #include "host/linux/QtRunLoop.h"
 #include "host/linux/SysfsPowerSources.h"
@@ -155,106 +153,6 @@ TEST(LinuxPowerManager, MachineFiles) {
   EXPECT_FALSE(saved.error.empty());
   writeFile(root / "etc/somnara/PowerManagement.plist", plist::toXml(powertool::withHibernateMode(std::nullopt, 25)));
   EXPECT_EQ(pm.savedSettings().hibernateMode, 25);
-}
-
-constexpr const char* kShared = "de.orvane.Somnara";
-
-std::optional<Value> fileContents(const std::string& path) {
-  const std::string bytes = readFile(path);
-  return bytes.empty() ? std::nullopt : plist::parse(bytes);
-}
-
-QStringList filesIn(const TempTree& dir, const QStringList& filter = {}) {
-  return QDir(QString::fromStdString(dir.path())).entryList(filter, QDir::Files | QDir::Hidden);
-}
-
-TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivatelyKeepingOtherWritersKeys) {
-  TempTree dir;
-  RecordingLogger logger;
-  PlistFileDefaults defaults(kShared, dir.path(), logger), other(kShared, dir.path(), logger);
-  const std::string file = defaults.pathForDomain(kShared);
-  EXPECT_EQ(file, dir / "de.orvane.Somnara.plist");
-
-  defaults.setValue("SleepMode", Value(3));
-  defaults.setValue("Name", Value("lid"));
-  EXPECT_EQ(defaults.value("SleepMode"), Value(3));
-  ASSERT_TRUE(spinUntil([&] { return fileContents(file).has_value(); })) << "no write without synchronize()";
-  EXPECT_EQ(fileContents(file), Value(Dictionary{{"Name", Value("lid")}, {"SleepMode", Value(3)}}));
-  struct stat st {};
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(filesIn(dir).size(), 1) << "a temporary file was left behind";
-
-  defaults.removeValue("Name");
-  other.setValue("B", Value(2));  // before other has re-read the file
-  EXPECT_TRUE(defaults.synchronize() && other.synchronize());
-  EXPECT_EQ(fileContents(file), Value(Dictionary{{"B", Value(2)}, {"SleepMode", Value(3)}}));
-  EXPECT_TRUE(spinUntil([&] { return defaults.value("B") == Value(2); }));
-  EXPECT_TRUE(logger.lines.empty());
-}
-
-TEST(PlistFileDefaults, DamagedFileIsMovedAsideAndDefaultsApply) {
-  for (const std::string& contents :
-       {std::string("<plist><dict><key>SleepMode"), plist::toXml(Value(Array{Value(1)}))}) {
-    SCOPED_TRACE(contents);
-    TempTree dir;
-    const std::string file = dir / "de.orvane.Somnara.plist";
-    writeFile(file, contents);
-    // Files moved aside earlier in this second (or the next) stay as they are.
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t t = now; t <= now + 1; ++t)
-      writeFile(file + ".corrupt-" + std::to_string(static_cast<long long>(t)), "earlier");
-    RecordingLogger logger;
-    PlistFileDefaults defaults(kShared, dir.path(), logger);
-    defaults.registerDefaults({{"SleepMode", Value(0)}});
-    EXPECT_EQ(defaults.value("SleepMode"), Value(0));
-
-    const QStringList aside = filesIn(dir, {"de.orvane.Somnara.plist.corrupt-*"});
-    ASSERT_EQ(aside.size(), 3);
-    int moved = 0;
-    for (const QString& name : aside) moved += readFile(dir / name.toStdString()) == contents;
-    EXPECT_EQ(moved, 1);
-    ASSERT_EQ(logger.lines.size(), 1u);
-    EXPECT_NE(logger.lines[0].find("corrupt-"), std::string::npos) << logger.lines[0];
-
-    defaults.setValue("SleepMode", Value(1));  // and goes on with a fresh file
-    EXPECT_TRUE(defaults.synchronize());
-    EXPECT_EQ(fileContents(file), Value(Dictionary{{"SleepMode", Value(1)}}));
-  }
-}
-
-TEST(PlistFileDefaults, AnotherWriterReachesSuiteObserversWithinOneSecondOncePerChange) {
-  TempTree dir;
-  RecordingLogger logger;
-  PlistFileDefaults preferences(kShared, dir.path(), logger);
-  PlistFileDefaults daemon("de.orvane.Somnara.Daemon", dir.path(), logger);
-  daemon.registerDefaults({{"SleepMode", Value(0)}});
-  daemon.addSuite(kShared);
-  int calls = 0;
-  auto registration = daemon.observe("SleepMode", [&] { ++calls; });
-  spinFor(50ms);
-
-  for (int mode : {3, 1, 1, 25}) {
-    SCOPED_TRACE(mode);
-    const int expected = calls + (daemon.value("SleepMode") == Value(mode) ? 0 : 1);
-    QElapsedTimer t;
-    t.start();
-    preferences.setValue("SleepMode", Value(mode));
-    ASSERT_TRUE(preferences.synchronize());
-    ASSERT_TRUE(spinUntil([&] { return daemon.value("SleepMode") == Value(mode); }, 2s));
-    EXPECT_LT(t.elapsed(), 1000);
-    spinFor(200ms);
-    EXPECT_EQ(calls, expected);
-  }
-
-  daemon.setValue("SleepMode", Value(3));  // the own domain hides the suite
-  EXPECT_EQ(calls, 3) << "observer ran inside the caller";
-  spinFor(100ms);
-  EXPECT_EQ(calls, 4);
-  registration.reset();
-  daemon.removeValue("SleepMode");
-  spinFor(100ms);
-  EXPECT_EQ(calls, 4);
 }
 
 TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
