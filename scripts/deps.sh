@@ -11,4 +11,5 @@ apt-get install -y -qq --no-install-recommends \
   python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth desktop-file-utils \
   trayer x11-apps xdotool imagemagick \
   util-linux passwd procps libmd-dev \
-  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream >/dev/null
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream qt6-multimedia-dev \
+  systemd-container mmdebstrap >/dev/null

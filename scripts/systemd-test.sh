@@ -235,6 +235,7 @@ in_container useradd --create-home --shell /bin/bash "$user"
 
 step "Checks"
 # In the background, so that a signal to this script ends it at once.
+: >"$scratch/checks.log"
 timeout $((checks_timeout + 30)) nsenter --target "$container_pid" --all \
   env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 TERM=dumb \
   systemd-run --quiet --wait --pipe --collect --unit=somnara-checks \
