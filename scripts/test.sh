@@ -2,8 +2,9 @@
 # Installs dependencies, builds with warnings as errors, and runs every test;
 # then repeats the build and tests under AddressSanitizer + UBSan, runs every
 # fuzz target (the parsers of what another process or a user controls) for a
-# few seconds each, and builds, installs, upgrades and purges the Debian
-# package (scripts/package-test.sh).
+# few seconds each, builds, installs, upgrades and purges the Debian package
+# (scripts/package-test.sh), and checks that package on a booted systemd in a
+# container (scripts/systemd-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -22,3 +23,4 @@ cmake --build build-fuzz -j "$jobs" --target somnara_fuzz_targets
 ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"
 
 bash scripts/package-test.sh
+bash scripts/systemd-test.sh
