@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ORVPrivate/Appkit/ORVDistributedNotificationGroup.h"
 #include "core/Constants.h"
@@ -160,6 +161,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   // an application fails (not when it is refused or deferred).
   FailureStreak streak_;
   bool applyFailed_ = false;
+  // The lines the last lookup of the system default wrote.
+  std::vector<std::string> defaultLookupLines_;
 };
 
 }  // namespace somnara

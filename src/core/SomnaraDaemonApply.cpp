@@ -35,25 +35,34 @@ bool SomnaraDaemon::usehardvalues() const {
 std::int64_t SomnaraDaemon::pmsetvalueForSleepState(std::int64_t state) {
   if (auto fixed = policy::hibernateModeForSleepState(state, platform::isNewerSystem(context_))) return *fixed;
 
+  // What the lookup found wrong; written only when it differs from what the
+  // previous lookup wrote, so a retry tick repeats nothing.
+  std::vector<std::string> lines;
+  auto note = [&](int sourceLine, const std::string& message) {
+    lines.push_back(platform::formatLogLine(this, sourceLine, kValueMethod, message));
+  };
+  auto result = [&](std::int64_t value) {
+    if (lines != defaultLookupLines_)
+      for (const auto& line : lines) context_.logger().log(line);
+    defaultLookupLines_ = std::move(lines);
+    return value;
+  };
+
   const powertool::SavedPowerSettings saved = context_.powerManager().savedSettings();
   const std::optional<Value>& list = saved.list;
-  if (!list) {
-    ORV_LOG(context_.logger(), this, kValueMethod, "Can't find current system default value due to:" + saved.error);
-  }
+  if (!list) note(__LINE__, "Can't find current system default value due to:" + saved.error);
   const std::optional<std::int64_t>& savedMode = saved.hibernateMode;
 
   if (!savedMode) {
-    ORV_LOG(context_.logger(), this, kValueMethod,
-            "Can't find current system default hibernate mode value " + (list ? list->description() : "(null)"));
+    note(__LINE__, "Can't find current system default hibernate mode value " + (list ? list->description() : "(null)"));
   } else if (usehardvalues()) {
-    return machinesupportssomnara_ ? 3 : 0;
+    return result(machinesupportssomnara_ ? 3 : 0);
   } else if (*savedMode != -1) {
-    return *savedMode;
+    return result(*savedMode);
   }
   const std::int64_t fallback = machinesupportssomnara_ ? 3 : 0;
-  ORV_LOG(context_.logger(), this, kValueMethod,
-          platform::format("Cant find default sleep mode will use:%ld", static_cast<long>(fallback)));
-  return fallback;
+  note(__LINE__, platform::format("Cant find default sleep mode will use:%ld", static_cast<long>(fallback)));
+  return result(fallback);
 }
 
 bool SomnaraDaemon::setSleepStateTo(std::int64_t state) {

@@ -52,6 +52,24 @@ TEST(Faults, SystemDefaultFromSavedSettings) {
   }
 }
 
+// The daemon looks the system default up on every tick; what it cannot find
+// is said once, and again only when the finding changes.
+TEST(Faults, AMissingSystemDefaultIsSaidOnceNotEveryTick) {
+  SimMachine m;
+  m.state().setSavedSettingsUnreadable("no such file");
+  SimProgram& daemon = m.addProgram(kDaemon);
+  controllerOf(daemon);
+  m.advance(1min);
+  const char* kValue = "-[SomnaraDaemon pmsetvalueForSleepState:]";
+  EXPECT_EQ(countLog(daemon, kValue, "Cant find default sleep mode will use:3"), 1);
+  EXPECT_EQ(countLog(daemon, kValue, "Can't find current system default value due to:no such file"), 1);
+  m.state().saveHibernateMode(25);
+  m.advance(10s);
+  m.state().setSavedSettingsUnreadable("no such file");
+  m.advance(10s);
+  EXPECT_EQ(countLog(daemon, kValue, "Cant find default sleep mode will use:3"), 2);
+}
+
 TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
   struct Case {
     const char* name;
