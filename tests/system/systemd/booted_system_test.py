@@ -535,7 +535,7 @@ class Machine:
             # The agent logs "Insomnia on launch is set" at least.
             self.check("%s: program name and pid once per line (%d lines)" % (name, len(lines)),
                        (lines or name == "daemon") and not doubled,
-                       "no lines" if not lines else "e.g. %r" % doubled[0])
+                       "e.g. %r" % doubled[0] if doubled else "no lines" if not lines else "e.g. %r" % lines[0])
 
     def check_kill(self):
         self.results.group("SIGKILL leaves no lock")
