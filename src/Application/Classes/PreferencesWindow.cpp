@@ -191,6 +191,7 @@ void PreferencesWindow::applySecondaryColour() {
     p.setColor(QPalette::Link, colour);
     label->setPalette(p);
   }
+  renderVersionText();
 }
 
 QWidget* PreferencesWindow::buildSleepGroup() {
@@ -525,19 +526,27 @@ void PreferencesWindow::setNotice(Notice notice, const std::string& text) {
 }
 
 void PreferencesWindow::setVersionText(const VersionText& text) {
+  versionText_ = text;
+  renderVersionText();
+}
+
+void PreferencesWindow::renderVersionText() {
   const QString family = QFontDatabase::hasFamily(VersionText::kFontFamily)
                              ? QString(VersionText::kFontFamily)
                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  const VersionText& text = versionText_;
   auto part = [&](std::size_t from, std::size_t length) {
     return qs(text.text.substr(from, length)).toHtmlEscaped().replace("\n", "<br>");
   };
   const auto& v = text.versionLine;
   const auto& n = text.noticeLine;
+  // A link takes the application's link colour unless told otherwise.
   const QString html =
       QString("<div style=\"font-family:'%1'; font-size:%2pt\">").arg(family).arg(VersionText::kBodyPoints) +
       part(0, v.location) + QString("<span style=\"font-size:%1pt\">").arg(VersionText::kVersionPoints) +
       part(v.location, v.length) + "</span>" + part(v.location + v.length, n.location - v.location - v.length) +
-      QString("<a href=\"%1\">").arg(VersionText::kWebPage) +
+      QString("<a style=\"color:%1\" href=\"%2\">")
+          .arg(version_->palette().color(QPalette::Link).name(), VersionText::kWebPage) +
       part(n.location, n.length) + "</a></div>";
   version_->setText(html);
 }

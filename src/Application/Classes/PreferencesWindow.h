@@ -84,6 +84,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   void buildMenu();
   QLabel* secondaryLabel(const QString& text, QWidget* parent);
   void applySecondaryColour();
+  void renderVersionText();
   QSize startSize() const;
   void bindCheckBox(QCheckBox* box, const char* key);
   void writeSetting(const char* key, const Value& value);
@@ -113,6 +114,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   std::unique_ptr<ProgramSwitches> agentSwitches_;
   std::unique_ptr<ProgramSwitches> daemonSwitches_;
   QLabel* version_ = nullptr;
+  VersionText versionText_;
   // Texts drawn in the secondary colour.
   std::vector<QLabel*> secondaryLabels_;
   QMenu* applicationMenu_ = nullptr;
