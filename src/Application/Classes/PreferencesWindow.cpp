@@ -158,6 +158,7 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
 }
 
 PreferencesWindow::~PreferencesWindow() {
+  if (!sized_) return;  // never shown: the kept size stays
   const QSize size = normalGeometry().size();
   writeSetting(kWindowFrameKey, Value(Array{Value(size.width()), Value(size.height())}));
 }

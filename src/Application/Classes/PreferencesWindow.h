@@ -52,7 +52,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   static constexpr const char* kWindowFrameKey = "windowframe";
 
   PreferencesWindow(host::HostContext& context, host::PreferencesPorts ports);
-  /// Keeps the window's size (unmaximised) for the next start.
+  /// Keeps the window's size (unmaximised) for the next start, once shown.
   ~PreferencesWindow() override;
 
   /// Where the help, release-history and log commands go, and who is told
