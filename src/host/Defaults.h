@@ -26,6 +26,10 @@ class Defaults {
   /// Merges d into the registered defaults (volatile, never persisted).
   virtual void registerDefaults(const Dictionary& d) = 0;
 
+  /// Whether the own domain exists: it was stored before (even where it
+  /// cannot be read now) or this program has written to it since.
+  virtual bool ownDomainExists() const = 0;
+
   /// Writes pending changes of the own domain to persistent storage now.
   virtual bool synchronize() = 0;
 

@@ -1,5 +1,8 @@
-// The preferences program's delegate on the simulated machine: start-up,
-// the update command's place, version text, help, log and forwarded files.
+// The preferences program's delegate on the simulated machine: start-up and
+// the very first start, the notice where no tray icon can show, the update
+// command's place, version text, help, log and forwarded files.
+#include <map>
+
 #include "Application/Classes/OpenFileForwarding.h"
 #include "Application/Classes/SleepStatusText.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
@@ -8,6 +11,7 @@
 #include "host/sim/SimApplications.h"
 #include "host/sim/SimDesktop.h"
 #include "host/sim/SimLoginItems.h"
+#include "host/sim/SimStatusArea.h"
 #include "host/sim/SimUpdater.h"
 
 namespace somnara::sim::testing {
@@ -27,6 +31,7 @@ host::Applications::BundleInfo bundle(std::string identifier, std::string name, 
 struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
   void setVersionText(const VersionText& text) override { version = text; }
+  void setNotice(Notice notice, const std::string& text) override { notices[notice] = text; }
   std::optional<std::vector<std::string>> applicationMenuTitles() const override { return menu; }
   void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override {
     menu->insert(menu->begin() + static_cast<std::ptrdiff_t>(index), title);
@@ -38,6 +43,7 @@ struct FakeInterface : ApplicationInterface {
   }
   int fronted = 0;
   VersionText version;
+  std::map<Notice, std::string> notices;
   std::optional<std::vector<std::string>> menu = std::vector<std::string>{"About", "Preferences…", "Quit"};
   std::vector<std::function<void()>> actions;
   ORVBackgroundApplicationController* menuBar = nullptr;
@@ -50,16 +56,20 @@ struct PreferencesTest : ::testing::Test {
   SimApplications apps{machine};
   SimLoginItems items;
   SimDesktop desktop;
+  SimStatusArea statusArea;
   SimUpdater updater;
   FakeInterface ui;
 
-  PreferencesTest() {
+  // A user who has run Somnara before, on a desktop with a tray, unless a test says otherwise.
+  explicit PreferencesTest(bool settingsDomainExists = true) {
     apps.installBundle(kBundle, bundle(kApp, "Somnara", "2.0", "300", " 2026 Orvane"));
     apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
     apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+    if (settingsDomainExists) machine.defaults().write(kApp, kS_SomnaraUserDefaultsHibernateLevel, Value(30));
+    statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
   host::PreferencesPorts ports(bool withUpdater = false) {
-    return {apps, items, desktop, prefs.agentPorts().sounds, withUpdater ? &updater : nullptr};
+    return {apps, items, desktop, prefs.agentPorts().sounds, statusArea, withUpdater ? &updater : nullptr};
   }
   std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
 };
@@ -84,6 +94,102 @@ TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
   prefs.terminate();  // quitting: only login items keep running
   machine.runPending();
   EXPECT_TRUE(running(kDaemon).empty());
+}
+
+struct FirstStartTest : PreferencesTest {
+  FirstStartTest() : PreferencesTest(false) {}
+  std::vector<std::string> loginItemPaths() {
+    std::vector<std::string> paths;
+    for (const auto& e : items.entries()) paths.push_back(e.bundlePath.value_or("(unresolved)"));
+    return paths;
+  }
+};
+
+// The very first start (no settings domain) makes both programs login items,
+// starts them and says so in one line; the switches undo it for good.
+TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
+  {
+    Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+    delegate.awakeFromNib();
+    machine.runPending();
+    EXPECT_EQ(loginItemPaths(), (std::vector<std::string>{kAgentPath, kDaemonPath}));
+    EXPECT_EQ(running(kAgent).size(), 1u) << "the tray icon shows at once";
+    EXPECT_EQ(running(kDaemon).size(), 1u);
+    EXPECT_EQ(ui.notices[ApplicationInterface::Notice::FirstStart],
+              "Somnara's tray icon and daemon now start at every login; the switches under \"Background "
+              "programs\" turn that off.");
+    EXPECT_TRUE(prefs.defaults().ownDomainExists());
+    // The user switches the agent off.
+    delegate.menuBarController()->setLoginitem(false);
+    machine.runPending();
+    EXPECT_TRUE(running(kAgent).empty());
+  }
+  // The next start leaves the user's choice alone.
+  FakeInterface second;
+  Somnara_AppDelegate later(prefs.context(), ports(), second);
+  later.awakeFromNib();
+  machine.runPending();
+  EXPECT_EQ(loginItemPaths(), std::vector<std::string>{kDaemonPath});
+  EXPECT_TRUE(running(kAgent).empty());
+  EXPECT_FALSE(second.notices.count(ApplicationInterface::Notice::FirstStart));
+}
+
+// Only what was done is said; a failed list is not tried again at every start.
+TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
+  const struct {
+    const char* name;
+    bool agentInstalled;
+    std::string writeError;
+    std::vector<std::string> paths;
+    std::string notice;
+  } cases[] = {
+      {"agent missing", false, "", {kDaemonPath},
+       "Somnara's daemon now starts at every login; the switches under \"Background programs\" turn that off."},
+      {"list not writable", true, "Permission denied", {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine fresh;
+    SimProgram& app = fresh.addProgram(kApp, {kBundle});
+    SimApplications bundles{fresh};
+    SimLoginItems list;
+    list.setWriteError(c.writeError);
+    bundles.installBundle(kBundle, bundle(kApp, "Somnara"));
+    bundles.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+    if (c.agentInstalled) bundles.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    FakeInterface face;
+    Somnara_AppDelegate delegate(app.context(), {bundles, list, desktop, app.agentPorts().sounds, statusArea, nullptr},
+                                 face);
+    delegate.awakeFromNib();
+    std::vector<std::string> paths;
+    for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);
+    EXPECT_EQ(paths, c.paths);
+    EXPECT_EQ(face.notices[ApplicationInterface::Notice::FirstStart], c.notice);
+    EXPECT_TRUE(app.defaults().ownDomainExists()) << "the next start is no first start";
+  }
+}
+
+// The window says the icon needs a tray extension where nothing shows tray
+// icons; each activation looks again and brings the window forward.
+TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
+  using Kind = host::StatusArea::Kind;
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
+  // The first at start-up, the others at each activation.
+  const std::pair<Kind, bool> cases[] = {
+      {Kind::None, true}, {Kind::StatusNotifierHost, false}, {Kind::XEmbedTray, false}, {Kind::None, true}};
+  for (int i = 0; i < 4; ++i) {
+    statusArea.setKind(cases[i].first);
+    if (i == 0)
+      delegate.awakeFromNib();
+    else
+      delegate.applicationWillBecomeActive();
+    const std::string& notice = ui.notices[ApplicationInterface::Notice::NoStatusArea];
+    EXPECT_EQ(notice.find("needs a tray extension") != std::string::npos, cases[i].second) << i << ": " << notice;
+    EXPECT_EQ(notice.empty(), !cases[i].second) << i;
+    EXPECT_EQ(ui.fronted, i) << "each activation brings the window forward";
+  }
+  EXPECT_EQ(statusArea.lookCount(), 4);
+  EXPECT_FALSE(ui.notices.count(ApplicationInterface::Notice::FirstStart)) << "no first start";
 }
 
 TEST_F(PreferencesTest, MissingProgramGivesNoControllerAndNoCrash) {

@@ -1,31 +1,43 @@
 // The settings window on the simulated machine, offscreen: bindings to the
-// settings and the controllers, keyboard and accessibility, bad input, and
-// the picture for the README.
+// settings and the controllers, keyboard and accessibility, fitting small
+// and high-density screens (run with the screens of tests/ui/*.json), bad
+// input, and the pictures for the README.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QRegularExpression>
+#include <QTextDocument>
 
 #include <map>
 #include <set>
 
 #include "Application/Classes/PreferencesWindow.h"
+#include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "core/SomnaraDaemon.h"
 #include "host/sim/SimApplications.h"
 #include "host/sim/SimDesktop.h"
 #include "host/sim/SimLoginItems.h"
 #include "host/sim/SimMachine.h"
+#include "host/sim/SimStatusArea.h"
+
+// Test names show a screen size as WxH.
+void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
 
 namespace somnara::sim {
 namespace {
@@ -40,6 +52,82 @@ host::Applications::BundleInfo bundle(std::string identifier, std::string name, 
   return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
 }
 
+// Small screens every window must fit, in logical pixels.
+const QSize kNetbook(1024, 600), kLaptop(1366, 768);
+// The tallest minimum a window may have to fit a 1024×600 screen with a panel.
+constexpr int kMostMinimumHeight = 560;
+
+/// The configured screen of this logical size; null when the run has none.
+QScreen* screenOfSize(QSize size) {
+  for (QScreen* s : QGuiApplication::screens())
+    if (s->size() == size) return s;
+  return nullptr;
+}
+
+QString withoutMnemonic(QString text) { return text.remove(QRegularExpression("&(?=.)")); }
+
+/// The words a label shows, as plain text without mnemonic marks.
+QString shownText(const QLabel* label) {
+  if (label->textFormat() != Qt::RichText) return withoutMnemonic(label->text());
+  QTextDocument document;
+  document.setHtml(label->text());
+  return document.toPlainText();
+}
+
+/// A dark theme's colours (those of KDE's Breeze Dark).
+QPalette darkPalette() {
+  QPalette dark = QApplication::style()->standardPalette();
+  const std::pair<QPalette::ColorRole, const char*> colours[] = {
+      {QPalette::Window, "#2a2e32"}, {QPalette::WindowText, "#fcfcfc"}, {QPalette::Base, "#1b1e20"},
+      {QPalette::AlternateBase, "#232629"}, {QPalette::Text, "#fcfcfc"}, {QPalette::Button, "#31363b"},
+      {QPalette::ButtonText, "#fcfcfc"}, {QPalette::Highlight, "#3daee9"}, {QPalette::Light, "#40464c"},
+      {QPalette::Midlight, "#383d43"}, {QPalette::Mid, "#24282b"}, {QPalette::Dark, "#1b1e20"},
+      {QPalette::Shadow, "#0e1012"}, {QPalette::PlaceholderText, "#a0a0a0"}, {QPalette::Link, "#1d99f3"}};
+  for (const auto& [role, colour] : colours) dark.setColor(role, QColor(colour));
+  return dark;
+}
+
+QString accessibleName(QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
+
+/// Whether a widget around w cuts part of it off: at any side, but only at
+/// the left or right from a scroll area's viewport outwards (what is above
+/// or below the viewport is scrolled to, not cut off).
+bool cutByAncestor(QWidget* w, QWidget* window) {
+  bool scrolled = false;
+  for (QWidget* outer = w->parentWidget(); outer && outer != window->parentWidget(); outer = outer->parentWidget()) {
+    const QRect inside(w->mapTo(outer, QPoint()), w->size());
+    auto* area = qobject_cast<QAbstractScrollArea*>(outer->parentWidget());
+    scrolled = scrolled || (area && area->viewport() == outer);
+    if (inside.left() < 0 || inside.right() > outer->rect().right()) return true;
+    if (!scrolled && (inside.top() < 0 || inside.bottom() > outer->rect().bottom())) return true;
+  }
+  return false;
+}
+
+/// Labels and buttons shown in window whose text needs more room than they
+/// have: a wrapping label more height at its width (or a word wider than
+/// it), any other more width or height than it has; or that a widget around
+/// them cuts off.
+std::vector<std::string> clippedTexts(QWidget* window) {
+  std::vector<std::string> clipped;
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    auto* label = qobject_cast<QLabel*>(w);
+    if ((!label && !qobject_cast<QAbstractButton*>(w)) || !w->isVisibleTo(window)) continue;
+    if (w->objectName().startsWith("qt_")) continue;  // Qt's own parts
+    const QSize need = label && label->wordWrap()
+                           ? QSize(label->minimumSizeHint().width(), label->heightForWidth(label->width()))
+                           : w->sizeHint();
+    const bool cut = cutByAncestor(w, window);
+    if (need.width() > w->width() || need.height() > w->height() || cut)
+      clipped.push_back(QString("%1 \"%2\": needs %3x%4, has %5x%6%7")
+                            .arg(w->objectName(), label ? shownText(label).left(40) : accessibleName(w))
+                            .arg(need.width()).arg(need.height()).arg(w->width()).arg(w->height())
+                            .arg(cut ? ", cut by a widget around it" : "")
+                            .toStdString());
+  }
+  return clipped;
+}
+
 struct WindowTest : ::testing::Test {
   SimMachine machine;
   SimProgram& daemon = machine.addProgram(kS_SomnaraDaemonBundleIdentifier, {kDaemonPath});
@@ -47,6 +135,7 @@ struct WindowTest : ::testing::Test {
   SimApplications apps{machine};
   SimLoginItems items;
   SimDesktop desktop;
+  SimStatusArea statusArea;
   std::unique_ptr<PreferencesWindow> window;
   std::unique_ptr<Somnara_AppDelegate> delegate;
 
@@ -56,19 +145,38 @@ struct WindowTest : ::testing::Test {
     apps.installBundle(kBundle, bundle(kS_SomnaraApplicationBundleIdentifier, "Somnara", "0.1.0", "1",
                                        " 2026 Orvane. All rights reserved."));
     apps.installBundle(kAgentPath, bundle(kS_SomnaraMenuBarBundleIdentifier, "Somnara MenuBar"));
+    statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
-  void open() {
-    const host::PreferencesPorts ports{apps, items, desktop, prefs.agentPorts().sounds, nullptr};
+  /// Starts the program with its window on screen (the primary one when
+  /// null), as a user who ran it before unless firstStart.
+  void open(QScreen* screen = nullptr, bool firstStart = false) {
+    if (!firstStart)
+      machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, Somnara_AppDelegate::kFirstStartDoneKey,
+                               Value(true));
+    const host::PreferencesPorts ports{apps, items, desktop, prefs.agentPorts().sounds, statusArea, nullptr};
+    delegate.reset();
     window = std::make_unique<PreferencesWindow>(prefs.context(), ports);
+    if (screen) {
+      window->setScreen(screen);
+      window->move(screen->availableGeometry().topLeft());
+    }
     delegate = std::make_unique<Somnara_AppDelegate>(prefs.context(), ports, *window);
     window->connectDelegate(*delegate);
     delegate->awakeFromNib();
     window->makeKeyAndOrderFront();
     settle();
   }
+  void close() {
+    delegate.reset();
+    window.reset();
+  }
   void settle() {
     machine.runPending();
-    QApplication::processEvents();
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  }
+  void resize(QSize size) {
+    window->resize(size);
+    settle();
   }
   template <class T>
   T* find(const char* name) {
@@ -79,32 +187,50 @@ struct WindowTest : ::testing::Test {
   std::optional<Value> stored(const char* key) { return machine.defaults().value(kS_SomnaraApplicationBundleIdentifier, key); }
 };
 
-TEST_F(WindowTest, EveryControlHasANameAndAKeyboardPath) {
+// A screen reader reads what the eye reads: each control is named by its
+// visible label, each text by the text itself; Alt+letter is never taken twice.
+TEST_F(WindowTest, ScreenReadersReadTheVisibleTextsAndEveryControlHasAKeyboardPath) {
+  statusArea.setKind(host::StatusArea::Kind::None);
   open();
   std::map<QChar, QString> mnemonics;
+  auto claim = [&](const QString& text, const QString& owner) {
+    const auto amp = text.indexOf(QRegularExpression("&(?=[^&])"));
+    if (amp < 0) return;
+    const QChar key = text.at(amp + 1).toLower();
+    EXPECT_FALSE(mnemonics.count(key)) << "Alt+" << QString(key).toStdString() << " taken by "
+                                       << mnemonics[key].toStdString() << " and " << owner.toStdString();
+    mnemonics[key] = owner;
+  };
+  for (QAction* menu : window->menuBar()->actions()) claim(menu->text(), "menu " + menu->text());
+  int labels = 0;
   for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (w->objectName().startsWith("qt_") || !w->isVisibleTo(window.get())) continue;  // Qt's own parts
+    SCOPED_TRACE(std::string(w->metaObject()->className()) + " " + w->objectName().toStdString());
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      if (label->buddy()) continue;  // names its control
+      EXPECT_EQ(accessibleName(label), shownText(label));
+      labels += !shownText(label).isEmpty();
+      continue;
+    }
     const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
                          qobject_cast<QLineEdit*>(w) || qobject_cast<QSlider*>(w);
-    if (!control || w->parentWidget() == nullptr || w->inherits("QMenu")) continue;
-    if (w->objectName().startsWith("qt_")) continue;  // Qt's own parts
-    SCOPED_TRACE(std::string(w->metaObject()->className()) + " " + w->objectName().toStdString());
-    EXPECT_FALSE(w->accessibleName().isEmpty());
-    // Tab reaches the chosen one of a group of choices, arrows the others.
-    auto* radio = qobject_cast<QRadioButton*>(w);
-    EXPECT_TRUE((w->focusPolicy() & Qt::TabFocus) || (radio && !radio->isChecked())) << "reachable with Tab";
-    // Alt+key, where given on the control or the label naming it, is unique.
+    if (!control || w->inherits("QMenu")) continue;
+    // The visible label: the control's own text, or the label naming it.
     QString text = qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text() : QString();
     if (text.isEmpty())
       for (QLabel* label : window->findChildren<QLabel*>())
         if (label->buddy() == w) text = label->text();
-    const auto amp = text.indexOf('&');
-    if (amp < 0) continue;
-    const QChar key = text.at(amp + 1).toLower();
-    EXPECT_FALSE(mnemonics.count(key)) << "Alt+" << QString(key).toStdString() << " taken by "
-                                       << mnemonics[key].toStdString();
-    mnemonics[key] = w->accessibleName();
+    EXPECT_FALSE(text.isEmpty()) << "a visible label";
+    EXPECT_EQ(accessibleName(w), withoutMnemonic(text));
+    // Tab reaches the chosen one of a group of choices, arrows the others.
+    auto* radio = qobject_cast<QRadioButton*>(w);
+    EXPECT_TRUE((w->focusPolicy() & Qt::TabFocus) || (radio && !radio->isChecked())) << "reachable with Tab";
+    claim(text, accessibleName(w));
   }
-  EXPECT_GE(mnemonics.size(), 18u);
+  EXPECT_GE(mnemonics.size(), 19u);
+  // The status line, its reason, the notice, the version text and the lines under the choices.
+  EXPECT_GE(labels, 9);
+  EXPECT_TRUE(accessibleName(find<QLabel>("versionText")).contains("Version 0.1.0"));
 }
 
 TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
@@ -220,27 +346,188 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   EXPECT_TRUE(window->grab().save(other)) << other.toStdString();
 }
 
-TEST_F(WindowTest, PictureForTheReadme) {
+// On a small screen, and at scale factor 2 (the second run), the window
+// fits: a low minimum height, a start size within the screen, and at every
+// width it allows no text cut off. The first start shows both notices, the
+// longest texts.
+struct WindowFitTest : WindowTest, ::testing::WithParamInterface<QSize> {};
+
+TEST_P(WindowFitTest, FitsTheScreenAndCutsNoTextAtAnyWidth) {
+  QScreen* screen = screenOfSize(GetParam());
+  ASSERT_TRUE(screen) << "no " << GetParam().width() << "x" << GetParam().height()
+                      << " screen: run through ctest, which configures the screens";
   apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  statusArea.setKind(host::StatusArea::Kind::None);
+  open(screen, /*firstStart=*/true);
+  ASSERT_TRUE(find<QLabel>("firstStartNotice")->isVisible());
+  ASSERT_TRUE(find<QLabel>("noStatusAreaNotice")->isVisible());
+  const QRect available = screen->availableGeometry();
+
+  EXPECT_LE(window->minimumSizeHint().height(), kMostMinimumHeight);
+  EXPECT_LE(window->minimumSizeHint().width(), available.width());
+  EXPECT_LE(window->frameGeometry().width(), available.width()) << "starts within the screen";
+  EXPECT_LE(window->frameGeometry().height(), available.height());
+  EXPECT_EQ(clippedTexts(window.get()), std::vector<std::string>{}) << "at the start size";
+
+  resize({1, 1});
+  const QSize minimum = window->size();
+  EXPECT_LE(minimum.height(), kMostMinimumHeight);
+  EXPECT_EQ(clippedTexts(window.get()), std::vector<std::string>{}) << "at the minimum size";
+  const int steps = 6;
+  for (int i = 0; i <= steps; ++i) {
+    const int width = minimum.width() + (available.width() - minimum.width()) * i / steps;
+    for (int height : {minimum.height(), available.height()}) {
+      resize({width, height});
+      EXPECT_EQ(window->size(), QSize(width, height)) << "resizable";
+      EXPECT_EQ(clippedTexts(window.get()), std::vector<std::string>{}) << width << "x" << height;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, WindowFitTest, ::testing::Values(kNetbook, kLaptop),
+                         [](const auto& info) {
+                           return std::to_string(info.param.width()) + "x" + std::to_string(info.param.height());
+                         });
+
+// The size the window had when it was closed comes back at the next start,
+// within the screen and never below the minimum; anything else stored there
+// gives the preferred size.
+TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect available = screen->availableGeometry();
+  open(screen);
+  const QSize preferred = window->size();
+  resize({available.width() * 3 / 4, available.height() / 2});
+  const QSize chosen = window->size();
+  close();
+  EXPECT_EQ(stored(PreferencesWindow::kWindowFrameKey), Value(Array{Value(chosen.width()), Value(chosen.height())}));
+  open(screen);
+  EXPECT_EQ(window->size(), chosen);
+
+  const struct {
+    const char* name;
+    Value kept;
+  } cases[] = {
+      {"larger than the screen", Array{Value(5000), Value(4000)}},
+      {"below the minimum", Array{Value(10), Value(10)}},
+      {"not a size", Value("wide")},
+      {"one number", Array{Value(700)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    close();
+    machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, PreferencesWindow::kWindowFrameKey, c.kept);
+    open(screen);
+    EXPECT_LE(window->frameGeometry().width(), available.width());
+    EXPECT_LE(window->frameGeometry().height(), available.height());
+    EXPECT_GE(window->width(), window->minimumSizeHint().width());
+    EXPECT_GE(window->height(), window->minimumSizeHint().height());
+    if (!c.kept.array() || c.kept.array()->size() != 2) {
+      EXPECT_EQ(window->size(), preferred);
+    }
+  }
+}
+
+// The version text and the lines under the choices keep a contrast of at
+// least 4.5:1 with the window on light and dark palettes alike, and stay
+// quieter than the main text.
+TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
   open();
+  const QPalette light = QApplication::palette();
+  for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", darkPalette()}}) {
+    SCOPED_TRACE(name);
+    QApplication::setPalette(palette);
+    settle();
+    const QColor background = palette.color(QPalette::Window);
+    for (const char* labelName : {"versionText", "sleepMode0Explanation"}) {
+      SCOPED_TRACE(labelName);
+      QLabel* label = find<QLabel>(labelName);
+      find<QScrollArea>("settingsArea")->ensureWidgetVisible(label);
+      settle();
+      // Each line of text on its own (the version, build and notice lines
+      // differ): its strongest ink is the text's own colour, at the heart of its strokes.
+      const QImage drawn = window->grab(QRect(label->mapTo(window.get(), QPoint()), label->size())).toImage();
+      std::vector<double> lines;
+      bool inLine = false;
+      for (int y = 0; y < drawn.height(); ++y) {
+        double row = 1;
+        for (int x = 0; x < drawn.width(); ++x)
+          row = std::max(row, ReadableColor::contrast(drawn.pixelColor(x, y), background));
+        if (row > 1.1 && !inLine) lines.push_back(1);
+        inLine = row > 1.1;
+        if (inLine) lines.back() = std::max(lines.back(), row);
+      }
+      EXPECT_GE(lines.size(), std::string(labelName) == "versionText" ? 3u : 1u);
+      for (double strongest : lines) {
+        EXPECT_GE(strongest, 4.5);
+        EXPECT_LT(strongest, ReadableColor::contrast(palette.color(QPalette::WindowText), background) - 1);
+      }
+    }
+  }
+  QApplication::setPalette(light);
+}
+
+TEST(ReadableColor, ContrastRatios) {
+  const struct {
+    QColor a, b;
+    double ratio;
+  } cases[] = {{Qt::black, Qt::white, 21}, {Qt::white, Qt::white, 1}, {QColor("#767676"), Qt::white, 4.54},
+               {QColor("#555555"), QColor("#353535"), 1.6}};
+  for (const auto& c : cases) EXPECT_NEAR(ReadableColor::contrast(c.a, c.b), c.ratio, 0.05) << c.a.name().toStdString();
+}
+
+// Activating the application (its launcher clicked while it runs) brings
+// the window forward, from hidden or minimised.
+TEST_F(WindowTest, ActivationBringsTheWindowForward) {
+  open();
+  for (bool minimised : {true, false}) {
+    SCOPED_TRACE(minimised ? "minimised" : "hidden");
+    if (minimised)
+      window->showMinimized();
+    else
+      window->hide();
+    settle();
+    ASSERT_TRUE(window->isMinimized() || window->isHidden());
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+  }
+}
+
+// The README's pictures: the window at its start size on a 1024x600 screen,
+// on the light palette, and on a dark one scrolled to the end.
+TEST_F(WindowTest, PicturesForTheReadme) {
+  QScreen* screen = screenOfSize(kNetbook);
+  ASSERT_TRUE(screen) << "run through ctest, which configures the screens";
+  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  open(screen);
   // The daemon the window started from its bundle runs its controller.
   for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
     SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
   find<QRadioButton>("sleepMode1")->click();
-  window->resize(560, window->sizeHint().height() + 60);
   settle();
   const char* path = std::getenv("SOMNARA_SCREENSHOT");
   ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
   QDir().mkpath(QFileInfo(path).path());
-  const QPixmap picture = window->grab();
-  EXPECT_GT(picture.width(), 300);
-  EXPECT_TRUE(picture.save(path)) << path;
+  const QPalette light = QApplication::palette();
+  for (const auto& [palette, file] : {std::pair{light, QString(path)},
+                                      std::pair{darkPalette(), QString(path).replace(".png", "-dark.png")}}) {
+    QApplication::setPalette(palette);
+    if (file != path) find<QScrollArea>("settingsArea")->ensureWidgetVisible(find<QLabel>("versionText"));
+    settle();
+    const QPixmap picture = window->grab();
+    EXPECT_LE(window->frameGeometry().height(), screen->availableGeometry().height());
+    EXPECT_TRUE(picture.save(file)) << file.toStdString();
+  }
+  QApplication::setPalette(light);
 }
 
 }  // namespace
 }  // namespace somnara::sim
 
 int main(int argc, char** argv) {
+  // ctest gives a screen configuration with -platform; without, Qt's one 800x600 screen.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setStyle(QStyleFactory::create("Fusion"));

@@ -16,11 +16,21 @@ class ORVBackgroundApplicationController;
 /// run loop's thread and outlives the delegate.
 class ApplicationInterface {
  public:
+  /// The one-line notices at the top of the settings window.
+  enum class Notice {
+    /// What the very first start did for the user.
+    FirstStart,
+    /// Why the agent's icon cannot show in this session.
+    NoStatusArea,
+  };
+
   virtual ~ApplicationInterface() = default;
 
   /// Shows the settings window in front and gives it the keyboard.
   virtual void makeKeyAndOrderFront() = 0;
   virtual void setVersionText(const VersionText& text) = 0;
+  /// Shows a notice with this text; an empty text hides it.
+  virtual void setNotice(Notice notice, const std::string& text) = 0;
 
   /// Titles of the application menu's items; nullopt when there is none.
   virtual std::optional<std::vector<std::string>> applicationMenuTitles() const = 0;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,12 +15,16 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "Application/Classes/FittingScrollArea.h"
+#include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/SleepStatusText.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "core/Constants.h"
@@ -34,6 +39,13 @@ namespace {
 
 constexpr int kStatusRefreshMs = 2000;
 constexpr double kDefaultSoundVolume = 0.2;
+// The settings area is never shorter than this many lines of text.
+constexpr int kMinimumSettingsLines = 16;
+// Room kept free on the screen for the title bar and borders the window
+// manager adds, in logical pixels.
+const QSize kWindowDecorationAllowance(16, 48);
+// Indent of the line under each sleep choice: under the choice's text, past its button.
+constexpr int kExplanationIndent = 24;
 
 struct ModeChoice {
   const char* label;
@@ -53,24 +65,20 @@ const ModeChoice kModes[] = {
 // The delegate's commands offered as buttons and in the application menu.
 struct DelegateCommand {
   const char* text;
-  const char* accessibleName;
   void (*action)(Somnara_AppDelegate&);
 };
 const DelegateCommand kDelegateCommands[] = {
-    {"Read&me", "Readme", [](Somnara_AppDelegate& d) { d.showHelp(); }},
-    {"Release His&tory", "Release history", [](Somnara_AppDelegate& d) { d.showReleaseHistory(); }},
-    {"Sho&w Log", "Show log", [](Somnara_AppDelegate& d) { d.showLog(); }},
+    {"Read&me", [](Somnara_AppDelegate& d) { d.showHelp(); }},
+    {"Release His&tory", [](Somnara_AppDelegate& d) { d.showReleaseHistory(); }},
+    {"Sho&w Log", [](Somnara_AppDelegate& d) { d.showLog(); }},
 };
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-QLabel* explanation(const QString& text, QWidget* parent) {
+// A text that wraps at the width it is given; a screen reader reads the text.
+QLabel* wrappingLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setWordWrap(true);
-  label->setIndent(24);
-  QPalette p = label->palette();
-  p.setColor(QPalette::WindowText, p.color(QPalette::PlaceholderText));
-  label->setPalette(p);
   return label;
 }
 
@@ -93,34 +101,39 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
       values_(UserDefaultsController::sharedUserDefaultsController(context)) {
   setWindowTitle("Somnara");
   setObjectName("SomnaraPreferences");
-  auto* central = new QWidget(this);
-  auto* layout = new QVBoxLayout(central);
+  auto* settings = new QWidget;
+  auto* layout = new QVBoxLayout(settings);
+  for (auto [notice, name] : {std::pair{Notice::FirstStart, "firstStartNotice"},
+                              std::pair{Notice::NoStatusArea, "noStatusAreaNotice"}}) {
+    QLabel* label = wrappingLabel(QString(), settings);
+    label->setObjectName(name);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setMargin(6);
+    label->hide();
+    layout->addWidget(label);
+    notices_[notice] = label;
+  }
   layout->addWidget(buildSleepGroup());
   layout->addWidget(buildAgentGroup());
   layout->addWidget(buildProgramsGroup());
-
-  auto* bottom = new QHBoxLayout;
-  version_ = new QLabel(central);
+  version_ = secondaryLabel(QString(), settings);
   version_->setObjectName("versionText");
-  version_->setAccessibleName("Version");
   version_->setTextFormat(Qt::RichText);
   version_->setOpenExternalLinks(true);
   version_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-  bottom->addWidget(version_, 1);
-  auto* buttons = new QVBoxLayout;
-  for (const auto& [text, name, action] : kDelegateCommands) {
-    auto* b = new QPushButton(text, central);
-    b->setAccessibleName(name);
-    connect(b, &QPushButton::clicked, this, [this, action = action] {
-      if (delegate_) action(*delegate_);
-    });
-    buttons->addWidget(b);
-  }
-  buttons->addStretch();
-  bottom->addLayout(buttons);
-  layout->addLayout(bottom);
+  layout->addWidget(version_);
+  layout->addStretch();
+
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto* scroll = new FittingScrollArea(settings, kMinimumSettingsLines, central);
+  scroll->setObjectName("settingsArea");
+  outer->addWidget(scroll, 1);
+  outer->addLayout(buildCommandButtons());
   setCentralWidget(central);
   buildMenu();
+  applySecondaryColour();
   readSettings();
 
   // Settings changed by another program, or through the controller.
@@ -144,7 +157,43 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   refreshStatus();
 }
 
-PreferencesWindow::~PreferencesWindow() = default;
+PreferencesWindow::~PreferencesWindow() {
+  if (!sized_) return;  // never shown: the kept size stays
+  const QSize size = normalGeometry().size();
+  writeSetting(kWindowFrameKey, Value(Array{Value(size.width()), Value(size.height())}));
+}
+
+QLayout* PreferencesWindow::buildCommandButtons() {
+  auto* row = new QHBoxLayout;
+  const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
+  row->setContentsMargins(margin, margin / 2, margin, margin);
+  row->addStretch();
+  for (const auto& [text, action] : kDelegateCommands) {
+    auto* b = new QPushButton(text, this);
+    connect(b, &QPushButton::clicked, this, [this, action = action] {
+      if (delegate_) action(*delegate_);
+    });
+    row->addWidget(b);
+  }
+  return row;
+}
+
+QLabel* PreferencesWindow::secondaryLabel(const QString& text, QWidget* parent) {
+  QLabel* label = wrappingLabel(text, parent);
+  secondaryLabels_.push_back(label);
+  return label;
+}
+
+void PreferencesWindow::applySecondaryColour() {
+  const QColor colour = ReadableColor::secondaryText(palette());
+  for (QLabel* label : secondaryLabels_) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Link, colour);
+    label->setPalette(p);
+  }
+  renderVersionText();
+}
 
 QWidget* PreferencesWindow::buildSleepGroup() {
   auto* group = new QGroupBox("When the machine goes to sleep", this);
@@ -153,11 +202,11 @@ QWidget* PreferencesWindow::buildSleepGroup() {
   for (int i = 0; i < 5; ++i) {
     auto* radio = new QRadioButton(kModes[i].label, group);
     radio->setObjectName(QString("sleepMode%1").arg(i));
-    radio->setAccessibleName(QString(kModes[i].label).remove('&'));
     radio->setAccessibleDescription(kModes[i].explanation);
     modeGroup_->addButton(radio, i);
     layout->addWidget(radio);
-    modeExplanations_[i] = explanation(kModes[i].explanation, group);
+    modeExplanations_[i] = secondaryLabel(kModes[i].explanation, group);
+    modeExplanations_[i]->setIndent(kExplanationIndent);
     modeExplanations_[i]->setObjectName(QString("sleepMode%1Explanation").arg(i));
     layout->addWidget(modeExplanations_[i]);
   }
@@ -168,7 +217,6 @@ QWidget* PreferencesWindow::buildSleepGroup() {
   hibernateLevel_ = new QSpinBox(group);
   hibernateLevel_->setObjectName("hibernateLevel");
   hibernateLevel_->setRange(1, 600);
-  hibernateLevel_->setAccessibleName("Hibernate level");
   hibernateLevel_->setAccessibleDescription(
       "In adaptive mode: battery percent or minutes left at or below which the machine also hibernates");
   hibernateLevel_->setToolTip(hibernateLevel_->accessibleDescription());
@@ -177,16 +225,13 @@ QWidget* PreferencesWindow::buildSleepGroup() {
   form->addRow("Hibernate l&evel (% or minutes):", hibernateLevel_);
   layout->addLayout(form);
 
-  status_ = new QLabel(group);
+  status_ = wrappingLabel(QString(), group);
   status_->setObjectName("status");
-  status_->setAccessibleName("Sleep status");
   QFont bold = status_->font();
   bold.setBold(true);
   status_->setFont(bold);
-  statusReason_ = new QLabel(group);
+  statusReason_ = wrappingLabel(QString(), group);
   statusReason_->setObjectName("statusReason");
-  statusReason_->setAccessibleName("Reason");
-  statusReason_->setWordWrap(true);
   layout->addWidget(status_);
   layout->addWidget(statusReason_);
   return group;
@@ -195,23 +240,20 @@ QWidget* PreferencesWindow::buildSleepGroup() {
 QWidget* PreferencesWindow::buildAgentGroup() {
   auto* group = new QGroupBox("Menu bar agent", this);
   auto* form = new QFormLayout(group);
-  const std::tuple<const char*, const char*, const char*> boxes[] = {
-      {"Black-and-white &icon", "Black-and-white icon", kS_SomnaraUserDefaultBlackAndWhiteIcon},
-      {"Write hard &values (kept across restarts)", "Hard values", kS_SomnaraUserDefaultsHardSetValues},
-      {"Start Insomnia when the agent &starts", "Insomnia on launch", kS_SomnaraUserDefaultsEnableInsomniaOnStart},
-      {"Don't probe &displays after a lid change", "Disable display detection",
-       kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection},
+  const std::pair<const char*, const char*> boxes[] = {
+      {"Blac&k-and-white icon", kS_SomnaraUserDefaultBlackAndWhiteIcon},
+      {"Write hard &values (kept across restarts)", kS_SomnaraUserDefaultsHardSetValues},
+      {"Start &Insomnia when the agent starts", kS_SomnaraUserDefaultsEnableInsomniaOnStart},
+      {"Don't probe &displays after a lid change", kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection},
   };
-  for (const auto& [text, name, key] : boxes) {
+  for (const auto& [text, key] : boxes) {
     auto* box = new QCheckBox(text, group);
     box->setObjectName(key);
-    box->setAccessibleName(name);
     bindCheckBox(box, key);
     form->addRow(box);
   }
   blinkInterval_ = new QDoubleSpinBox(group);
   blinkInterval_->setObjectName("blinkInterval");
-  blinkInterval_->setAccessibleName("Blink interval");
   blinkInterval_->setRange(0, 3600);
   blinkInterval_->setDecimals(1);
   blinkInterval_->setSuffix(" s");
@@ -223,7 +265,6 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   auto* soundRow = new QHBoxLayout;
   soundFile_ = new QLineEdit(group);
   soundFile_->setObjectName("soundFile");
-  soundFile_->setAccessibleName("Insomnia sound file");
   soundFile_->setPlaceholderText("Built-in \"Insomnia\" sound");
   connect(soundFile_, &QLineEdit::editingFinished, this, [this] {
     const std::string path = soundFile_->text().trimmed().toStdString();
@@ -235,7 +276,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
     }
   });
   auto* choose = new QPushButton("Choose &file…", group);
-  choose->setAccessibleName("Choose sound file");
+  choose->setAccessibleDescription("Choose the Insomnia sound file");
   connect(choose, &QPushButton::clicked, this, [this] {
     const QString file = QFileDialog::getOpenFileName(this, "Insomnia sound", soundFile_->text(),
                                                       "Sounds (*.wav *.ogg *.oga *.flac *.mp3);;All files (*)");
@@ -245,7 +286,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   });
   auto* play = new QPushButton("&Play", group);
   play->setObjectName("playSound");
-  play->setAccessibleName("Play sound");
+  play->setAccessibleDescription("Play the Insomnia sound");
   connect(play, &QPushButton::clicked, this, [this] { playSound(); });
   soundRow->addWidget(soundFile_, 1);
   soundRow->addWidget(choose);
@@ -253,16 +294,13 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   auto* soundLabel = new QLabel("Insomnia s&ound:", group);
   soundLabel->setBuddy(soundFile_);
   form->addRow(soundLabel, soundRow);
-  soundProblem_ = new QLabel(group);
+  soundProblem_ = wrappingLabel(QString(), group);
   soundProblem_->setObjectName("soundProblem");
-  soundProblem_->setAccessibleName("Sound problem");
-  soundProblem_->setWordWrap(true);
   soundProblem_->hide();
   form->addRow(soundProblem_);
 
   volume_ = new QSlider(Qt::Horizontal, group);
   volume_->setObjectName("volume");
-  volume_->setAccessibleName("Sound volume");
   volume_->setRange(0, 100);
   connect(volume_, &QSlider::valueChanged, this,
           [this](int v) { writeSetting(kS_SomnaraUserDefaultsInsomniaSoundVolume, Value(v / 100.0)); });
@@ -284,18 +322,16 @@ QWidget* PreferencesWindow::buildProgramsGroup() {
     auto* row = new QHBoxLayout;
     s->running = new QCheckBox(running, group);
     s->running->setObjectName(QString(id) + "Running");
-    s->running->setAccessibleName(QString(name) + " running");
+    s->running->setAccessibleDescription(QString(name) + ": whether it runs now");
     s->login = new QCheckBox(login, group);
     s->login->setObjectName(QString(id) + "LoginItem");
-    s->login->setAccessibleName(QString(name) + " starts at login");
+    s->login->setAccessibleDescription(QString(name) + ": whether it starts when you log in");
     row->addWidget(s->running);
     row->addWidget(s->login);
     row->addStretch();
     form->addRow(QString(name) + ":", row);
-    s->note = new QLabel(group);
+    s->note = wrappingLabel(QString(), group);
     s->note->setObjectName(QString(id) + "Note");
-    s->note->setAccessibleName(QString(name) + " note");
-    s->note->setWordWrap(true);
     s->note->hide();
     form->addRow(s->note);
     connect(s->running, &QCheckBox::clicked, this, [this, s = s](bool on) {
@@ -322,7 +358,7 @@ QWidget* PreferencesWindow::buildProgramsGroup() {
 
 void PreferencesWindow::buildMenu() {
   applicationMenu_ = menuBar()->addMenu("&Somnara");
-  for (const auto& [text, name, action] : kDelegateCommands)
+  for (const auto& [text, action] : kDelegateCommands)
     connect(applicationMenu_->addAction(text), &QAction::triggered, this, [this, action = action] {
       if (delegate_) action(*delegate_);
     });
@@ -331,7 +367,12 @@ void PreferencesWindow::buildMenu() {
   quit->setShortcut(QKeySequence::Quit);
 }
 
-void PreferencesWindow::connectDelegate(Somnara_AppDelegate& delegate) { delegate_ = &delegate; }
+void PreferencesWindow::connectDelegate(Somnara_AppDelegate& delegate) {
+  delegate_ = &delegate;
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) delegate_->applicationWillBecomeActive();
+  });
+}
 
 void PreferencesWindow::bindCheckBox(QCheckBox* box, const char* key) {
   checkBoxes_.emplace_back(box, key);
@@ -393,8 +434,10 @@ void PreferencesWindow::refreshStatus() {
   // the one stored stays checked, so the window shows what was chosen.
   for (int i = 0; i < 5; ++i) {
     const auto unavailable = unavailableModeReason(i, facts);
+    const QString explanation = unavailable ? qs(*unavailable) + "." : QString(kModes[i].explanation);
     modeGroup_->button(i)->setEnabled(!unavailable);
-    modeExplanations_[i]->setText(unavailable ? qs(*unavailable) + "." : QString(kModes[i].explanation));
+    modeGroup_->button(i)->setAccessibleDescription(explanation);
+    modeExplanations_[i]->setText(explanation);
   }
 }
 
@@ -456,28 +499,55 @@ void PreferencesWindow::playSound() {
   QTimer::singleShot(10000, this, [s = std::shared_ptr<host::Sounds::Sound>(std::move(sound))] {});
 }
 
+QSize PreferencesWindow::startSize() const {
+  QSize size = sizeHint();
+  const auto kept = context_.defaults().value(kWindowFrameKey);
+  const Array* frame = kept ? kept->array() : nullptr;
+  if (frame && frame->size() == 2 && (*frame)[0].integer() && (*frame)[1].integer())
+    size = QSize(static_cast<int>(*(*frame)[0].integer()), static_cast<int>(*(*frame)[1].integer()));
+  const QSize room = screen()->availableGeometry().size() - kWindowDecorationAllowance;
+  return size.boundedTo(room).expandedTo(minimumSizeHint());
+}
+
 void PreferencesWindow::makeKeyAndOrderFront() {
+  if (!sized_) {
+    sized_ = true;
+    resize(startSize());
+  }
   show();
   setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   raise();
   activateWindow();
 }
 
+void PreferencesWindow::setNotice(Notice notice, const std::string& text) {
+  QLabel* label = notices_.at(notice);
+  label->setText(qs(text));
+  label->setVisible(!text.empty());
+}
+
 void PreferencesWindow::setVersionText(const VersionText& text) {
+  versionText_ = text;
+  renderVersionText();
+}
+
+void PreferencesWindow::renderVersionText() {
   const QString family = QFontDatabase::hasFamily(VersionText::kFontFamily)
                              ? QString(VersionText::kFontFamily)
                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+  const VersionText& text = versionText_;
   auto part = [&](std::size_t from, std::size_t length) {
     return qs(text.text.substr(from, length)).toHtmlEscaped().replace("\n", "<br>");
   };
   const auto& v = text.versionLine;
   const auto& n = text.noticeLine;
+  // A link takes the application's link colour unless told otherwise.
   const QString html =
-      QString("<div style=\"color:%1; font-family:'%2'; font-size:%3pt\">").arg(VersionText::kColor, family)
-          .arg(VersionText::kBodyPoints) +
+      QString("<div style=\"font-family:'%1'; font-size:%2pt\">").arg(family).arg(VersionText::kBodyPoints) +
       part(0, v.location) + QString("<span style=\"font-size:%1pt\">").arg(VersionText::kVersionPoints) +
       part(v.location, v.length) + "</span>" + part(v.location + v.length, n.location - v.location - v.length) +
-      QString("<a style=\"color:%1\" href=\"%2\">").arg(VersionText::kColor, VersionText::kWebPage) +
+      QString("<a style=\"color:%1\" href=\"%2\">")
+          .arg(version_->palette().color(QPalette::Link).name(), VersionText::kWebPage) +
       part(n.location, n.length) + "</a></div>";
   version_->setText(html);
 }
@@ -500,6 +570,7 @@ void PreferencesWindow::insertApplicationMenuItem(std::size_t index, const std::
 
 bool PreferencesWindow::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) refreshPrograms();
+  if (event->type() == QEvent::PaletteChange) applySecondaryColour();
   return QMainWindow::event(event);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,21 +31,38 @@ class UserDefaultsController;
 /// "values.<key>" (written to the application's domain and kept in step
 /// with changes made elsewhere) and to the shared sleep controller, whose
 /// state the status line follows; the two background programs' switches are
-/// bound to their controllers. Every control has an accessible name and is
-/// reachable by keyboard (tab order and Alt+mnemonics). Lives on the run
-/// loop's thread.
+/// bound to their controllers.
+///
+/// The settings scroll vertically between the menu bar and a row of command
+/// buttons, so the window fits small screens: its minimum height is a few
+/// lines, its minimum width the widest text that cannot wrap; every other
+/// text wraps and is never cut. It starts at the size kept from the last
+/// run (kWindowFrameKey), else at its preferred size, within the screen.
+/// Every control's accessible name is its visible label and every text
+/// label's is its text; every control is reachable by keyboard (tab order
+/// and unique Alt+mnemonics). Secondary texts take a colour readable on the
+/// palette in use. Lives on the run loop's thread.
 class PreferencesWindow final : public QMainWindow, public ApplicationInterface {
   Q_OBJECT
 
  public:
+  /// Key in the program's own settings domain (read by no other program):
+  /// the window's size when it was last closed, [width, height] in logical
+  /// pixels.
+  static constexpr const char* kWindowFrameKey = "windowframe";
+
   PreferencesWindow(host::HostContext& context, host::PreferencesPorts ports);
+  /// Keeps the window's size (unmaximised) for the next start, once shown.
   ~PreferencesWindow() override;
 
-  /// Where the help, release-history and log commands go.
+  /// Where the help, release-history and log commands go, and who is told
+  /// when the application becomes active.
   void connectDelegate(Somnara_AppDelegate& delegate);
 
+  /// The first call sizes the window for its screen (see the class).
   void makeKeyAndOrderFront() override;
   void setVersionText(const VersionText& text) override;
+  void setNotice(Notice notice, const std::string& text) override;
   std::optional<std::vector<std::string>> applicationMenuTitles() const override;
   void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override;
   void bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
@@ -62,7 +80,12 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   QWidget* buildSleepGroup();
   QWidget* buildAgentGroup();
   QWidget* buildProgramsGroup();
+  QLayout* buildCommandButtons();
   void buildMenu();
+  QLabel* secondaryLabel(const QString& text, QWidget* parent);
+  void applySecondaryColour();
+  void renderVersionText();
+  QSize startSize() const;
   void bindCheckBox(QCheckBox* box, const char* key);
   void writeSetting(const char* key, const Value& value);
   void readSettings();
@@ -77,6 +100,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   Somnara_AppDelegate* delegate_ = nullptr;
 
   QButtonGroup* modeGroup_ = nullptr;
+  std::map<Notice, QLabel*> notices_;
   // The grey line under each sleep choice, by sleep mode index.
   QLabel* modeExplanations_[5] = {};
   QSpinBox* hibernateLevel_ = nullptr;
@@ -90,7 +114,11 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   std::unique_ptr<ProgramSwitches> agentSwitches_;
   std::unique_ptr<ProgramSwitches> daemonSwitches_;
   QLabel* version_ = nullptr;
+  VersionText versionText_;
+  // Texts drawn in the secondary colour.
+  std::vector<QLabel*> secondaryLabels_;
   QMenu* applicationMenu_ = nullptr;
+  bool sized_ = false;
 };
 
 }  // namespace somnara

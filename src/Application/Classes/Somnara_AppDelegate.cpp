@@ -1,5 +1,8 @@
 #include "Application/Classes/Somnara_AppDelegate.h"
 
+#include <utility>
+#include <vector>
+
 #include "Application/Classes/UpdateMenuPlacement.h"
 #include "core/Constants.h"
 #include "platform/LogLine.h"
@@ -19,6 +22,7 @@ Somnara_AppDelegate::~Somnara_AppDelegate() {
 
 void Somnara_AppDelegate::awakeFromNib() {
   platform::ORVCrashReporter::testForCrashWithBodyString(context_, nullptr);
+  const bool firstStart = !context_.defaults().ownDomainExists();
   menuBarController_ = ORVBackgroundApplicationController::initWithName(context_, ports_.applications, ports_.loginItems,
                                                                         kS_SomnaraMenuBarBundleIdentifier);
   daemonController_ = ORVBackgroundApplicationController::initWithName(context_, ports_.applications, ports_.loginItems,
@@ -29,7 +33,39 @@ void Somnara_AppDelegate::awakeFromNib() {
     daemonController_->terminate();
     daemonController_->setLaunch(true);
   }
+  if (firstStart) startBothAtEveryLogin();
   interface_.bindBackgroundControllers(menuBarController_.get(), daemonController_.get());
+  lookForStatusArea();
+}
+
+void Somnara_AppDelegate::startBothAtEveryLogin() {
+  std::vector<std::string> started;
+  const std::pair<ORVBackgroundApplicationController*, const char*> programs[] = {
+      {menuBarController_.get(), "tray icon"}, {daemonController_.get(), "daemon"}};
+  for (const auto& [controller, name] : programs) {
+    if (!controller) continue;
+    controller->setLoginitem(true);
+    if (controller->isLoginitem()) started.emplace_back(name);
+  }
+  // Later starts find the domain, so the user's switches are never overridden.
+  context_.defaults().setValue(kFirstStartDoneKey, Value(true));
+  context_.defaults().synchronize();
+  if (started.empty()) return;
+  const bool both = started.size() == 2;
+  interface_.setNotice(ApplicationInterface::Notice::FirstStart,
+                       "Somnara's " + (both ? started[0] + " and " + started[1] : started[0]) +
+                           (both ? " now start" : " now starts") +
+                           " at every login; the switches under \"Background programs\" turn that off.");
+}
+
+void Somnara_AppDelegate::applicationWillBecomeActive() {
+  interface_.makeKeyAndOrderFront();
+  lookForStatusArea();
+}
+
+void Somnara_AppDelegate::lookForStatusArea() {
+  const bool none = ports_.statusArea.find() == host::StatusArea::Kind::None;
+  interface_.setNotice(ApplicationInterface::Notice::NoStatusArea, none ? kNoStatusAreaNotice : "");
 }
 
 void Somnara_AppDelegate::applicationDidFinishLaunching() {

@@ -12,24 +12,36 @@
 namespace somnara {
 
 /// The preferences program's delegate: start-up (the daemon is restarted
-/// from this program's own bundle on every start), the two background
-/// programs' controllers, the update command, help, release history, log
-/// and the version text. Holds no settings logic: the window binds to the
-/// shared controller and settings itself. Runs on the run loop's thread;
+/// from this program's own bundle on every start; the very first start makes
+/// both background programs login items), the two background programs'
+/// controllers, the update command, help, release history, log, the version
+/// text and the notice where the agent's icon cannot show. Holds no settings
+/// logic: the window binds to the shared controller and settings itself. Runs on the run loop's thread;
 /// stopping and starting background programs blocks it (see the controller).
 class Somnara_AppDelegate final : public host::ApplicationDelegate, public host::UpdaterDelegate {
  public:
   static constexpr const char* kCheckForUpdatesTitle = "Check for Updates...";
+  /// Written to the program's settings domain on its very first start, so
+  /// that later starts find the domain.
+  static constexpr const char* kFirstStartDoneKey = "firststartdone";
+  static constexpr const char* kNoStatusAreaNotice =
+      "The tray icon needs a tray extension on this desktop: on GNOME, install \"AppIndicator and "
+      "KStatusNotifierItem Support\" (package gnome-shell-extension-appindicator), enable it in Extensions "
+      "and log in again.";
 
   Somnara_AppDelegate(host::HostContext& context, host::PreferencesPorts ports, ApplicationInterface& interface);
   ~Somnara_AppDelegate() override;
 
   /// Crash check, the two controllers, the version text, then the daemon
-  /// stopped wherever it runs and started afresh from this bundle.
+  /// stopped wherever it runs and started afresh from this bundle. On the
+  /// very first start (no settings domain yet) both programs become login
+  /// items, which starts the agent, and the window says so. Then the look
+  /// for a status area.
   void awakeFromNib() override;
   /// Puts the update command in the application menu when an updater exists.
   void applicationDidFinishLaunching() override;
-  void applicationWillBecomeActive() { interface_.makeKeyAndOrderFront(); }
+  /// Brings the settings window forward and looks for a status area again.
+  void applicationWillBecomeActive();
   /// Stops both background programs, login items included.
   void updaterWillInstallUpdate() override;
   /// Brings the settings window forward; the file is not read. Always true.
@@ -48,6 +60,8 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
 
  private:
   void openResource(const std::string& name);
+  void startBothAtEveryLogin();
+  void lookForStatusArea();
 
   host::HostContext& context_;
   host::PreferencesPorts ports_;

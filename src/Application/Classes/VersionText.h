@@ -7,8 +7,9 @@ namespace somnara {
 
 /// The version text of the preferences window and how it is styled:
 ///   "\n" "Version <short version>\n" "(<build>)\n" "\n\n\n" "©<notice>\n"
-/// all in dark grey at 11 points, the version line at 14 points, the notice
-/// line a link to the product's web page. Ranges count UTF-8 bytes of text.
+/// all in a grey readable on the window (see ReadableColor) at 11 points,
+/// the version line at 14 points, the notice line a link to the product's
+/// web page. Ranges count UTF-8 bytes of text.
 struct VersionText {
   struct Range {
     std::size_t location = 0;
@@ -19,7 +20,6 @@ struct VersionText {
   static constexpr const char* kFontFamily = "Lucida Grande";  // the system UI font where missing
   static constexpr double kBodyPoints = 11.0;
   static constexpr double kVersionPoints = 14.0;
-  static constexpr const char* kColor = "#555555";  // dark grey
   static constexpr const char* kWebPage = "https://www.orvane.de/somnara/";
 
   std::string text;

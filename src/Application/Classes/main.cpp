@@ -8,6 +8,7 @@
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/LinuxHost.h"
 #include "host/linux/QtDesktopServices.h"
+#include "host/linux/SessionStatusArea.h"
 #include "host/linux/XdgAutostartLoginItems.h"
 
 namespace {
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
   somnara::linuxhost::XdgAutostartLoginItems loginItems(somnara::linuxhost::XdgAutostartLoginItems::defaultDirectory());
   somnara::linuxhost::QtDesktopServices desktop;
   somnara::linuxhost::CanberraSounds sounds(host.workspace());
-  const somnara::host::PreferencesPorts ports{applications, loginItems, desktop, sounds, nullptr};
+  somnara::linuxhost::SessionStatusArea statusArea(QDBusConnection::sessionBus());
+  const somnara::host::PreferencesPorts ports{applications, loginItems, desktop, sounds, statusArea, nullptr};
 
   somnara::PreferencesWindow window(context, ports);
   somnara::Somnara_AppDelegate delegate(context, ports, window);

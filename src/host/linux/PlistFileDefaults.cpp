@@ -306,6 +306,10 @@ void PlistFileDefaults::registerDefaults(const Dictionary& d) {
   state_->queueCheck();
 }
 
+bool PlistFileDefaults::ownDomainExists() const {
+  return !state_->pending.empty() || identityOf(state_->own.path).exists;
+}
+
 bool PlistFileDefaults::synchronize() { return state_->flush(); }
 
 host::RegistrationPtr PlistFileDefaults::observe(const std::string& key, std::function<void()> onChange) {

@@ -47,6 +47,8 @@ class PlistFileDefaults final : public host::Defaults {
   void removeValue(const std::string& key) override;
   void addSuite(const std::string& domain) override;
   void registerDefaults(const Dictionary& d) override;
+  /// The domain's file exists, or a change waits to be written.
+  bool ownDomainExists() const override;
   bool synchronize() override;
   host::RegistrationPtr observe(const std::string& key, std::function<void()> onChange) override;
 

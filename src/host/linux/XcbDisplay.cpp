@@ -4,8 +4,10 @@
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace somnara::linuxhost {
 namespace {
@@ -30,7 +32,7 @@ xcb_connection_t* XcbDisplay::connection() {
   connection_ = nullptr;
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return nullptr;
-  xcb_connection_t* c = xcb_connect(display, nullptr);
+  xcb_connection_t* c = xcb_connect(display, &defaultScreen_);
   if (xcb_connection_has_error(c)) {
     xcb_disconnect(c);
     return nullptr;
@@ -70,6 +72,19 @@ std::size_t XcbDisplay::probeActiveOutputs(std::size_t maxOutputs) {
     }
   }
   return active;
+}
+
+std::optional<bool> XcbDisplay::systemTrayOwned() {
+  xcb_connection_t* c = connection();
+  if (!c) return std::nullopt;
+  const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(defaultScreen_);
+  Reply<xcb_intern_atom_reply_t> atom(
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
+  // An atom nobody ever interned: no tray ever took the selection.
+  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
+  Reply<xcb_get_selection_owner_reply_t> owner(
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+  return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 }  // namespace somnara::linuxhost

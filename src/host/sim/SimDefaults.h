@@ -29,6 +29,8 @@ class SimDefaults : public host::Defaults {
   void removeValue(const std::string& key) override;
   void addSuite(const std::string& domain) override;
   void registerDefaults(const Dictionary& d) override;
+  /// Anything was ever written to the own domain, by any program.
+  bool ownDomainExists() const override { return store_.domain(ownDomain_) != nullptr; }
   bool synchronize() override;
   host::RegistrationPtr observe(const std::string& key, std::function<void()> onChange) override;
 

@@ -55,6 +55,34 @@ TEST(PlistFileDefaults, WritesSoonAfterAChangeAtomicallyAndPrivatelyKeepingOther
   EXPECT_TRUE(logger.lines.empty());
 }
 
+// The preferences program's first start is the start without its domain.
+TEST(PlistFileDefaults, OwnDomainExistsOnceStoredOrWritten) {
+  const struct {
+    const char* name;
+    std::optional<std::string> ownFile;
+    bool exists;
+  } cases[] = {
+      {"no file", std::nullopt, false},
+      {"a file", plist::toXml(Value(Dictionary{{"SleepMode", Value(2)}})), true},
+      {"an empty domain's file", plist::toXml(Value(Dictionary{})), true},
+      {"a file that cannot be read", std::string("<plist><dict"), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempTree dir;
+    RecordingLogger logger;
+    writeFile(dir / "de.orvane.Somnara.Daemon.plist", plist::toXml(Value(Dictionary{{"A", Value(1)}})));
+    if (c.ownFile) writeFile(dir / "de.orvane.Somnara.plist", *c.ownFile);
+    PlistFileDefaults defaults(kShared, dir.path(), logger);
+    defaults.addSuite("de.orvane.Somnara.Daemon");
+    EXPECT_EQ(defaults.ownDomainExists(), c.exists);
+    defaults.setValue("firststartdone", Value(true));
+    EXPECT_TRUE(defaults.ownDomainExists()) << "written, not yet stored";
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_TRUE(PlistFileDefaults(kShared, dir.path(), logger).ownDomainExists()) << "the next start";
+  }
+}
+
 TEST(PlistFileDefaults, DamagedFileAtStartIsMovedAsideAfterAGraceAndDefaultsApply) {
   for (const std::string& contents :
        {std::string("<plist><dict><key>SleepMode"), plist::toXml(Value(Array{Value(1)}))}) {

@@ -2,8 +2,9 @@
 """The preferences program as a black box: the built bundle and a driver bundle
 (the same window and delegate, its controls worked from stdin) on a fake
 laptop with private session and system buses, Qt's offscreen platform and
-XDG directories in a temporary directory. Run through ctest, which sets
-SOMNARA_APP, SOMNARA_DRIVER_APP and SOMNARA_FAKE_LAPTOP."""
+XDG directories in a temporary directory: a user who has run Somnara before,
+unless a test starts afresh. Run through ctest, which sets SOMNARA_APP,
+SOMNARA_DRIVER_APP and SOMNARA_FAKE_LAPTOP."""
 
 import os
 import shutil
@@ -74,6 +75,8 @@ class PreferencesFixture(ProgramLogs, unittest.TestCase):
         subprocess.run([FAKE_LAPTOP, "init", self.root, "25"], check=True)
         self.config = os.path.join(self.tmp, "config")
         self.autostart = os.path.join(self.config, "autostart")
+        self.settings = os.path.join(self.config, "somnara/de.orvane.Somnara.plist")
+        replace(self.settings, {"firststartdone": True})
         self.procs = []
         self.addCleanup(self.stop_all)
         self.session_bus, self.system_bus = PrivateBus(), PrivateBus()
@@ -83,6 +86,7 @@ class PreferencesFixture(ProgramLogs, unittest.TestCase):
                         XDG_STATE_HOME=os.path.join(self.tmp, "state"), QT_QPA_PLATFORM="offscreen",
                         DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
                         DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+        self.env.pop("DISPLAY", None)  # no X display, so no XEmbed tray
 
     def stop_all(self):
         super().stop_all()
@@ -178,10 +182,10 @@ class PreferencesTest(PreferencesFixture):
                              "the status line follows the applied mode")
 
     def test_bad_input_gets_a_clear_answer(self):
-        os.makedirs(self.config)
+        os.makedirs(self.config, exist_ok=True)
         with open(self.autostart, "w") as f:
             f.write("a file, not a directory")
-        settings = os.path.join(self.config, "somnara/de.orvane.Somnara.plist")
+        settings = self.settings
         replace(settings, b"\x00 not a property list")
         drv = self.driver()
         self.assertEqual(self.ask(drv, "click agentLoginItem"), "unchecked")
@@ -193,6 +197,33 @@ class PreferencesTest(PreferencesFixture):
         # Kept aside once it stayed unreadable for a while (a writer at work gets the time to finish).
         self.assertIsNotNone(wait_for(lambda: [n for n in os.listdir(os.path.dirname(settings)) if ".corrupt-" in n],
                                       5), "the unreadable settings file is kept aside")
+
+    def test_first_start_makes_both_login_items_and_says_where_the_icon_cannot_show(self):
+        os.remove(self.settings)  # a new user
+        drv = self.driver()
+        self.assertIn("now start at every login", self.ask(drv, "text firstStartNotice"))
+        for bundle_id in (AGENT_ID, DAEMON_ID):
+            self.assertTrue(os.path.isfile(os.path.join(self.autostart, bundle_id + ".desktop")), bundle_id)
+        self.assertIsNotNone(wait_for(lambda: list(instances(AGENT_ID).values())
+                                      == [login_item(DRIVER_APP, "Somnara MenuBar")], 5), self.log_of(drv))
+        # Neither a status-notifier host nor an X display here.
+        self.assertIn("needs a tray extension", self.ask(drv, "text noStatusAreaNotice"))
+        self.assertTrue(os.path.isfile(self.settings), "the domain exists from now on")
+
+        # Both are login items now, so quitting leaves them running.
+        self.ask(drv, "quit")
+        self.assertEqual(drv.wait(timeout=8), 0, self.log_of(drv))
+        self.assertEqual(len(instances(AGENT_ID)), 1)
+        self.assertEqual(len(instances(DAEMON_ID)), 1)
+
+        # The next start says nothing of it; with a status-notifier host, nothing of the tray either.
+        self.procs.append(self.session_bus.start_mock("org.kde.StatusNotifierWatcher", "status_notifier_watcher",
+                                                      self.env))
+        drv = self.driver()
+        self.assertEqual(self.ask(drv, "text firstStartNotice"), "")
+        self.assertEqual(self.ask(drv, "text noStatusAreaNotice"), "")
+        self.assertEqual(self.ask(drv, "click agentLoginItem"), "unchecked", "the switch undoes it")
+        self.assertFalse(os.path.exists(os.path.join(self.autostart, AGENT_ID + ".desktop")))
 
 
 if __name__ == "__main__":
