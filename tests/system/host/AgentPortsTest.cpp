@@ -200,27 +200,35 @@ TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
 }
 
 TEST_F(AgentPorts, LidReadingFromTheFirstSourceThatAnswers) {
+  constexpr const char* kLidSwitch = "1";  // capabilities/sw of an input device: bit 0, the lid
   struct {
     const char* what;
     PrivateBus* bus;  // null: no system bus
     std::optional<bool> upowerPresent, upowerClosed, logindClosed;
     std::optional<std::string> proc;  // lid0 state file
+    std::vector<std::string> switches;  // capabilities/sw of input0, input1, …
     std::optional<Value> expected;
   } const cases[] = {
-      {"UPower: closed", full, true, true, false, "state:      open", Value(true)},
-      {"UPower: open", full, true, false, true, "state:      closed", Value(false)},
-      {"UPower: no lid", full, false, true, true, "state:      closed", std::nullopt},
-      {"logind: closed", logindOnly, {}, {}, true, "state:      open", Value(true)},
-      {"logind: open", logindOnly, {}, {}, false, std::nullopt, Value(false)},
-      {"proc: closed", empty, {}, {}, {}, "state:      closed", Value(true)},
-      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", Value(false)},
-      {"proc: another word", empty, {}, {}, {}, "state:      unknown", Value("unknown")},
-      {"nothing at all", empty, {}, {}, {}, std::nullopt, std::nullopt},
+      {"UPower: closed", full, true, true, false, "state:      open", {kLidSwitch}, Value(true)},
+      {"UPower: open", full, true, false, true, "state:      closed", {kLidSwitch}, Value(false)},
+      {"UPower: no lid", full, false, true, true, "state:      closed", {kLidSwitch}, std::nullopt},
+      {"logind: closed", logindOnly, {}, {}, true, "state:      open", {kLidSwitch}, Value(true)},
+      {"logind: open", logindOnly, {}, {}, false, std::nullopt, {"0", kLidSwitch}, Value(false)},
+      {"logind: lid bit among others", logindOnly, {}, {}, true, std::nullopt, {"2", "0 4003"}, Value(true)},
+      {"logind without a lid switch", logindOnly, {}, {}, false, std::nullopt, {}, std::nullopt},
+      {"logind, switches but no lid", logindOnly, {}, {}, true, std::nullopt, {"2", "1 0", "zz"}, std::nullopt},
+      {"logind without a lid switch, proc", logindOnly, {}, {}, false, "state:      closed", {"2"}, Value(true)},
+      {"proc: closed", empty, {}, {}, {}, "state:      closed", {}, Value(true)},
+      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", {}, Value(false)},
+      {"proc: another word", empty, {}, {}, {}, "state:      unknown", {}, Value("unknown")},
+      {"nothing at all", empty, {}, {}, {}, std::nullopt, {kLidSwitch}, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TempTree root;
     if (c.proc) writeFile(root / "proc/acpi/button/lid/LID0/state", *c.proc + "\n");
+    for (std::size_t i = 0; i < c.switches.size(); ++i)
+      writeFile(root / ("sys/class/input/input" + std::to_string(i) + "/capabilities/sw"), c.switches[i] + "\n");
     if (c.upowerPresent) {
       setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsPresent", *c.upowerPresent);
       setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsClosed", *c.upowerClosed);
