@@ -316,10 +316,34 @@ TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
   }
 }
 
+// Sets environment variables (nullptr: unset) and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      saved_.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+      if (value)
+        qputenv(name, value);
+      else
+        qunsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        qputenv(name, *value);
+      else
+        qunsetenv(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
+};
+
 // Without an X display: DPMS from the DRM connectors, and no probe.
 TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
-  const QByteArray display = qgetenv("DISPLAY");
-  ::unsetenv("DISPLAY");
+  const ScopedEnvironment noX11{{"DISPLAY", nullptr}};
   struct {
     const char* what;
     const char* connectors;  // "name:status:dpms;…"
@@ -346,28 +370,43 @@ TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
     EXPECT_EQ(displays.mainDisplayAsleep(), c.asleep);
     EXPECT_EQ(displays.probeActiveDisplays(64), 0u);
   }
-  if (!display.isEmpty()) qputenv("DISPLAY", display);
 }
 
-// Under Xvfb: RandR names its one output; its monitor never sleeps.
-TEST(Displays, X11ProbeCountsActiveOutputs) {
+// Under Xvfb, in an X11 session: RandR names its one output. In a Wayland
+// session the same display (as Xwayland's would be) is never asked and
+// nothing is probed. Xvfb has no DPMS, so the DRM panel tells in both.
+TEST(Displays, X11AnswersInAnX11SessionOnly) {
   if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
   QProcess xvfb;
   xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
   ASSERT_TRUE(spinUntil([&] { return xvfb.canReadLine(); }, 10s)) << "Xvfb did not start";
-  const QByteArray ours = ":" + xvfb.readLine().trimmed(), display = qgetenv("DISPLAY");
-  qputenv("DISPLAY", ours);
+  const QByteArray ours = ":" + xvfb.readLine().trimmed();
   TempTree root;
-  {
+  writeFile(root / "sys/class/drm/card0-eDP-1/status", "connected\n");
+  writeFile(root / "sys/class/drm/card0-eDP-1/dpms", "Off\n");
+  struct {
+    const char* waylandDisplay;
+    const char* sessionType;
+    bool x11;
+  } const cases[] = {
+      {nullptr, nullptr, true},
+      {"", "x11", true},
+      {"wayland-0", nullptr, false},
+      {nullptr, "wayland", false},
+      {"wayland-1", "x11", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("WAYLAND_DISPLAY=") + (c.waylandDisplay ? c.waylandDisplay : "(unset)") +
+                 " XDG_SESSION_TYPE=" + (c.sessionType ? c.sessionType : "(unset)"));
+    ScopedEnvironment env{
+        {"DISPLAY", ours.constData()}, {"WAYLAND_DISPLAY", c.waylandDisplay}, {"XDG_SESSION_TYPE", c.sessionType}};
     LinuxDisplays displays(absentBus(), MachineRoot(root.path()));
-    EXPECT_EQ(displays.probeActiveDisplays(64), 1u);
+    EXPECT_EQ(displays.probeActiveDisplays(64), c.x11 ? 1u : 0u);
     EXPECT_EQ(displays.probeActiveDisplays(0), 0u);
-    EXPECT_FALSE(displays.mainDisplayAsleep());
+    EXPECT_TRUE(displays.mainDisplayAsleep());
   }
   xvfb.terminate();
   xvfb.waitForFinished();
-  if (display.isEmpty()) ::unsetenv("DISPLAY");
-  else qputenv("DISPLAY", display);
 }
 
 TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
