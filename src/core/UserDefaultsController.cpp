@@ -27,6 +27,12 @@ bool UserDefaultsController::boolValue(const std::string& keyPath) const {
   return v && v->boolean();
 }
 
+std::optional<double> UserDefaultsController::doubleValue(const std::string& keyPath) const {
+  const auto v = value(keyPath);
+  if (!v) return std::nullopt;
+  return v->numberValue();
+}
+
 host::RegistrationPtr UserDefaultsController::observe(const std::string& keyPath, std::function<void()> onChange) {
   const auto key = keyOf(keyPath);
   if (!key) return nullptr;

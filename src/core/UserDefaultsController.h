@@ -24,6 +24,9 @@ class UserDefaultsController {
   /// The value as an integer, 0 when missing or not a number.
   std::int64_t integerValue(const std::string& keyPath) const { return integerOrZero(value(keyPath)); }
   bool boolValue(const std::string& keyPath) const;
+  /// The value as a double, converted as Value::numberValue (a string's
+  /// leading number, other kinds 0); nullopt when missing.
+  std::optional<double> doubleValue(const std::string& keyPath) const;
 
   /// Calls onChange after the value at keyPath may have changed.
   host::RegistrationPtr observe(const std::string& keyPath, std::function<void()> onChange);

@@ -9,7 +9,8 @@ class Logger {
   virtual ~Logger() = default;
   /// One line to the system log.
   virtual void log(const std::string& line) = 0;
-  /// One diagnostic line to the standard error stream.
+  /// One diagnostic line: detail for finding a fault, kept out of the
+  /// terminal; repeats of a line may be held back.
   virtual void diagnostic(const std::string& line) = 0;
 };
 

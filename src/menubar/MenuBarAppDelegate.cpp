@@ -71,15 +71,13 @@ void MenuBarAppDelegate::awakeFromNib() {
   checkIfDisplaysChanged();
 
   auto& defaults = UserDefaultsController::sharedUserDefaultsController(context_);
-  const auto length = defaults.value(keyPath(kInsomniaTimeKey));
-  setInsomniaTimeInterval(length ? length->real().value_or(0.0) : 0.0);
+  setInsomniaTimeInterval(defaults.doubleValue(keyPath(kInsomniaTimeKey)).value_or(0.0));
   observations_.push_back(defaults.observe(keyPath(kInsomniaSliderValueKey), [this, &defaults] {
-    const auto value = defaults.value(keyPath(kInsomniaSliderValueKey));
-    setInsomniaTimeInterval(value ? value->real().value_or(0.0) : 0.0);
+    setInsomniaTimeInterval(defaults.doubleValue(keyPath(kInsomniaSliderValueKey)).value_or(0.0));
   }));
 
-  const auto interval = defaults.value(keyPath(kS_SomnaraUserDefaultsBlinkInterval));
-  const float blinkSeconds = interval ? static_cast<float>(interval->real().value_or(0.0)) : 0.0f;
+  const auto blinkSeconds =
+      static_cast<float>(defaults.doubleValue(keyPath(kS_SomnaraUserDefaultsBlinkInterval)).value_or(0.0));
   if (blinkSeconds > kShortestBlinkInterval) {
     blinkInterval_ = blinkSeconds;
     blinkTimer_ = schedule(blinkSeconds, true, &MenuBarAppDelegate::blink);

@@ -123,14 +123,15 @@ void MenuBarAppDelegate::registerForSystemPower() {
 void MenuBarAppDelegate::loadInsomniaSound() {
   auto& defaults = UserDefaultsController::sharedUserDefaultsController(context_);
   const auto file = defaults.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSound));
-  const auto volume = defaults.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSoundVolume));
   if (!file)
     insomniaSound_ = ports_.sounds.namedSound(kS_SomnaraUserDefaultsInsomniaSoundNameDefault);
   else if (const std::string* path = file->string())
     insomniaSound_ = ports_.sounds.soundFromFile(*path);
   // A set value that is not a path names no sound.
   if (!insomniaSound_) return;
-  insomniaSound_->setVolume(volume ? static_cast<float>(volume->real().value_or(0.0)) : kDefaultSoundVolume);
+  insomniaSound_->setVolume(static_cast<float>(
+      defaults.doubleValue(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSoundVolume))
+          .value_or(kDefaultSoundVolume)));
 }
 
 }  // namespace somnara

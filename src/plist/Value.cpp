@@ -1,8 +1,11 @@
 #include "plist/Value.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string_view>
 
 namespace somnara {
 
@@ -35,6 +38,22 @@ std::optional<double> Value::real() const {
   if (auto d = std::get_if<double>(&storage_)) return *d;
   if (auto i = integer()) return static_cast<double>(*i);
   return std::nullopt;
+}
+
+double Value::numberValue() const {
+  if (auto number = real()) return *number;
+  const std::string* text = string();
+  if (!text) return 0.0;
+  std::string_view s = *text;
+  s.remove_prefix(std::min(s.size(), s.find_first_not_of(" \t\n\r\f\v")));
+  const bool negative = !s.empty() && s.front() == '-';
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+  auto digit = [&s](std::size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9'; };
+  // Digits, or a point before a digit: never a word such as "inf".
+  if (!digit(0) && !(!s.empty() && s.front() == '.' && digit(1))) return 0.0;
+  double value = 0.0;
+  if (std::from_chars(s.data(), s.data() + s.size(), value).ec != std::errc()) return 0.0;
+  return negative ? -value : value;
 }
 
 const Value* Value::find(const std::string& key) const {

@@ -54,6 +54,12 @@ class Value {
   bool boolean() const;
   /// The number as a double; nullopt for non-numbers.
   std::optional<double> real() const;
+  /// The value as a double the way the platform's number conversion reads
+  /// any value: a number as real(); a string's leading decimal number, after
+  /// blanks and a sign ("  0.25 s" reads 0.25, "-3e1x" -30); 0 for a string
+  /// without one (also "inf", "nan", "0x10" past its "0"), one beyond a
+  /// double's range, and every other kind of value.
+  double numberValue() const;
 
   const std::string* string() const { return std::get_if<std::string>(&storage_); }
   const Date* date() const { return std::get_if<Date>(&storage_); }

@@ -178,6 +178,61 @@ TEST_F(ThreePrograms, MessageValueHoldsAgainstTheDaemonsOwnStoredValue) {
   EXPECT_EQ(daemonCtl.sleepmode(), 4);
 }
 
+TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
+  // The receivers of the preferences program's settings; on battery at 15 %,
+  // two hours left, the adaptive mode sleeps above the hibernate level and
+  // sleeps and hibernates at or below it.
+  SimMachine machine;
+  machine.state().setOnExternalPower(false);
+  machine.state().setBattery(15, 120);
+  SomnaraDaemon& daemonCtl = controllerOf(machine.addProgram(kDaemon));
+  SomnaraDaemon& agentCtl = controllerOf(machine.addProgram(kAgent));
+  ORVDistributedNotificationGroup sender(machine.addProgram("de.example.Tool").context(),
+                                         kS_SomnaraDaemonDistributedGroupName);
+  machine.runPending();
+  struct Case {
+    const char* what;
+    std::optional<Value> payload;
+    std::int64_t mode, level;
+    bool icon;
+    std::optional<std::int64_t> hibernatemode;  // nullopt: the system default, not looked at
+  };
+  const Case cases[] = {
+      {"all three", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(20)},
+                                     {"blackandwhiteicon", Value(true)}}),
+       1, 20, true, 3},
+      {"without hibernatelevel", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"blackandwhiteicon", Value(true)}}),
+       1, 0, true, 0},
+      {"without the icon", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(30)}}), 1, 30,
+       false, 3},
+      {"without the mode", Value(Dictionary{{"hibernatelevel", Value(10)}, {"blackandwhiteicon", Value(true)}}), 0,
+       10, true, std::nullopt},
+      {"an empty dictionary", Value(Dictionary{}), 0, 0, false, std::nullopt},
+      {"no payload", std::nullopt, 0, 0, false, std::nullopt},
+      {"not a dictionary", Value(Array{Value(1), Value(20)}), 0, 0, false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (SomnaraDaemon* ctl : {&daemonCtl, &agentCtl}) {
+      ctl->setHibernatelevel(55);
+      ctl->setBlackandwhiteicon(!c.icon);
+    }
+    if (c.payload)
+      sender.sendMessage(kMessageSettings, *c.payload);
+    else
+      sender.sendMessage(kMessageSettings);
+    machine.runPending();
+    for (SomnaraDaemon* ctl : {&daemonCtl, &agentCtl}) {
+      EXPECT_EQ(ctl->sleepmode(), c.mode);
+      EXPECT_EQ(ctl->hibernatelevel(), c.level);
+      EXPECT_EQ(ctl->blackandwhiteicon(), c.icon);
+    }
+    if (c.hibernatemode) {
+      EXPECT_EQ(hibernateMode(machine), *c.hibernatemode) << "the daemon applies the level it took";
+    }
+  }
+}
+
 TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
   struct Case {
     const char* name;

@@ -253,6 +253,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SoundCase{std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
                       SoundCase{std::nullopt, Value(0.7), true, "Insomnia", 0.7f},
                       SoundCase{std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
+                      // A string reads as its leading number; without one, as 0 (silence).
+                      SoundCase{std::nullopt, Value("0.7"), true, "Insomnia", 0.7f},
+                      SoundCase{std::nullopt, Value("loud"), true, "Insomnia", 0.0f},
                       SoundCase{std::nullopt, std::nullopt, false, std::nullopt, 0},
                       SoundCase{Value("/home/u/chime.wav"), std::nullopt, true, "/home/u/chime.wav", 0.2f},
                       // A set file that cannot be read gives no sound; the bundle's is not used then.

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IconCase{3, true, kInsomniaImage, kHibernateImage}));
 
 struct BlinkCase {
-  std::optional<double> stored;       // in the agent's own domain; nullopt: nowhere
+  std::optional<Value> stored;        // in the agent's own domain; nullopt: nowhere
   std::optional<double> registered;   // in the bundle's "UserDefaults" resource
   std::optional<double> period;       // nullopt: no blinking
 };
@@ -54,7 +54,7 @@ TEST_P(BlinkTable, FlashesTheIconForATenthOfASecondEachPeriod) {
   SimMachine machine;
   Agent agent(machine);
   setHibernateMode(machine, 0);
-  if (GetParam().stored) agent.program.defaults().setValue("blinkinterval", Value(*GetParam().stored));
+  if (GetParam().stored) agent.program.defaults().setValue("blinkinterval", *GetParam().stored);
   if (GetParam().registered)
     agent.program.workspace().addPropertyListResource(
         "UserDefaults.plist", Value(Dictionary{{"blinkinterval", Value(*GetParam().registered)}}));
@@ -83,13 +83,18 @@ TEST_P(BlinkTable, FlashesTheIconForATenthOfASecondEachPeriod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Intervals, BlinkTable,
-                         ::testing::Values(BlinkCase{0.5, std::nullopt, std::nullopt},
-                                           BlinkCase{0.0, std::nullopt, std::nullopt},
-                                           BlinkCase{-3.0, std::nullopt, std::nullopt},
-                                           BlinkCase{0.6, std::nullopt, 0.6},
+                         ::testing::Values(BlinkCase{Value(0.5), std::nullopt, std::nullopt},
+                                           BlinkCase{Value(0.0), std::nullopt, std::nullopt},
+                                           BlinkCase{Value(-3.0), std::nullopt, std::nullopt},
+                                           BlinkCase{Value(0.6), std::nullopt, 0.6},
                                            BlinkCase{std::nullopt, std::nullopt, 58.0},
                                            BlinkCase{std::nullopt, 5.0, 5.0},
-                                           BlinkCase{20.0, 5.0, 20.0}));
+                                           BlinkCase{Value(20), 5.0, 20.0},
+                                           // A string reads as its leading number; without one, as 0.
+                                           BlinkCase{Value("0.6"), std::nullopt, 0.6},
+                                           BlinkCase{Value(" 20 seconds"), 5.0, 20.0},
+                                           BlinkCase{Value("0.5"), std::nullopt, std::nullopt},
+                                           BlinkCase{Value("often"), 5.0, std::nullopt}));
 
 TEST(MenuBarAgent, StartUpRunsItsStepsInOrder) {
   SimMachine machine;

@@ -51,9 +51,9 @@ class ProgramLogs:
         return proc
 
     def log_of(self, proc):
-        proc.log.flush()
-        proc.log.seek(0)
-        return proc.log.read()
+        # Opened afresh: seeking the program's own file would move its writes too.
+        with open(proc.log.name) as f:
+            return f.read()
 
     def stop_all(self):
         for proc in reversed(self.procs):

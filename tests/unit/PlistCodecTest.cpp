@@ -125,5 +125,38 @@ TEST(ValueConversions, NumbersAsIntegersAndFlags) {
   EXPECT_EQ(integerOrZero(std::optional<Value>{}), 0);
 }
 
+TEST(ValueConversions, NumberValueReadsAStringsLeadingNumber) {
+  struct {
+    Value value;
+    double expected;
+  } const cases[] = {
+      {Value(0.25), 0.25},
+      {Value(7), 7.0},
+      {Value(true), 1.0},
+      {Value("58"), 58.0},
+      {Value("0.6"), 0.6},
+      {Value("  \t0.25 s"), 0.25},
+      {Value("+.5"), 0.5},
+      {Value("-3e1x"), -30.0},
+      {Value("1.5e"), 1.5},
+      {Value("12abc"), 12.0},
+      {Value("0x10"), 0.0},
+      {Value("abc"), 0.0},
+      {Value(""), 0.0},
+      {Value("-"), 0.0},
+      {Value("."), 0.0},
+      {Value("inf"), 0.0},
+      {Value("nan"), 0.0},
+      {Value("1e999"), 0.0},
+      {Value("- 4"), 0.0},
+      {Value(Date{5}), 0.0},
+      {Value(Array{Value(3)}), 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value.description());
+    EXPECT_DOUBLE_EQ(c.value.numberValue(), c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace somnara

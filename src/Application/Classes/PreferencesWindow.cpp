@@ -388,7 +388,7 @@ void PreferencesWindow::writeSetting(const char* key, const Value& value) {
 }
 
 void PreferencesWindow::readSettings() {
-  auto number = [this](const char* key) { return values_.value(UserDefaultsController::keyPath(key)); };
+  auto number = [this](const char* key) { return values_.doubleValue(UserDefaultsController::keyPath(key)); };
   {
     const QSignalBlocker block(modeGroup_);
     if (auto* b = modeGroup_->button(static_cast<int>(controller_.sleepmode()))) b->setChecked(true);
@@ -404,18 +404,16 @@ void PreferencesWindow::readSettings() {
   }
   {
     const QSignalBlocker block(blinkInterval_);
-    const auto v = number(kS_SomnaraUserDefaultsBlinkInterval);
-    blinkInterval_->setValue(v && v->real() ? *v->real() : v && v->integer() ? double(*v->integer()) : 0.0);
+    blinkInterval_->setValue(number(kS_SomnaraUserDefaultsBlinkInterval).value_or(0.0));
   }
   {
     const QSignalBlocker block(soundFile_);
-    const auto v = number(kS_SomnaraUserDefaultsInsomniaSound);
+    const auto v = values_.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSound));
     if (!soundFile_->hasFocus()) soundFile_->setText(v && v->string() ? qs(*v->string()) : QString());
   }
   {
     const QSignalBlocker block(volume_);
-    const auto v = number(kS_SomnaraUserDefaultsInsomniaSoundVolume);
-    const double volume = v && v->real() ? *v->real() : v && v->integer() ? double(*v->integer()) : kDefaultSoundVolume;
+    const double volume = number(kS_SomnaraUserDefaultsInsomniaSoundVolume).value_or(kDefaultSoundVolume);
     volume_->setValue(static_cast<int>(volume * 100 + 0.5));
   }
 }

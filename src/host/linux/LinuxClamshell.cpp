@@ -1,8 +1,13 @@
 #include "host/linux/LinuxClamshell.h"
 
+#include <linux/input-event-codes.h>
+
 #include <QDir>
 
+#include <charconv>
+#include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "host/linux/CallbackRegistration.h"
@@ -36,9 +41,23 @@ std::optional<Value> LinuxClamshell::clamshellState() const {
       return Value(closed->toString().toStdString());
     }
   }
-  if (logind_.reachable())
+  if (logind_.reachable() && hasLidSwitch())
     if (auto closed = logind_.lidClosed()) return Value(*closed);
   return procLidState();
+}
+
+bool LinuxClamshell::hasLidSwitch() const {
+  const QDir input(QString::fromStdString(root_.path("/sys/class/input")));
+  for (const QString& device : input.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    // Hexadecimal words, the lowest bits last: "1" is a lid switch alone.
+    const auto words = MachineRoot::readValue(input.filePath(device + "/capabilities/sw").toStdString());
+    if (!words) continue;
+    const std::string_view lowest = std::string_view(*words).substr(words->find_last_of(' ') + 1);
+    std::uint64_t bits = 0;
+    std::from_chars(lowest.data(), lowest.data() + lowest.size(), bits, 16);
+    if (bits & (std::uint64_t{1} << SW_LID)) return true;
+  }
+  return false;
 }
 
 std::optional<Value> LinuxClamshell::procLidState() const {

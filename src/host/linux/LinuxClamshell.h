@@ -14,7 +14,9 @@ namespace somnara::linuxhost {
 
 /// The lid, from the first source that answers:
 ///   1. UPower (where it runs): LidIsClosed, or no lid when LidIsPresent is false
-///   2. logind: the manager's LidClosed (false on machines without a lid switch)
+///   2. logind: the manager's LidClosed, only where an input device in
+///      <root>/sys/class/input reports the lid switch (bit SW_LID of its
+///      capabilities/sw): logind reads false without one
 ///   3. <root>/proc/acpi/button/lid/*/state: "closed" or "open" (first entry
 ///      in name order); no lid when there is no such file
 /// Messages: UPower and logind both emit PropertiesChanged when the lid moves
@@ -32,6 +34,7 @@ class LinuxClamshell final : public host::Clamshell {
 
  private:
   std::optional<Value> procLidState() const;
+  bool hasLidSwitch() const;
 
   BusPeer upower_;
   LogindClient& logind_;

@@ -1,22 +1,22 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
 #include <string>
 
 #include "host/Logger.h"
 #include "host/linux/LogFile.h"
+#include "platform/LineRepeatLimit.h"
 
 namespace somnara::linuxhost {
 
-/// Log lines to syslog (the journal), stderr and, once set, the program's
-/// log file; diagnostics to stderr only, each distinct line at most once in
-/// ten minutes (a reading that keeps failing would otherwise say so on
-/// every poll).
+/// Log lines to syslog (the journal, priority notice), stderr and, once set,
+/// the program's log file. Diagnostics to syslog (priority info) and the log
+/// file only, never to the terminal, each distinct line at most once a
+/// minute (a reading that keeps failing would otherwise say so on every poll).
 class SyslogLogger final : public host::Logger {
  public:
-  static constexpr std::chrono::minutes kRepeatDiagnosticAfter{10};
+  static constexpr std::chrono::minutes kRepeatDiagnosticAfter{1};
 
   /// The syslog identifier is programName with each blank made a "-": the
   /// journal takes an identifier only up to the first blank, and would show
@@ -26,7 +26,7 @@ class SyslogLogger final : public host::Logger {
   SyslogLogger(const SyslogLogger&) = delete;
   SyslogLogger& operator=(const SyslogLogger&) = delete;
 
-  /// Appends every later log line to file too.
+  /// Appends every later log and diagnostic line to file too.
   void setLogFile(std::unique_ptr<LogFile> file) { file_ = std::move(file); }
 
   void log(const std::string& line) override;
@@ -35,9 +35,7 @@ class SyslogLogger final : public host::Logger {
  private:
   std::string ident_;  // syslog keeps a pointer to it until closelog
   std::unique_ptr<LogFile> file_;
-  // Diagnostic line → when it was last written; at most kRememberedDiagnostics.
-  std::map<std::string, std::chrono::steady_clock::time_point> diagnostics_;
-  static constexpr std::size_t kRememberedDiagnostics = 64;
+  platform::LineRepeatLimit diagnostics_{kRepeatDiagnosticAfter};
 };
 
 }  // namespace somnara::linuxhost

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,16 @@ struct FreeReply {
 };
 template <class T>
 using Reply = std::unique_ptr<T, FreeReply>;
+
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value && *value;
+}
+
+bool waylandSession() {
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return isSet("WAYLAND_DISPLAY") || (type && std::strcmp(type, "wayland") == 0);
+}
 
 }  // namespace
 
@@ -30,9 +41,8 @@ xcb_connection_t* XcbDisplay::connection() {
   if (connection_ && !xcb_connection_has_error(connection_)) return connection_;
   if (connection_) xcb_disconnect(connection_);
   connection_ = nullptr;
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return nullptr;
-  xcb_connection_t* c = xcb_connect(display, &defaultScreen_);
+  if (!isSet("DISPLAY") || waylandSession()) return nullptr;
+  xcb_connection_t* c = xcb_connect(std::getenv("DISPLAY"), &defaultScreen_);
   if (xcb_connection_has_error(c)) {
     xcb_disconnect(c);
     return nullptr;

@@ -9,7 +9,9 @@ namespace somnara::linuxhost {
 
 /// The session's X11 display ($DISPLAY), connected on first use and kept;
 /// a connection that broke is given up and made afresh at the next call.
-/// Without a display every query answers "cannot tell".
+/// Without a display, and in a Wayland session (WAYLAND_DISPLAY set, or
+/// XDG_SESSION_TYPE "wayland"), whose X server (Xwayland) drives no monitor,
+/// every query answers "cannot tell" without connecting.
 class XcbDisplay {
  public:
   XcbDisplay();

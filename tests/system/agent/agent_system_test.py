@@ -57,14 +57,19 @@ class AgentTest(ProgramLogs, unittest.TestCase):
         self.session_bus, self.system_bus = PrivateBus(), PrivateBus()
         self.addCleanup(self.session_bus.close)
         self.addCleanup(self.system_bus.close)
-        self.xvfb = Xvfb()
-        self.addCleanup(self.xvfb.close)
         self.env = dict(os.environ, SOMNARA_ROOT=self.root, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"),
                         XDG_STATE_HOME=os.path.join(self.tmp, "state"), XDG_SESSION_ID=SESSION_ID,
                         XDG_RUNTIME_DIR=self.tmp, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
-                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address, DISPLAY=self.xvfb.display,
-                        QT_QPA_PLATFORM="xcb")
-        self.env.pop("XDG_CURRENT_DESKTOP", None)
+                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+        for name in ("XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY"):
+            self.env.pop(name, None)
+        self.env.update(self.start_display())
+
+    def start_display(self):
+        """The graphical session the programs run in: the variables that lead them to it."""
+        xvfb = Xvfb()
+        self.addCleanup(xvfb.close)
+        return dict(DISPLAY=xvfb.display, QT_QPA_PLATFORM="xcb")
 
     # --- services -------------------------------------------------------------------------
 

@@ -200,27 +200,35 @@ TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
 }
 
 TEST_F(AgentPorts, LidReadingFromTheFirstSourceThatAnswers) {
+  constexpr const char* kLidSwitch = "1";  // capabilities/sw of an input device: bit 0, the lid
   struct {
     const char* what;
     PrivateBus* bus;  // null: no system bus
     std::optional<bool> upowerPresent, upowerClosed, logindClosed;
     std::optional<std::string> proc;  // lid0 state file
+    std::vector<std::string> switches;  // capabilities/sw of input0, input1, …
     std::optional<Value> expected;
   } const cases[] = {
-      {"UPower: closed", full, true, true, false, "state:      open", Value(true)},
-      {"UPower: open", full, true, false, true, "state:      closed", Value(false)},
-      {"UPower: no lid", full, false, true, true, "state:      closed", std::nullopt},
-      {"logind: closed", logindOnly, {}, {}, true, "state:      open", Value(true)},
-      {"logind: open", logindOnly, {}, {}, false, std::nullopt, Value(false)},
-      {"proc: closed", empty, {}, {}, {}, "state:      closed", Value(true)},
-      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", Value(false)},
-      {"proc: another word", empty, {}, {}, {}, "state:      unknown", Value("unknown")},
-      {"nothing at all", empty, {}, {}, {}, std::nullopt, std::nullopt},
+      {"UPower: closed", full, true, true, false, "state:      open", {kLidSwitch}, Value(true)},
+      {"UPower: open", full, true, false, true, "state:      closed", {kLidSwitch}, Value(false)},
+      {"UPower: no lid", full, false, true, true, "state:      closed", {kLidSwitch}, std::nullopt},
+      {"logind: closed", logindOnly, {}, {}, true, "state:      open", {kLidSwitch}, Value(true)},
+      {"logind: open", logindOnly, {}, {}, false, std::nullopt, {"0", kLidSwitch}, Value(false)},
+      {"logind: lid bit among others", logindOnly, {}, {}, true, std::nullopt, {"2", "0 4003"}, Value(true)},
+      {"logind without a lid switch", logindOnly, {}, {}, false, std::nullopt, {}, std::nullopt},
+      {"logind, switches but no lid", logindOnly, {}, {}, true, std::nullopt, {"2", "1 0", "zz"}, std::nullopt},
+      {"logind without a lid switch, proc", logindOnly, {}, {}, false, "state:      closed", {"2"}, Value(true)},
+      {"proc: closed", empty, {}, {}, {}, "state:      closed", {}, Value(true)},
+      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", {}, Value(false)},
+      {"proc: another word", empty, {}, {}, {}, "state:      unknown", {}, Value("unknown")},
+      {"nothing at all", empty, {}, {}, {}, std::nullopt, {kLidSwitch}, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TempTree root;
     if (c.proc) writeFile(root / "proc/acpi/button/lid/LID0/state", *c.proc + "\n");
+    for (std::size_t i = 0; i < c.switches.size(); ++i)
+      writeFile(root / ("sys/class/input/input" + std::to_string(i) + "/capabilities/sw"), c.switches[i] + "\n");
     if (c.upowerPresent) {
       setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsPresent", *c.upowerPresent);
       setProperty(*c.bus, kUPower, kUPowerPath, kUPower, "LidIsClosed", *c.upowerClosed);
@@ -308,10 +316,34 @@ TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
   }
 }
 
+// Sets environment variables (nullptr: unset) and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      saved_.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+      if (value)
+        qputenv(name, value);
+      else
+        qunsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        qputenv(name, *value);
+      else
+        qunsetenv(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
+};
+
 // Without an X display: DPMS from the DRM connectors, and no probe.
 TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
-  const QByteArray display = qgetenv("DISPLAY");
-  ::unsetenv("DISPLAY");
+  const ScopedEnvironment noX11{{"DISPLAY", nullptr}};
   struct {
     const char* what;
     const char* connectors;  // "name:status:dpms;…"
@@ -338,28 +370,43 @@ TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
     EXPECT_EQ(displays.mainDisplayAsleep(), c.asleep);
     EXPECT_EQ(displays.probeActiveDisplays(64), 0u);
   }
-  if (!display.isEmpty()) qputenv("DISPLAY", display);
 }
 
-// Under Xvfb: RandR names its one output; its monitor never sleeps.
-TEST(Displays, X11ProbeCountsActiveOutputs) {
+// Under Xvfb, in an X11 session: RandR names its one output. In a Wayland
+// session the same display (as Xwayland's would be) is never asked and
+// nothing is probed. Xvfb has no DPMS, so the DRM panel tells in both.
+TEST(Displays, X11AnswersInAnX11SessionOnly) {
   if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
   QProcess xvfb;
   xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
   ASSERT_TRUE(spinUntil([&] { return xvfb.canReadLine(); }, 10s)) << "Xvfb did not start";
-  const QByteArray ours = ":" + xvfb.readLine().trimmed(), display = qgetenv("DISPLAY");
-  qputenv("DISPLAY", ours);
+  const QByteArray ours = ":" + xvfb.readLine().trimmed();
   TempTree root;
-  {
+  writeFile(root / "sys/class/drm/card0-eDP-1/status", "connected\n");
+  writeFile(root / "sys/class/drm/card0-eDP-1/dpms", "Off\n");
+  struct {
+    const char* waylandDisplay;
+    const char* sessionType;
+    bool x11;
+  } const cases[] = {
+      {nullptr, nullptr, true},
+      {"", "x11", true},
+      {"wayland-0", nullptr, false},
+      {nullptr, "wayland", false},
+      {"wayland-1", "x11", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("WAYLAND_DISPLAY=") + (c.waylandDisplay ? c.waylandDisplay : "(unset)") +
+                 " XDG_SESSION_TYPE=" + (c.sessionType ? c.sessionType : "(unset)"));
+    ScopedEnvironment env{
+        {"DISPLAY", ours.constData()}, {"WAYLAND_DISPLAY", c.waylandDisplay}, {"XDG_SESSION_TYPE", c.sessionType}};
     LinuxDisplays displays(absentBus(), MachineRoot(root.path()));
-    EXPECT_EQ(displays.probeActiveDisplays(64), 1u);
+    EXPECT_EQ(displays.probeActiveDisplays(64), c.x11 ? 1u : 0u);
     EXPECT_EQ(displays.probeActiveDisplays(0), 0u);
-    EXPECT_FALSE(displays.mainDisplayAsleep());
+    EXPECT_TRUE(displays.mainDisplayAsleep());
   }
   xvfb.terminate();
   xvfb.waitForFinished();
-  if (display.isEmpty()) ::unsetenv("DISPLAY");
-  else qputenv("DISPLAY", display);
 }
 
 TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {

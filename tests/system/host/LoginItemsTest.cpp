@@ -1,10 +1,9 @@
-// Login items as XDG autostart entries, the desktop-entry reader, bundle
-// launching and the program's log file, against real files.
+// Login items as XDG autostart entries, the desktop-entry reader and bundle
+// launching, against real files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFileInfo>
 #include <QProcess>
 
 #include <csignal>
@@ -12,7 +11,6 @@
 #include "TestSupport.h"
 #include "host/linux/BundleApplications.h"
 #include "host/linux/DesktopEntry.h"
-#include "host/linux/LogFile.h"
 #include "host/linux/XdgAutostartLoginItems.h"
 
 namespace somnara::linuxhost {
@@ -146,19 +144,6 @@ TEST(BundleApplications, LaunchesTheBundleProgramAndReportsWhatIsMissing) {
   ::unlink((bundle + "/Contents/MacOS/A").c_str());
   EXPECT_FALSE(apps.launchApplication(bundle).pid);
   EXPECT_FALSE(apps.launchApplication(tree / "none.app").pid);
-}
-
-TEST(LogFile, AppendsAndKeepsOneRotation) {
-  TempTree tree;
-  LogFile log(tree / "state/somnara/p.log", 100);
-  for (int i = 0; i < 12; ++i) log.append("line " + std::to_string(i) + std::string(10, '.'));
-  const std::string current = readFile(tree / "state/somnara/p.log");
-  const std::string older = readFile(tree / "state/somnara/p.log.1");
-  EXPECT_LE(current.size(), 100u);
-  EXPECT_LE(older.size(), 100u);
-  EXPECT_NE(current.find("line 11"), std::string::npos);
-  EXPECT_EQ(older.find("line 0."), std::string::npos) << "only one older file is kept";
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(tree / "state/somnara/p.log.2")));
 }
 
 }  // namespace

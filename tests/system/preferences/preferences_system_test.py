@@ -225,6 +225,27 @@ class PreferencesTest(PreferencesFixture):
         self.assertEqual(self.ask(drv, "click agentLoginItem"), "unchecked", "the switch undoes it")
         self.assertFalse(os.path.exists(os.path.join(self.autostart, AGENT_ID + ".desktop")))
 
+    def test_diagnostics_go_to_the_log_file_once_a_minute_never_to_the_terminal(self):
+        """On a machine without sleep support every look at the sleep state fails."""
+        subprocess.run([FAKE_LAPTOP, "states", self.root, ""], check=True)
+        app = self.start([program(APP, "Somnara")], "app")
+        log_path = os.path.join(self.tmp, "state/somnara/de.orvane.Somnara.log")
+
+        def log_file():
+            try:
+                with open(log_path) as f:
+                    return f.read()
+            except OSError:
+                return ""
+        diagnostic = "machine does not support sleep"
+        self.assertIsNotNone(wait_for(lambda: diagnostic in log_file(), 8), log_file())
+        time.sleep(4)  # many more looks: the window's status, the daemon's messages
+        self.assertIsNone(app.poll(), self.log_of(app))
+        self.assertEqual(log_file().count(diagnostic), 1, log_file())
+        self.assertNotIn(diagnostic, self.log_of(app))
+        for line in log_file().splitlines():
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
+
 
 if __name__ == "__main__":
     unittest.main()
