@@ -27,10 +27,11 @@ using Clock = std::chrono::steady_clock;
 using Change = InotifyDirectoryWatch::Change;
 
 // A file whose writer is done (closed it, renamed it over, removed it) is
-// read once the directory has been quiet this long: long enough for the
-// next write of an editor or a shell script, short enough that a change
-// reaches observers well within a second.
-constexpr auto kSettle = 150ms;
+// read once the directory has been quiet this long: long enough to take an
+// editor's save (write, close, change of mode) as one change, short enough
+// that a change reaches observers at once. A writer that closes a file it
+// has not finished leaves it unreadable, which the retries below wait out.
+constexpr auto kSettle = 20ms;
 // A file written to but not closed is read once its writer has been quiet this long.
 constexpr auto kWriterQuiet = 1000ms;
 // An unreadable file is read again after this pause, and moved aside at the

@@ -23,8 +23,8 @@ namespace somnara::linuxhost {
 /// write waits until a change of the files has been read.
 ///
 /// Files changed by other programs are read once their writer is done: about
-/// 150 ms after the last change when it was closed, renamed over or removed
-/// (so within a second), 1 s after the last write into a file still open.
+/// 20 ms after the last change when it was closed, renamed over or removed,
+/// 1 s after the last write into a file still open.
 /// While a file cannot be read or parsed its last good values stay in force
 /// and it is read again each second; once it has stayed the same and
 /// unreadable for about 2 s it is renamed `<name>.corrupt-<unix time>` (logged
