@@ -75,7 +75,9 @@ void MenuBarAppDelegate::awakeFromNib() {
   setInsomniaTimeInterval(length ? length->real().value_or(0.0) : 0.0);
   observations_.push_back(defaults.observe(keyPath(kInsomniaSliderValueKey), [this, &defaults] {
     const auto value = defaults.value(keyPath(kInsomniaSliderValueKey));
-    setInsomniaTimeInterval(value ? value->real().value_or(0.0) : 0.0);
+    const double seconds = value ? value->real().value_or(0.0) : 0.0;
+    // This program's own slider has applied its value already.
+    if (seconds != insomniaTimeInterval_) setInsomniaTimeInterval(seconds);
   }));
 
   const auto interval = defaults.value(keyPath(kS_SomnaraUserDefaultsBlinkInterval));
@@ -156,6 +158,23 @@ bool MenuBarAppDelegate::sleepNowAvailable(std::int64_t state) {
   const auto& caps = sharedSomnaraDaemon_->readSleepCapabilities();
   const auto mode = policy::hibernateModeForSleepState(state, false);
   return mode && powertool::abilityForHibernateMode(caps, *mode).possible();
+}
+
+void MenuBarAppDelegate::sleepNowWithState(std::int64_t state) {
+  if (!sharedSomnaraDaemon_) return;
+  if (const auto failure = sharedSomnaraDaemon_->sleepNowWithState(state))
+    ports_.notices.post(std::string(sleepNowTitle(state)) + " failed", *failure);
+}
+
+const char* MenuBarAppDelegate::sleepNowTitle(std::int64_t state) {
+  switch (state) {
+    case kSleepStateHibernate:
+      return "Hibernate Now";
+    case kSleepStateSleepAndHibernate:
+      return "Sleep and Hibernate Now";
+    default:
+      return "Sleep Now";
+  }
 }
 
 void MenuBarAppDelegate::menuDidClose() { updateMenuBarIcon(); }

@@ -36,7 +36,7 @@ QAction* action(QMenu* menu, const QString& prefix) {
 class TrayMenu : public ::testing::Test {
  protected:
   void SetUp() override {
-    tray = std::make_unique<TrayStatusItem>(program.context());
+    tray = std::make_unique<TrayStatusItem>(program.context(), program.agentPorts().trayHosts);
     delegate = std::make_unique<MenuBarAppDelegate>(program.context(), program.agentPorts(), *tray);
     tray->connectMenu(*delegate);
     delegate->awakeFromNib();

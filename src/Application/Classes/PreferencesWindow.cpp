@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -454,6 +455,13 @@ void PreferencesWindow::playSound() {
   sound->play();
   // Kept until it has played.
   QTimer::singleShot(10000, this, [s = std::shared_ptr<host::Sounds::Sound>(std::move(sound))] {});
+}
+
+void PreferencesWindow::showMessage(const std::string& title, const std::string& text) {
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(title), QString::fromStdString(text),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void PreferencesWindow::makeKeyAndOrderFront() {

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace somnara::linuxhost {
 namespace {
@@ -30,7 +31,7 @@ xcb_connection_t* XcbDisplay::connection() {
   connection_ = nullptr;
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return nullptr;
-  xcb_connection_t* c = xcb_connect(display, nullptr);
+  xcb_connection_t* c = xcb_connect(display, &defaultScreen_);
   if (xcb_connection_has_error(c)) {
     xcb_disconnect(c);
     return nullptr;
@@ -70,6 +71,19 @@ std::size_t XcbDisplay::probeActiveOutputs(std::size_t maxOutputs) {
     }
   }
   return active;
+}
+
+std::optional<bool> XcbDisplay::systemTrayPresent() {
+  xcb_connection_t* c = connection();
+  if (!c) return std::nullopt;
+  const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(defaultScreen_);
+  Reply<xcb_intern_atom_reply_t> atom(
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr));
+  if (!atom) return std::nullopt;
+  Reply<xcb_get_selection_owner_reply_t> owner(
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+  if (!owner) return std::nullopt;
+  return owner->owner != XCB_NONE;
 }
 
 }  // namespace somnara::linuxhost

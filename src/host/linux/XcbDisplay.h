@@ -28,10 +28,16 @@ class XcbDisplay {
   /// display or RandR.
   std::size_t probeActiveOutputs(std::size_t maxOutputs);
 
+  /// Whether a program (an XEmbed system tray) owns the selection
+  /// "_NET_SYSTEM_TRAY_S<n>" of the display's default screen n; nullopt
+  /// without a display.
+  std::optional<bool> systemTrayPresent();
+
  private:
   xcb_connection_t* connection();
 
   xcb_connection_t* connection_ = nullptr;
+  int defaultScreen_ = 0;
 };
 
 }  // namespace somnara::linuxhost
