@@ -193,6 +193,8 @@ class Panels(AgentTest):
         self.keys(*["Down"] * self.steps_to(service, r"Insomnia length \(forever\)$"), "Right")
         time.sleep(0.5)
         picture = self.screen("menu")
+        self.assertGreater(int(self.magick(picture, "-crop", BELOW, "+repage", "-format", "%k")), 16,
+                           "the menu closed before its picture:\n%s" % self.log_of(self.agent))
         self.keys("Escape", "Escape")
         os.makedirs(OUT, exist_ok=True)
         subprocess.run(["convert", picture, "-crop", "%dx%d+0+0" % (WIDTH, HEIGHT * 2 // 3), "+repage",
