@@ -13,7 +13,7 @@ apt-get build-dep -y -qq --no-install-recommends ./ >/dev/null
 apt_install \
   clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
   python3 python3-dbusmock python3-dbus dbus dbus-daemon xvfb xauth desktop-file-utils \
-  trayer x11-apps xdotool imagemagick weston qt6-wayland \
+  trayer x11-apps xdotool imagemagick weston qt6-wayland lxqt-panel xfce4-panel openbox \
   util-linux passwd procps \
   fakeroot lintian appstream \
   systemd-container mmdebstrap

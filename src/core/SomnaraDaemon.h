@@ -88,10 +88,12 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   bool setSleepStateTo(std::int64_t state);
   bool pmset(std::int64_t state);
   std::int64_t pmsetvalueForSleepState(std::int64_t state);
-  void sleepNowWithState(std::int64_t state);
-  void sleepNow() { sleepNowWithState(kSleepStateSleep); }
-  void hibernateNow() { sleepNowWithState(kSleepStateHibernate); }
-  void sleepAndHibernateNow() { sleepNowWithState(kSleepStateSleepAndHibernate); }
+  /// Puts the machine to sleep in state now. Returns why it could not (one
+  /// sentence for the user), nullopt when the sleep request went out.
+  std::optional<std::string> sleepNowWithState(std::int64_t state);
+  std::optional<std::string> sleepNow() { return sleepNowWithState(kSleepStateSleep); }
+  std::optional<std::string> hibernateNow() { return sleepNowWithState(kSleepStateHibernate); }
+  std::optional<std::string> sleepAndHibernateNow() { return sleepNowWithState(kSleepStateSleepAndHibernate); }
 
   // --- messages ---
   void receivedMessage(std::int64_t type, const std::optional<Value>& userInfo) override;
@@ -163,6 +165,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   bool applyFailed_ = false;
   // The lines the last lookup of the system default wrote.
   std::vector<std::string> defaultLookupLines_;
+  // Why the latest application of a state failed, for the user; set with each failure.
+  std::string applyFailure_;
 };
 
 }  // namespace somnara

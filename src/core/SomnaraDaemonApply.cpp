@@ -70,6 +70,7 @@ bool SomnaraDaemon::setSleepStateTo(std::int64_t state) {
     // A timer or message served while the helper runs: apply it afterwards.
     deferred_ = Deferred::State;
     deferredState_ = state;
+    applyFailure_ = "another change of the sleep mode is under way";
     return false;
   }
   applying_ = true;
@@ -115,6 +116,7 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
   if (role_.appliesPolicy() && quickSleepEndTimer_) return false;
   const auto& caps = readSleepCapabilities();
   if (!caps.canSleep()) {
+    applyFailure_ = std::string("this machine can't sleep: ") + powertool::describe(caps.suspend.blocker);
     applyFailed_ = true;
     return false;
   }
@@ -135,6 +137,7 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     const auto helper = context_.workspace().pathForResource(kHelperResourceName);
     if (!helper) {
       logApplyFailure(__LINE__, kPmsetMethod, "Can't find helper program:" + context_.workspace().mainBundlePath());
+      applyFailure_ = "the helper tool is missing from " + context_.workspace().mainBundlePath();
       applyFailed_ = true;
       return false;
     }
@@ -151,6 +154,7 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     logApplyFailure(__LINE__, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
     const bool repairable = (status == 1 && hardValues) || (status == 7 && platform::isNewerSystem(context_));
     if (repairable && repairHelperPrivileges(*helper)) break;
+    applyFailure_ = platform::format("the helper tool failed with exit status %d", status);
     applyFailed_ = true;
     return false;
   }
@@ -160,6 +164,8 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     logApplyFailure(__LINE__, kPmsetMethod,
                     platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
                                      static_cast<long>(now)));
+    applyFailure_ = platform::format("the sleep mode did not take effect (%ld instead of %ld)", static_cast<long>(now),
+                                     static_cast<long>(wanted));
     applyFailed_ = true;
     return false;
   }
@@ -179,22 +185,24 @@ bool SomnaraDaemon::repairHelperPrivileges(const std::string& helperPath) {
   return false;
 }
 
-void SomnaraDaemon::sleepNowWithState(std::int64_t state) {
+std::optional<std::string> SomnaraDaemon::sleepNowWithState(std::int64_t state) {
   quickSleepEndDate_ = context_.loop().now() + std::chrono::duration<double>(kQuickSleepWindow).count();
   distributedGroup_->sendMessage(kMessageQuickSleep, Value(Date{*quickSleepEndDate_}));
   auto& log = context_.logger();
+  std::optional<std::string> failure;
+  applyFailure_.clear();
   if (!setSleepStateTo(state)) {
     ORV_LOG(log, this, kSleepNowMethod, "Could not set sleepstate");
-    distributedGroup_->sendMessage(kMessageSleepNowEnded);
-    context_.workspace().beep();
-    return;
-  }
-  const int status = context_.processes().run(kPowerToolPath, {"sleepnow"}).value_or(-1);
-  if (status != 0) {
+    failure = "The sleep mode could not be set: " + (applyFailure_.empty() ? std::string("unknown cause") : applyFailure_);
+  } else if (const int status = context_.processes().run(kPowerToolPath, {"sleepnow"}).value_or(-1); status != 0) {
     ORV_LOG(log, this, kSleepNowMethod, platform::format("Can't set next sleep state: %d", status));
+    failure = platform::format("The power tool's sleep request failed with exit status %d", status);
+  }
+  if (failure) {
     distributedGroup_->sendMessage(kMessageSleepNowEnded);
     context_.workspace().beep();
   }
+  return failure;
 }
 
 }  // namespace somnara

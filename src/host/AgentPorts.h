@@ -1,22 +1,27 @@
 #pragma once
 
 #include "host/Clamshell.h"
+#include "host/DesktopNotices.h"
 #include "host/Displays.h"
 #include "host/InsomniaDriver.h"
 #include "host/Sounds.h"
 #include "host/SystemPower.h"
+#include "host/TrayHosts.h"
 
 namespace somnara::host {
 
 /// The ports only the tray agent uses, beside its HostContext: keeping the
-/// machine awake, the lid, the displays and sounds. They live at least as
-/// long as the agent that uses them.
+/// machine awake, the lid, the displays, sounds, notices to the user and the
+/// desktop's status areas. They live at least as long as the agent that
+/// uses them.
 struct AgentPorts {
   SystemPower& systemPower;
   InsomniaDriver& insomniaDriver;
   Clamshell& clamshell;
   Displays& displays;
   Sounds& sounds;
+  DesktopNotices& notices;
+  TrayHosts& trayHosts;
 };
 
 }  // namespace somnara::host

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace somnara::host {
 
@@ -35,6 +36,10 @@ class InsomniaDriver {
   /// Opens a connection to instance index (below matchingServices()); null
   /// when it cannot be opened.
   virtual std::unique_ptr<Connection> open(std::size_t index) = 0;
+
+  /// Why the latest open() or kStart call that failed did so, for the user;
+  /// empty when the service gave no reason.
+  virtual std::string failureReason() const = 0;
 };
 
 }  // namespace somnara::host

@@ -12,9 +12,9 @@ std::string lengthKeyPath() { return UserDefaultsController::keyPath(MenuBarAppD
 
 }  // namespace
 
-InsomniaLengthSlider::InsomniaLengthSlider(host::Defaults& defaults, UserDefaultsController& controller,
+InsomniaLengthSlider::InsomniaLengthSlider(MenuBarAppDelegate& delegate, UserDefaultsController& controller,
                                            QWidget* parent)
-    : QSlider(Qt::Horizontal, parent), defaults_(defaults), controller_(controller), length_(controller, lengthKeyPath()) {
+    : QSlider(Qt::Horizontal, parent), delegate_(delegate), controller_(controller), length_(controller, lengthKeyPath()) {
   setRange(0, kLongestSeconds);
   setSingleStep(kStepSeconds);
   setPageStep(6 * kStepSeconds);
@@ -36,7 +36,7 @@ void InsomniaLengthSlider::write() {
   const auto current = controller_.value(lengthKeyPath());
   const double seconds = value();
   if (current && current->real() == seconds) return;
-  defaults_.setValue(MenuBarAppDelegate::kInsomniaSliderValueKey, Value(seconds));
+  delegate_.takeInsomniaSliderValue(seconds);
 }
 
 void InsomniaLengthSlider::follow() {

@@ -73,7 +73,9 @@ void MenuBarAppDelegate::awakeFromNib() {
   auto& defaults = UserDefaultsController::sharedUserDefaultsController(context_);
   setInsomniaTimeInterval(defaults.doubleValue(keyPath(kInsomniaTimeKey)).value_or(0.0));
   observations_.push_back(defaults.observe(keyPath(kInsomniaSliderValueKey), [this, &defaults] {
-    setInsomniaTimeInterval(defaults.doubleValue(keyPath(kInsomniaSliderValueKey)).value_or(0.0));
+    const double seconds = defaults.doubleValue(keyPath(kInsomniaSliderValueKey)).value_or(0.0);
+    // This program's own slider has applied its value already.
+    if (seconds != insomniaTimeInterval_) setInsomniaTimeInterval(seconds);
   }));
 
   const auto blinkSeconds =
@@ -154,6 +156,23 @@ bool MenuBarAppDelegate::sleepNowAvailable(std::int64_t state) {
   const auto& caps = sharedSomnaraDaemon_->readSleepCapabilities();
   const auto mode = policy::hibernateModeForSleepState(state, false);
   return mode && powertool::abilityForHibernateMode(caps, *mode).possible();
+}
+
+void MenuBarAppDelegate::sleepNowWithState(std::int64_t state) {
+  if (!sharedSomnaraDaemon_) return;
+  if (const auto failure = sharedSomnaraDaemon_->sleepNowWithState(state))
+    ports_.notices.post(std::string(sleepNowTitle(state)) + " failed", *failure);
+}
+
+const char* MenuBarAppDelegate::sleepNowTitle(std::int64_t state) {
+  switch (state) {
+    case kSleepStateHibernate:
+      return "Hibernate Now";
+    case kSleepStateSleepAndHibernate:
+      return "Sleep and Hibernate Now";
+    default:
+      return "Sleep Now";
+  }
 }
 
 void MenuBarAppDelegate::menuDidClose() { updateMenuBarIcon(); }

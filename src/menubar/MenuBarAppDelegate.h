@@ -73,6 +73,12 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   /// Whether a sleep-now command for state (2, 3 or 4) can work on this
   /// machine, as it reads now; true before the controller exists.
   bool sleepNowAvailable(std::int64_t state);
+  /// The sleep-now command for state (2, 3 or 4): the controller puts the
+  /// machine to sleep in that state; when it cannot, a notice tells the
+  /// user why. Nothing happens before the controller exists.
+  void sleepNowWithState(std::int64_t state);
+  /// The menu title of the sleep-now command for state (2, 3 or 4).
+  static const char* sleepNowTitle(std::int64_t state);
   /// The controller; null before start-up created it.
   SomnaraDaemon* sharedSomnaraDaemon() const { return sharedSomnaraDaemon_; }
   /// The status line, and the remaining Insomnia time while Insomnia is on.
@@ -87,6 +93,10 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   /// Seconds; below 1 means no end.
   double insomniaTimeInterval() const { return insomniaTimeInterval_; }
   void setInsomniaTimeInterval(double seconds);
+  /// A length in seconds the user chose with a slider: taken as the length
+  /// and written to "insomniaslidervalue", also when that setting holds it
+  /// already (the store tells of changed values only).
+  void takeInsomniaSliderValue(double seconds);
   /// A preset length in whole seconds (0: no end); starts Insomnia when off.
   void takeInsomniaLengthFromSender(std::int64_t tag);
   /// Seconds since 1970 at which the running Insomnia ends; nullopt for none.
@@ -121,6 +131,7 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   void loadInsomniaSound();
   void registerForRootDomain();
   void announceInsomniaStringChange();
+  void reportLidLockFailure();
   std::string remainingInsomniaText() const;
   double now() const { return context_.loop().now(); }
 

@@ -18,7 +18,7 @@ constexpr float kDefaultSoundVolume = 0.2f;
 void MenuBarAppDelegate::setInsomnia(bool insomnia) {
   willChangeValueForKey(kProperty_insomnia);
   if (insomnia) {
-    callInsomniaPluginWithMode(host::InsomniaDriver::kStart);
+    if (!callInsomniaPluginWithMode(host::InsomniaDriver::kStart)) reportLidLockFailure();
     cancel(insomniaTimer_);
     insomniaTimer_ = schedule(kKeepAwakeTickSeconds, true, &MenuBarAppDelegate::keepMeAwake);
     insomniaEndDate_.reset();
@@ -45,6 +45,12 @@ void MenuBarAppDelegate::setInsomniaTimeInterval(double seconds) {
   }
   context_.defaults().setValue(kInsomniaTimeKey, Value(seconds));
   didChangeValueForKey(kProperty_insomniaTimeInterval);
+}
+
+void MenuBarAppDelegate::takeInsomniaSliderValue(double seconds) {
+  // The length first: the setting's change notice then finds it in force.
+  setInsomniaTimeInterval(seconds);
+  context_.defaults().setValue(kInsomniaSliderValueKey, Value(seconds));
 }
 
 void MenuBarAppDelegate::takeInsomniaLengthFromSender(std::int64_t tag) {
@@ -107,6 +113,16 @@ void MenuBarAppDelegate::checkForInsomniaPlugin() {
     announceInsomniaStringChange();
     return;
   }
+}
+
+void MenuBarAppDelegate::reportLidLockFailure() {
+  // Without any lid-closed service nothing failed: Insomnia then holds the
+  // machine awake while its lid is open, as the menu shows.
+  const auto services = ports_.insomniaDriver.matchingServices();
+  if (services && *services == 0) return;
+  std::string reason = ports_.insomniaDriver.failureReason();
+  if (reason.empty()) reason = services ? "the service refused it" : "the service can't be reached";
+  ports_.notices.post("Insomnia can't keep a closed laptop awake", "The lid switch lock failed: " + reason);
 }
 
 bool MenuBarAppDelegate::callInsomniaPluginWithMode(std::uint32_t mode) {

@@ -31,8 +31,8 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-TrayStatusItem::TrayStatusItem(host::HostContext& context)
-    : context_(context), images_(context.workspace().pathForResource("icons")) {
+TrayStatusItem::TrayStatusItem(host::HostContext& context, host::TrayHosts& trayHosts)
+    : context_(context), images_(context.workspace().pathForResource("icons")), trayHosts_(trayHosts) {
   trayWait_.setInterval(kTrayRecheck);
   connect(&trayWait_, &QTimer::timeout, this, &TrayStatusItem::showIfReady);
 }
@@ -60,16 +60,11 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   });
   menu_.addSeparator();
 
-  auto sleepCommand = [this](const char* title, std::int64_t state) {
-    QAction* action = menu_.addAction(title);
+  for (const std::int64_t state : {kSleepStateSleep, kSleepStateHibernate, kSleepStateSleepAndHibernate}) {
+    QAction* action = menu_.addAction(MenuBarAppDelegate::sleepNowTitle(state));
     sleepCommands_.emplace_back(state, action);
-    connect(action, &QAction::triggered, this, [this, state] {
-      if (auto* controller = delegate_->sharedSomnaraDaemon()) controller->sleepNowWithState(state);
-    });
-  };
-  sleepCommand("Sleep Now", kSleepStateSleep);
-  sleepCommand("Hibernate Now", kSleepStateHibernate);
-  sleepCommand("Sleep and Hibernate Now", kSleepStateSleepAndHibernate);
+    connect(action, &QAction::triggered, this, [this, state] { delegate_->sleepNowWithState(state); });
+  }
   menu_.addSeparator();
 
   QAction* insomnia = addBoundAction(menu_, delegate, MenuBarAppDelegate::kProperty_insomniaString,
@@ -87,7 +82,8 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
             [this, seconds = preset.seconds] { delegate_->takeInsomniaLengthFromSender(seconds); });
   }
   lengthMenu_->addSeparator();
-  connect(lengthMenu_->addAction("Choose Length\u2026"), &QAction::triggered, this, &TrayStatusItem::showSliderWindow);
+  chooseLength_ = lengthMenu_->addAction("Choose Length\u2026");
+  connect(chooseLength_, &QAction::triggered, this, &TrayStatusItem::showSliderWindow);
   menu_.addSeparator();
 
   connect(menu_.addAction("Preferences\u2026"), &QAction::triggered, this, [this] { delegate_->showPreferences(); });
@@ -98,11 +94,6 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
     refreshSleepCommands();
   });
   connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
-  tray_.setContextMenu(&menu_);
-  // A click opens the menu too, as with any status-bar item.
-  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) menu_.popup(QCursor::pos());
-  });
 }
 
 void TrayStatusItem::refreshSleepCommands() {
@@ -123,13 +114,11 @@ std::string TrayStatusItem::attachInsomniaSlider() {
   auto* holder = new QWidget;
   auto* layout = new QHBoxLayout(holder);
   layout->setContentsMargins(24, 4, 12, 4);
-  layout->addWidget(new InsomniaLengthSlider(context_.defaults(), controller));
+  layout->addWidget(new InsomniaLengthSlider(*delegate_, controller));
   sliderAction_->setDefaultWidget(holder);
   sliderAction_->setCheckable(true);
   sliderAction_->setChecked(true);
-  // Menus drawn by the desktop (dbusmenu) leave widget items out; the
-  // "Choose Length…" item above opens the same slider in a window there.
-  lengthMenu_->insertAction(lengthMenu_->actions().back(), sliderAction_);
+  lengthMenu_->insertAction(chooseLength_, sliderAction_);
   return QString("<QWidgetAction %1 '%2' checked=%3>")
       .arg(reinterpret_cast<quintptr>(sliderAction_), 0, 16)
       .arg(sliderAction_->text())
@@ -139,27 +128,81 @@ std::string TrayStatusItem::attachInsomniaSlider() {
 
 void TrayStatusItem::show() {
   wanted_ = true;
-  if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (!watcherChanges_) watcherChanges_ = trayHosts_.observeNotifierWatcher([this] { remakeIcon(); });
+  if (statusAreaReady()) return;
   ORV_LOG(context_.logger(), this, "-[TrayStatusItem show]",
           "No status area (system tray) on this desktop yet - waiting for one");
   trayWait_.start();
 }
 
+bool TrayStatusItem::statusAreaReady() {
+  switch (protocol_) {
+    case Protocol::StatusNotifier:
+      return trayHosts_.notifierHostPresent();
+    case Protocol::XEmbed:
+      return trayHosts_.embedTrayPresent();
+    case Protocol::NotYetChosen:
+      break;
+  }
+  // Qt takes the StatusNotifier protocol for good exactly when a host is there now.
+  return trayHosts_.notifierHostPresent() || trayHosts_.embedTrayPresent();
+}
+
 void TrayStatusItem::showIfReady() {
-  if (!wanted_ || tray_.isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (!wanted_ || !imageTried_ || tray_ || !statusAreaReady()) return;
   trayWait_.stop();
+  tray_ = std::make_unique<QSystemTrayIcon>();
   // Shown with a placeholder when the bundle lacks the image: the menu stays reachable.
-  if (tray_.icon().isNull()) tray_.setIcon(QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
-  tray_.show();
+  tray_->setIcon(icon_.isNull() ? QApplication::style()->standardIcon(QStyle::SP_ComputerIcon) : icon_);
+  tray_->setToolTip(toolTip_);
+  tray_->setContextMenu(&menu_);
+  // A click opens the menu too, as with any status-bar item.
+  connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) menu_.popup(QCursor::pos());
+  });
+  // Qt exports the menu (a platform menu) exactly when it speaks StatusNotifier.
+  if (protocol_ == Protocol::NotYetChosen)
+    protocol_ = menu_.platformMenu() ? Protocol::StatusNotifier : Protocol::XEmbed;
+  placeSlider();
+  tray_->show();
+}
+
+void TrayStatusItem::placeSlider() {
+  // A desktop drawing the menu from dbusmenu shows a widget item as a
+  // checkbox that only flips its tick: there "Choose Length…" opens the
+  // slider in a window instead.
+  if (sliderAction_ && menu_.platformMenu()) lengthMenu_->removeAction(sliderAction_);
+}
+
+void TrayStatusItem::remakeIcon() {
+  if (!wanted_) return;
+  if (protocol_ == Protocol::XEmbed) {
+    // Qt keeps the protocol it chose: an XEmbed icon cannot move to a StatusNotifier host.
+    if (!trayHosts_.embedTrayPresent() && trayHosts_.notifierHostPresent())
+      ORV_LOG(context_.logger(), this, "-[TrayStatusItem remakeIcon]",
+              "The status area takes StatusNotifier items only; the icon shows over XEmbed until the program starts "
+              "again");
+    return;
+  }
+  tray_.reset();
+  // Fresh exported menus for the new icon's connection.
+  for (QMenu* menu : {&menu_, lengthMenu_}) menu->setPlatformMenu(nullptr);
+  showIfReady();
+  if (!tray_) trayWait_.start();
 }
 
 void TrayStatusItem::setImage(const std::string& name, bool monochrome) {
+  imageTried_ = true;
   const QIcon icon = images_.icon(name, monochrome);
-  if (!icon.isNull()) tray_.setIcon(icon);
+  if (!icon.isNull()) icon_ = icon;
+  if (tray_ && !icon.isNull()) tray_->setIcon(icon_);
   showIfReady();
 }
 
-void TrayStatusItem::setToolTip(const std::string& text) { tray_.setToolTip(q(text)); }
+void TrayStatusItem::setToolTip(const std::string& text) {
+  toolTip_ = q(text);
+  if (tray_) tray_->setToolTip(toolTip_);
+}
 
 void TrayStatusItem::showSliderWindow() {
   if (!sliderWindow_) {
@@ -172,7 +215,7 @@ void TrayStatusItem::showSliderWindow() {
             [this, label] { label->setText(q(delegate_->insomniaLengthString())); });
     layout->addWidget(label);
     layout->addWidget(
-        new InsomniaLengthSlider(context_.defaults(), UserDefaultsController::sharedUserDefaultsController(context_)));
+        new InsomniaLengthSlider(*delegate_, UserDefaultsController::sharedUserDefaultsController(context_)));
     auto* done = new QPushButton("Done");
     connect(done, &QPushButton::clicked, sliderWindow_.get(), &QWidget::hide);
     layout->addWidget(done);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/HostContext.h"
+#include "host/TrayHosts.h"
 #include "menubar/MenuBarAppDelegate.h"
 #include "menubar/StatusImages.h"
 #include "menubar/StatusItem.h"
@@ -23,12 +24,18 @@ namespace somnara {
 /// slider where Qt draws the menu, and an item opening a slider window for
 /// menus drawn by the desktop), the preferences command and Quit.
 ///
-/// Lives on the GUI thread; the context and the delegate outlive it.
+/// Qt chooses the protocol once per process, when the first icon is made:
+/// the icon is made only once a status area is there, and made afresh each
+/// time the StatusNotifierWatcher appears, goes or is replaced, so that it
+/// registers with the watcher in place.
+///
+/// Lives on the GUI thread; the context, the status areas and the delegate
+/// outlive it.
 class TrayStatusItem final : public QObject, public StatusItem {
   Q_OBJECT
 
  public:
-  explicit TrayStatusItem(host::HostContext& context);
+  TrayStatusItem(host::HostContext& context, host::TrayHosts& trayHosts);
   ~TrayStatusItem() override;
 
   /// Builds the menu on the delegate's properties and commands; call once,
@@ -36,8 +43,8 @@ class TrayStatusItem final : public QObject, public StatusItem {
   void connectMenu(MenuBarAppDelegate& delegate);
 
   std::string attachInsomniaSlider() override;
-  /// Shows the icon; while the desktop has no status area it checks again
-  /// every 2 s, having logged the wait once.
+  /// Shows the icon; while the desktop has no status area (of the kind Qt
+  /// chose) it checks again every 2 s, having logged the wait once.
   void show() override;
   void setImage(const std::string& name, bool monochrome) override;
   void setToolTip(const std::string& text) override;
@@ -46,6 +53,13 @@ class TrayStatusItem final : public QObject, public StatusItem {
   void bindStatusLine(SomnaraDaemon& controller);
   void showSliderWindow();
   void showIfReady();
+  // The watcher changed: a new icon for the status area there is now.
+  void remakeIcon();
+  // Whether the status area of the protocol Qt uses (or of either, before
+  // the first icon) is there.
+  bool statusAreaReady();
+  // The slider sits in the menus Qt draws, never in one the desktop draws.
+  void placeSlider();
   // Greys out the sleep-now commands the machine cannot carry out.
   void refreshSleepCommands();
   QAction* addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
@@ -60,10 +74,20 @@ class TrayStatusItem final : public QObject, public StatusItem {
   // Sleep-now commands by the sleep state they ask for.
   std::vector<std::pair<std::int64_t, QAction*>> sleepCommands_;
   QWidgetAction* sliderAction_ = nullptr;
-  QSystemTrayIcon tray_;
+  QAction* chooseLength_ = nullptr;
+  host::TrayHosts& trayHosts_;
+  host::RegistrationPtr watcherChanges_;
+  // The protocol Qt chose with the first icon, for the whole process.
+  enum class Protocol { NotYetChosen, StatusNotifier, XEmbed };
+  Protocol protocol_ = Protocol::NotYetChosen;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  QIcon icon_;
+  QString toolTip_;
   QTimer trayWait_;
-  // show() was called: the icon appears once it has an image and a tray.
+  // show() was called: the icon appears once it was given an image (or
+  // found none) and there is a status area.
   bool wanted_ = false;
+  bool imageTried_ = false;
   std::unique_ptr<QWidget> sliderWindow_;
 };
 

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   somnara::linuxhost::LinuxHost host;
   somnara::ORVApplicationStartupHelper::standardApplicationStartup(host.context());
-  auto statusItem = std::make_unique<somnara::TrayStatusItem>(host.context());
+  auto statusItem = std::make_unique<somnara::TrayStatusItem>(host.context(), host.agentPorts().trayHosts);
   somnara::MenuBarAppDelegate delegate(host.context(), host.agentPorts(), *statusItem);
   statusItem->connectMenu(delegate);
   const int status = host.run(delegate);

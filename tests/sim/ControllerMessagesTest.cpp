@@ -262,24 +262,31 @@ TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
   }
 }
 
-TEST(SleepNow, FailedStateOrSleepRequestEndsTheCommand) {
+TEST(SleepNow, FailedStateOrSleepRequestEndsTheCommandWithItsReason) {
   struct Case {
     const char* name;
     std::optional<Script> helper, pmset;
+    bool canSleep;
     const char* logLine;
+    std::optional<std::string> reason;
   };
   const Case cases[] = {
-      {"state cannot be set", Script::exit(2), {}, "Could not set sleepstate"},
-      {"sleep request fails", {}, Script::exit(1), "Can't set next sleep state: 1"},
-      {"both work", {}, {}, nullptr},
+      {"state cannot be set", Script::exit(2), {}, true, "Could not set sleepstate",
+       "The sleep mode could not be set: the helper tool failed with exit status 2"},
+      {"machine cannot sleep", {}, {}, false, "Could not set sleepstate",
+       "The sleep mode could not be set: this machine can't sleep: not offered by the kernel"},
+      {"sleep request fails", {}, Script::exit(1), true, "Can't set next sleep state: 1",
+       "The power tool's sleep request failed with exit status 1"},
+      {"both work", {}, {}, true, nullptr, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimMachine m;
     if (c.helper) m.tools().setScript(kHelper, *c.helper);
     if (c.pmset) m.tools().setScript("pmset", *c.pmset);
+    if (!c.canSleep) m.state().setSleepCapabilities({{powertool::SleepBlocker::NotOffered}, {}, {}});
     SimProgram& agent = m.addProgram(kAgent);
-    controllerOf(agent).sleepNow();
+    EXPECT_EQ(controllerOf(agent).sleepNow(), c.reason);
     EXPECT_EQ(postedTypes(m, kAgent),
               (c.logLine ? Types{kMessageQuickSleep, kMessageSleepNowEnded} : Types{kMessageQuickSleep}));
     EXPECT_EQ(agent.workspace().beepCount(), c.logLine ? 1 : 0);

@@ -123,6 +123,70 @@ TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
   EXPECT_EQ(running.take(), 0);
 }
 
+// The store tells of changed values only: a slider length the setting holds
+// already must take effect all the same.
+TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) {
+  DelegateNotices lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
+  struct Step {
+    bool slider;  // false: a preset
+    double seconds;
+    const char* title;
+  };
+  const Step steps[] = {
+      {true, 1800, "Insomnia length (30.00 minutes)"}, {false, 14400, "Insomnia length (4.00 hours)"},
+      {true, 1800, "Insomnia length (30.00 minutes)"}, {false, 0, "Insomnia length (forever)"},
+      {true, 1800, "Insomnia length (30.00 minutes)"}, {true, 1800, "Insomnia length (30.00 minutes)"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.slider ? "slider " : "preset ") + std::to_string(step.seconds));
+    if (step.slider)
+      delegate().takeInsomniaSliderValue(step.seconds);
+    else
+      delegate().takeInsomniaLengthFromSender(static_cast<std::int64_t>(step.seconds));
+    machine.runPending();
+    EXPECT_EQ(delegate().insomniaLengthString(), step.title);
+    EXPECT_EQ(agent.program.defaults().value("insomniatime"), Value(step.seconds));
+    EXPECT_EQ(lengths.take(), 1) << "one notice for the menu and the sliders";
+  }
+  EXPECT_EQ(agent.program.defaults().value("insomniaslidervalue"), Value(1800.0));
+}
+
+// A lock the service refuses (or a service out of reach) is told to the
+// user with its reason; a machine without the service has nothing to tell.
+TEST_F(InsomniaTest, AFailedLidLockBecomesANoticeWithItsReason) {
+  struct Case {
+    const char* name;
+    std::optional<std::size_t> services;
+    bool refuses;
+    const char* reason;  // the service's own
+    std::vector<std::string> notices;  // bodies
+  };
+  const Case cases[] = {
+      {"granted", 1, false, "", {}},
+      {"refused with a reason", 1, true, "Permission denied", {"The lid switch lock failed: Permission denied"}},
+      {"refused without one", 1, true, "", {"The lid switch lock failed: the service refused it"}},
+      {"out of reach", std::nullopt, false, "", {"The lid switch lock failed: the service can't be reached"}},
+      {"no such service", 0, false, "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine m;
+    Agent a{m};
+    m.desktop().setDriverServices(c.services);
+    m.desktop().setDriverRefusesOpen(0, c.refuses);
+    m.desktop().setDriverFailureReason(c.reason);
+    a.start();
+    a.delegate.setInsomnia(true);
+    EXPECT_TRUE(a.delegate.hasInsomnia()) << "Insomnia runs on without the lock";
+    std::vector<std::string> bodies;
+    for (const auto& notice : m.desktop().notices()) {
+      EXPECT_EQ(notice.summary, "Insomnia can't keep a closed laptop awake");
+      bodies.push_back(notice.body);
+    }
+    EXPECT_EQ(bodies, c.notices);
+  }
+}
+
 TEST_F(InsomniaTest, IdleSleepIsVetoedWhileOnAndAUserSleepAlwaysGoes) {
   auto& desktop = machine.desktop();
   EXPECT_TRUE(desktop.requestIdleSleep()) << "off: idle sleep is allowed";

@@ -195,6 +195,31 @@ TEST(MenuBarAgent, OpeningTheMenuLooksForTheDriverAndRefreshesTheTitle) {
   EXPECT_EQ(agent.item.image(), kHibernateSleepImage);
 }
 
+// Each sleep-now command that fails tells the user why, under its own
+// title; without a notification server the failure shows nothing.
+TEST(MenuBarAgent, AFailedSleepNowBecomesANoticeUnderTheCommandsTitle) {
+  for (const bool server : {true, false}) {
+    SCOPED_TRACE(server ? "notification server" : "none");
+    SimMachine machine;
+    machine.tools().setScript("pmset", Script::exit(5));
+    machine.desktop().setNotificationServer(server);
+    Agent agent(machine);
+    agent.delegate.sleepNowWithState(kSleepStateSleep);
+    EXPECT_TRUE(machine.desktop().notices().empty()) << "nothing happens before the controller exists";
+    agent.start();
+    std::vector<std::string> notices;
+    for (const std::int64_t state : {kSleepStateSleep, kSleepStateHibernate, kSleepStateSleepAndHibernate}) {
+      agent.delegate.sleepNowWithState(state);
+      machine.wake();  // ends the sleep-now window before the next command
+    }
+    for (const auto& notice : machine.desktop().notices()) notices.push_back(notice.summary + ": " + notice.body);
+    const std::string body = "The power tool's sleep request failed with exit status 5";
+    const std::vector<std::string> expected{"Sleep Now failed: " + body, "Hibernate Now failed: " + body,
+                                            "Sleep and Hibernate Now failed: " + body};
+    EXPECT_EQ(notices, server ? expected : std::vector<std::string>{});
+  }
+}
+
 struct PreferencesCase {
   const char* bundlePath;
   const char* application;

@@ -32,6 +32,7 @@ struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
   void setVersionText(const VersionText& text) override { version = text; }
   void setNotice(Notice notice, const std::string& text) override { notices[notice] = text; }
+  void showMessage(const std::string& title, const std::string& text) override { messages.push_back(title + ": " + text); }
   std::optional<std::vector<std::string>> applicationMenuTitles() const override { return menu; }
   void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override {
     menu->insert(menu->begin() + static_cast<std::ptrdiff_t>(index), title);
@@ -44,6 +45,7 @@ struct FakeInterface : ApplicationInterface {
   int fronted = 0;
   VersionText version;
   std::map<Notice, std::string> notices;
+  std::vector<std::string> messages;
   std::optional<std::vector<std::string>> menu = std::vector<std::string>{"About", "Preferences…", "Quit"};
   std::vector<std::function<void()>> actions;
   ORVBackgroundApplicationController* menuBar = nullptr;
@@ -263,27 +265,59 @@ TEST_F(PreferencesTest, VersionTextLinesSizesAndLink) {
   EXPECT_EQ(VersionText::kBodyPoints, 11.0);
 }
 
-TEST_F(PreferencesTest, HelpReleaseHistoryAndLogOpenWithTheDefaultApplication) {
+TEST_F(PreferencesTest, PagesOpenWithTheDefaultApplicationOrAMessageTellsWhereTheyAre) {
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   prefs.workspace().addResource("Readme.html");
-  delegate.showHelp();
-  delegate.showReleaseHistory();  // missing: nothing happens
-  EXPECT_EQ(desktop.opened(), std::vector<std::string>{prefs.workspace().resourcePath("Readme.html")});
+  const std::string readme = prefs.workspace().resourcePath("Readme.html");
+  for (const bool opener : {true, false}) {
+    SCOPED_TRACE(opener ? "with a program to open pages" : "without one");
+    desktop.setHasOpener(opener);
+    ui.messages.clear();
+    const auto opened = desktop.opened().size();
+    delegate.showHelp();
+    delegate.showReleaseHistory();  // missing from the bundle: nothing happens
+    EXPECT_EQ(desktop.opened().size() - opened, opener ? 1u : 0u);
+    EXPECT_EQ(ui.messages, opener ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"Readme: No program to open this file was found. "
+                                                             "The file is at:\n" + readme});
+  }
+}
 
+// A log file that is missing and one that no program opens are told apart.
+TEST_F(PreferencesTest, LogOpensOrSaysWhetherItIsMissingOrCannotBeOpened) {
+  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   const std::string log = "/home/u/.local/state/somnara/de.orvane.Somnara.log";
-  const std::pair<std::optional<std::string>, bool> cases[] = {{std::nullopt, false}, {log, false}, {log, true}};
-  for (const auto& [path, exists] : cases) {
-    SCOPED_TRACE(path.value_or("(no path)") + (exists ? " present" : " absent"));
-    prefs.platform().setLogFilePath(path);
-    if (exists) apps.installFile(log);
+  struct Case {
+    std::optional<std::string> path;
+    bool exists, opener;
+    const char* logLine;  // nullptr: none
+    bool beeps, message;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, true, "Can't find logfile: (null)", true, false},
+      {log, false, true, "Can't find logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", true, false},
+      {log, true, true, nullptr, false, false},
+      {log, true, false, "Can't open logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.value_or("(no path)") + (c.exists ? " present" : " absent") + (c.opener ? "" : ", no opener"));
+    prefs.platform().setLogFilePath(c.path);
+    if (c.exists) apps.installFile(log);
+    desktop.setHasOpener(c.opener);
+    ui.messages.clear();
     const int beeps = prefs.workspace().beepCount();
     const auto opened = desktop.opened().size();
-    const std::string line = "Can't find logfile: " + path.value_or("(null)");
-    const int logged = countLog(prefs, "-[Somnara_AppDelegate showLog:]", line);
+    const int logged = prefs.logger().logLines().size();
     delegate.showLog();
-    EXPECT_EQ(desktop.opened().size() - opened, exists ? 1u : 0u);
-    EXPECT_EQ(prefs.workspace().beepCount() - beeps, exists ? 0 : 1);
-    EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", line) - logged, exists ? 0 : 1);
+    EXPECT_EQ(desktop.opened().size() - opened, c.exists && c.opener ? 1u : 0u);
+    EXPECT_EQ(prefs.workspace().beepCount() - beeps, c.beeps ? 1 : 0);
+    if (c.logLine) {
+      EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", c.logLine), 1);
+    }
+    EXPECT_EQ(static_cast<int>(prefs.logger().logLines().size()) - logged, c.logLine ? 1 : 0);
+    EXPECT_EQ(ui.messages, c.message ? std::vector<std::string>{"Log: No program to open this file was found. "
+                                                                "The file is at:\n" + log}
+                                     : std::vector<std::string>{});
   }
 }
 

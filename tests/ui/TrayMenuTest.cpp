@@ -36,7 +36,7 @@ QAction* action(QMenu* menu, const QString& prefix) {
 class TrayMenu : public ::testing::Test {
  protected:
   void SetUp() override {
-    tray = std::make_unique<TrayStatusItem>(program.context());
+    tray = std::make_unique<TrayStatusItem>(program.context(), program.agentPorts().trayHosts);
     delegate = std::make_unique<MenuBarAppDelegate>(program.context(), program.agentPorts(), *tray);
     tray->connectMenu(*delegate);
     delegate->awakeFromNib();
@@ -137,6 +137,11 @@ TEST_F(TrayMenu, TheSliderWritesItsSettingAndShowsTheLengthInForce) {
   machine.runPending();
   EXPECT_EQ(slider->value(), 14400) << "a preset moves the slider";
   EXPECT_EQ(program.defaults().value("insomniaslidervalue"), Value(1800.0)) << "without writing the slider's setting";
+
+  slider->setValue(1800);  // back to the length the setting holds already
+  machine.runPending();
+  EXPECT_EQ(delegate->insomniaTimeInterval(), 1800.0);
+  EXPECT_EQ(lengths->title(), "Insomnia length (30.00 minutes)");
 }
 
 TEST_F(TrayMenu, SleepNowEndsInTheSleepRequest) {

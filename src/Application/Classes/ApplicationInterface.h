@@ -31,6 +31,9 @@ class ApplicationInterface {
   virtual void setVersionText(const VersionText& text) = 0;
   /// Shows a notice with this text; an empty text hides it.
   virtual void setNotice(Notice notice, const std::string& text) = 0;
+  /// Shows a message with a title over the settings window, without waiting
+  /// for it to be dismissed.
+  virtual void showMessage(const std::string& title, const std::string& text) = 0;
 
   /// Titles of the application menu's items; nullopt when there is none.
   virtual std::optional<std::vector<std::string>> applicationMenuTitles() const = 0;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -505,6 +506,13 @@ QSize PreferencesWindow::startSize() const {
     size = QSize(static_cast<int>(*(*frame)[0].integer()), static_cast<int>(*(*frame)[1].integer()));
   const QSize room = screen()->availableGeometry().size() - kWindowDecorationAllowance;
   return size.boundedTo(room).expandedTo(minimumSizeHint());
+}
+
+void PreferencesWindow::showMessage(const std::string& title, const std::string& text) {
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(title), QString::fromStdString(text),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void PreferencesWindow::makeKeyAndOrderFront() {

@@ -63,6 +63,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   void makeKeyAndOrderFront() override;
   void setVersionText(const VersionText& text) override;
   void setNotice(Notice notice, const std::string& text) override;
+  void showMessage(const std::string& title, const std::string& text) override;
   std::optional<std::vector<std::string>> applicationMenuTitles() const override;
   void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override;
   void bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,

@@ -88,16 +88,26 @@ bool Somnara_AppDelegate::openFile(const std::string&) {
   return true;
 }
 
-void Somnara_AppDelegate::openResource(const std::string& name) {
-  if (const auto path = context_.workspace().pathForResource(name)) ports_.desktop.openWithDefaultApplication(*path);
+void Somnara_AppDelegate::openResource(const std::string& name, const std::string& title) {
+  const auto path = context_.workspace().pathForResource(name);
+  if (path && !ports_.desktop.openWithDefaultApplication(*path)) showWhereFileIs(title, *path);
+}
+
+void Somnara_AppDelegate::showWhereFileIs(const std::string& title, const std::string& path) {
+  interface_.showMessage(title, "No program to open this file was found. The file is at:\n" + path);
 }
 
 void Somnara_AppDelegate::showLog() {
+  constexpr const char* kShowLog = "-[Somnara_AppDelegate showLog:]";
   const auto path = platform::ORVCrashReporter::logFileName(context_);
-  if (path && ports_.applications.fileExists(*path) && ports_.desktop.openWithDefaultApplication(*path)) return;
-  ORV_LOG(context_.logger(), this, "-[Somnara_AppDelegate showLog:]",
-          "Can't find logfile: " + (path ? *path : std::string("(null)")));
-  context_.workspace().beep();
+  if (!path || !ports_.applications.fileExists(*path)) {
+    ORV_LOG(context_.logger(), this, kShowLog, "Can't find logfile: " + (path ? *path : std::string("(null)")));
+    context_.workspace().beep();
+    return;
+  }
+  if (ports_.desktop.openWithDefaultApplication(*path)) return;
+  ORV_LOG(context_.logger(), this, kShowLog, "Can't open logfile: " + *path);
+  showWhereFileIs("Log", *path);
 }
 
 void Somnara_AppDelegate::updateVersionTextField() {

@@ -47,9 +47,12 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
   /// Brings the settings window forward; the file is not read. Always true.
   bool openFile(const std::string& path);
 
-  void showHelp() { openResource("Readme.html"); }
-  void showReleaseHistory() { openResource("ReleaseHistory.html"); }
-  /// Opens the log file; when there is none, a log line and a beep.
+  /// Open the bundle's pages with the desktop's default program; a missing
+  /// page does nothing; where no program opens it, a message tells its path.
+  void showHelp() { openResource("Readme.html", "Readme"); }
+  void showReleaseHistory() { openResource("ReleaseHistory.html", "Release History"); }
+  /// Opens the log file; when there is none, a log line and a beep; where
+  /// no program opens it, a log line and a message with its path.
   void showLog();
 
   std::string bundleIdentifier() const { return context_.workspace().mainBundleIdentifier(); }
@@ -62,6 +65,8 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
   void openResource(const std::string& name);
   void startBothAtEveryLogin();
   void lookForStatusArea();
+  void openResource(const std::string& name, const std::string& title);
+  void showWhereFileIs(const std::string& title, const std::string& path);
 
   host::HostContext& context_;
   host::PreferencesPorts ports_;

@@ -9,8 +9,10 @@
 #include <cstdlib>
 
 #include "host/linux/CanberraSounds.h"
+#include "host/linux/FreedesktopNotices.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
+#include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
 #include "host/linux/LogindSystemPower.h"
 
@@ -31,13 +33,17 @@ struct LinuxHost::AgentBackends {
         clamshell(QDBusConnection::systemBus(), host.logind_, host.root_, host.loop_),
         displays(QDBusConnection::sessionBus(), host.root_),
         sounds(*host.workspace_),
-        ports{systemPower, insomniaDriver, clamshell, displays, sounds} {}
+        notices(QDBusConnection::sessionBus(), who),
+        trayHosts(QDBusConnection::sessionBus()),
+        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts} {}
 
   LogindSystemPower systemPower;
   LogindInsomniaDriver insomniaDriver;
   LinuxClamshell clamshell;
   LinuxDisplays displays;
   CanberraSounds sounds;
+  FreedesktopNotices notices;
+  LinuxTrayHosts trayHosts;
   host::AgentPorts ports;
 };
 

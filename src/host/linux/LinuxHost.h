@@ -60,7 +60,8 @@ class LinuxHost {
   LogindClient& logind() { return logind_; }
 
   /// The tray agent's ports (LogindSystemPower, LogindInsomniaDriver,
-  /// LinuxClamshell, LinuxDisplays, CanberraSounds), made on the first call;
+  /// LinuxClamshell, LinuxDisplays, CanberraSounds, FreedesktopNotices,
+  /// LinuxTrayHosts), made on the first call;
   /// none of them contacts anything before it is used, so a program that
   /// never asks pays nothing.
   host::AgentPorts& agentPorts();

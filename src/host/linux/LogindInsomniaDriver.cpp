@@ -18,7 +18,7 @@ class LogindInsomniaDriver::LogindConnection final : public Connection {
       return owner_.logind_.reachable();
     }
     if (selector != kStart) return false;
-    if (!lidSwitch_) lidSwitch_ = owner_.logind_.inhibit(kWhat, owner_.who_, kWhy, "block");
+    if (!lidSwitch_) lidSwitch_ = owner_.takeLidSwitch();
     return lidSwitch_ != nullptr;
   }
 
@@ -30,13 +30,19 @@ class LogindInsomniaDriver::LogindConnection final : public Connection {
 LogindInsomniaDriver::LogindInsomniaDriver(LogindClient& logind, std::string who)
     : logind_(logind), who_(std::move(who)) {}
 
+std::unique_ptr<LogindInhibitor> LogindInsomniaDriver::takeLidSwitch() {
+  auto lock = logind_.inhibit(kWhat, who_, kWhy, "block", &failure_);
+  if (lock) failure_.clear();
+  return lock;
+}
+
 std::optional<std::size_t> LogindInsomniaDriver::matchingServices() {
   if (!logind_.busConnected()) return std::nullopt;
   return logind_.reachable() ? 1 : 0;
 }
 
 std::unique_ptr<host::InsomniaDriver::Connection> LogindInsomniaDriver::open(std::size_t index) {
-  if (index != 0 || !logind_.inhibit(kWhat, who_, kWhy, "block")) return nullptr;
+  if (index != 0 || !takeLidSwitch()) return nullptr;
   return std::make_unique<LogindConnection>(*this);
 }
 

@@ -19,6 +19,7 @@ namespace somnara::linuxhost {
 ///                       decides, without asking the user
 ///   callMethod(kStart)  true exactly when logind granted the inhibitor
 ///   callMethod(kStop)   releases it; true while logind is there
+///   failureReason()     logind's error for the latest refused inhibitor
 /// Any other selector fails. Nothing is contacted before the first call.
 class LogindInsomniaDriver final : public host::InsomniaDriver {
  public:
@@ -27,12 +28,16 @@ class LogindInsomniaDriver final : public host::InsomniaDriver {
 
   std::optional<std::size_t> matchingServices() override;
   std::unique_ptr<Connection> open(std::size_t index) override;
+  std::string failureReason() const override { return failure_; }
 
  private:
   class LogindConnection;
 
+  std::unique_ptr<LogindInhibitor> takeLidSwitch();
+
   LogindClient& logind_;
   std::string who_;
+  std::string failure_;
 };
 
 }  // namespace somnara::linuxhost

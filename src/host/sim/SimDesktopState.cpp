@@ -29,6 +29,12 @@ bool SimDesktopState::callDriver(std::uint32_t selector) {
   return true;
 }
 
+bool SimDesktopState::showNotice(Notice notice) {
+  if (!notificationServer_) return false;
+  notices_.push_back(std::move(notice));
+  return true;
+}
+
 void SimDesktopState::setLid(std::optional<Value> lid) {
   lid_ = std::move(lid);
   rootDomainObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });

@@ -20,12 +20,13 @@ namespace somnara::sim {
 
 /// What the simulated machine shows a desktop program beyond its power
 /// sources: idle-sleep vetoes and activity reports, the lid-closed service
-/// (the Insomnia driver), the lid, the displays and the screen saver, and
-/// the sounds played. Tests change it through the setters; programs reach
-/// it through their agent ports.
+/// (the Insomnia driver), the lid, the displays and the screen saver, the
+/// sounds played, the notices shown and the status areas. Tests change it
+/// through the setters; programs reach it through their agent ports.
 ///
 /// A fresh machine has power management reachable, no lid-closed service,
-/// no lid property, one awake display, no screen saver and no sound files.
+/// no lid property, one awake display, no screen saver, no sound files, a
+/// notification server.
 class SimDesktopState {
  public:
   using Duration = std::chrono::milliseconds;
@@ -68,6 +69,9 @@ class SimDesktopState {
   const std::vector<std::uint32_t>& driverCalls() const { return driverCalls_; }
   /// Whether a started lid-closed hold is in force (start taken, no stop or close since).
   bool lidClosedHoldTaken() const { return holds_ > 0; }
+  /// The reason the service gives for a refused open or start ("" for none).
+  const std::string& driverFailureReason() const { return driverFailureReason_; }
+  void setDriverFailureReason(std::string reason) { driverFailureReason_ = std::move(reason); }
 
   // --- Lid: the power manager's lid property as read (any value, or none).
   const std::optional<Value>& lid() const { return lid_; }
@@ -99,6 +103,16 @@ class SimDesktopState {
   void recordPlay(Play play) { plays_.push_back(std::move(play)); }
   const std::vector<Play>& plays() const { return plays_; }
 
+  // --- Notices to the user: shown while a notification server runs.
+  struct Notice {
+    std::string summary;
+    std::string body;
+  };
+  void setNotificationServer(bool running) { notificationServer_ = running; }
+  /// Records the notice when a server runs; whether it did.
+  bool showNotice(Notice notice);
+  const std::vector<Notice>& notices() const { return notices_; }
+
  private:
   const SimScheduler& clock_;
   bool powerManagementReachable_ = true;
@@ -111,6 +125,7 @@ class SimDesktopState {
   int connections_ = 0;
   int holds_ = 0;
   std::vector<std::uint32_t> driverCalls_;
+  std::string driverFailureReason_;
 
   std::optional<Value> lid_;
   ObserverList<std::function<void()>> rootDomainObservers_;
@@ -122,6 +137,9 @@ class SimDesktopState {
 
   std::set<std::string> soundFiles_;
   std::vector<Play> plays_;
+
+  bool notificationServer_ = true;
+  std::vector<Notice> notices_;
 };
 
 }  // namespace somnara::sim

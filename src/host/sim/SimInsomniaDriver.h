@@ -13,6 +13,7 @@ class SimInsomniaDriver : public host::InsomniaDriver {
   std::optional<std::size_t> matchingServices() override { return state_.driverServices(); }
   /// Null for an index beyond the installed instances or one set to refuse.
   std::unique_ptr<Connection> open(std::size_t index) override;
+  std::string failureReason() const override { return state_.driverFailureReason(); }
 
  private:
   SimDesktopState& state_;

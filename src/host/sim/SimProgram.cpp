@@ -35,6 +35,7 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       clamshell_(machine.desktop(), loop_),
       displays_(machine.desktop()),
       sounds_(machine.desktop(), workspace_),
+      notices_(machine.desktop()),
       context_(std::make_unique<host::HostContext>(host::HostContext::Ports{
           loop_, powerSources_, powerManager_, defaults_, notifications_, processes_, workspace_, authorization_,
           logger_, fileWatch_, platform_})) {}

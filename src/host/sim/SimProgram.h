@@ -9,6 +9,7 @@
 #include "host/sim/SimAuthorization.h"
 #include "host/sim/SimClamshell.h"
 #include "host/sim/SimDefaults.h"
+#include "host/sim/SimDesktopNotices.h"
 #include "host/sim/SimDisplays.h"
 #include "host/sim/SimFileWatch.h"
 #include "host/sim/SimInsomniaDriver.h"
@@ -21,6 +22,7 @@
 #include "host/sim/SimRunLoop.h"
 #include "host/sim/SimSounds.h"
 #include "host/sim/SimSystemPower.h"
+#include "host/sim/SimTrayHosts.h"
 #include "host/sim/SimWorkspace.h"
 
 namespace somnara::sim {
@@ -45,7 +47,7 @@ class SimProgram {
   host::HostContext& context() { return *context_; }
   /// The desktop ports of a tray agent, over the machine's desktop state.
   host::AgentPorts agentPorts() {
-    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_};
+    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_, notices_, trayHosts_};
   }
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
@@ -112,6 +114,8 @@ class SimProgram {
   SimClamshell clamshell_;
   SimDisplays displays_;
   SimSounds sounds_;
+  SimDesktopNotices notices_;
+  SimTrayHosts trayHosts_;
   // Last, so that the program's singletons go before its ports.
   std::unique_ptr<host::HostContext> context_;
 };

@@ -29,6 +29,7 @@ FAKE_LAPTOP = os.environ.get("SOMNARA_FAKE_LAPTOP", "")
 SESSION_ID = "c7"
 LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1")
 WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+NOTIFICATIONS = ("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
 SNI = "org.kde.StatusNotifierItem"
 DBUSMENU = "com.canonical.dbusmenu"
 PROPERTIES = "org.freedesktop.DBus.Properties"
@@ -67,9 +68,9 @@ class AgentTest(ProgramLogs, unittest.TestCase):
 
     def start_display(self):
         """The graphical session the programs run in: the variables that lead them to it."""
-        xvfb = Xvfb()
-        self.addCleanup(xvfb.close)
-        return dict(DISPLAY=xvfb.display, QT_QPA_PLATFORM="xcb")
+        self.xvfb = Xvfb()
+        self.addCleanup(self.xvfb.close)
+        return dict(DISPLAY=self.xvfb.display, QT_QPA_PLATFORM="xcb")
 
     # --- services -------------------------------------------------------------------------
 
@@ -193,8 +194,10 @@ class TrayItem(AgentTest):
         self.assertFalse(status[0][2], "the status line is never enabled")
         self.assertIsNotNone(wait_for(lambda: self.entry(service, STATUS_LINE.pattern)[1] ==
                                       "Machine will sleep on sleep"), labels)
-        for wanted in ("Sleep Now", "Hibernate Now", "Sleep and Hibernate Now", r"Start Insomnia\b"):
+        for wanted in ("Sleep Now", "Hibernate Now", "Sleep and Hibernate Now", r"Start Insomnia\b",
+                       "Choose Length\u2026$"):
             self.entry(service, wanted)
+        self.assertNotIn("Insomnia Length Slider", labels, "a host-drawn menu shows a widget item as a checkbox")
         icon = self.item(service, "IconPixmap")
 
         # The battery crosses 20 %: the daemon applies sleep and hibernate, the icon follows.
@@ -233,6 +236,80 @@ class TrayItem(AgentTest):
         self.assertIsNotNone(wait_for(lambda: len(self.sleep_requests()) == 1, 10),
                              "no sleep request:\n%s" % self.log_of(agent))
         self.assertRegex(self.sleep_requests()[0], r"^sleepnow \d+$")
+        self.assertAlive(agent)
+
+
+class Failures(AgentTest):
+
+    def notices(self):
+        """(summary, body) of each notice the notification server was sent."""
+        calls = self.session_bus.call(NOTIFICATIONS[0], NOTIFICATIONS[1], MOCK, "GetMethodCalls", "Notify")
+        return [(str(args[3]), str(args[4])) for _, args in calls]
+
+    def test_a_failed_sleep_now_and_a_refused_lid_lock_become_notices(self):
+        self.start_services()
+        self.mock(self.session_bus, NOTIFICATIONS[0], "notification_daemon")
+        # The power tool cannot record the sleep request where a directory stands.
+        os.makedirs(os.path.join(self.root, "run/somnara/sleep-requests"))
+        self.logind("SetRefusedInhibitors", ["handle-lid-switch"], interface=MOCK)
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Sleep Now$")
+        self.assertIsNotNone(wait_for(lambda: len(self.notices()) == 1, 10), self.log_of(agent))
+        summary, body = self.notices()[0]
+        self.assertEqual(summary, "Sleep Now failed")
+        self.assertRegex(body, r"^The power tool's sleep request failed with exit status [1-9]\d*$")
+
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: len(self.notices()) == 2), self.log_of(agent))
+        self.assertEqual(self.notices()[1][0], "Insomnia can't keep a closed laptop awake")
+        self.assertRegex(self.notices()[1][1], r"^The lid switch lock failed: .*Permission denied")
+        self.assertEqual(self.inhibitors(), ["idle/block"], "Insomnia runs on without the lid lock")
+        self.assertAlive(agent)
+
+    def test_without_a_notification_server_a_failure_shows_nothing_and_harms_nothing(self):
+        self.start_services()
+        os.makedirs(os.path.join(self.root, "run/somnara/sleep-requests"))
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Sleep Now$")
+        self.assertIsNotNone(wait_for(lambda: "Can't set next sleep state" in self.log_of(agent), 10))
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.entry(service, r"Stop Insomnia")))
+        self.assertAlive(agent)
+
+
+class TrayHostChanges(AgentTest):
+
+    def watcher_owner(self):
+        try:
+            return self.session_bus.connection.get_name_owner(WATCHER[0])
+        except dbus.exceptions.DBusException:
+            return None
+
+    def assertRegistersWithin3s(self, agent, what):
+        took = wait_for(lambda: self.items(), 3)
+        self.assertIsNotNone(took, "not registered with a watcher that %s:\n%s" % (what, self.log_of(agent)))
+
+    def test_registers_with_a_watcher_that_starts_later_replaces_another_or_comes_back(self):
+        self.start_services(watcher=False)
+        agent = self.start("agent", [AGENT])
+        time.sleep(1)  # waiting for a status area
+        self.start_watcher()
+        self.assertRegistersWithin3s(agent, "started after it")
+
+        first = self.watcher_owner()
+        self.start_watcher()  # takes the name over from the first one
+        self.assertIsNotNone(wait_for(lambda: self.watcher_owner() != first))
+        self.assertRegistersWithin3s(agent, "replaced another")
+
+        stop(self.procs.pop())  # the watcher in place goes; the first one waits no longer for its name
+        self.assertIsNotNone(wait_for(lambda: self.watcher_owner() is None))
+        self.start_watcher()
+        self.assertRegistersWithin3s(agent, "came after the host went away")
+        service = self.items()[0].split("/")[0]
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.entry(service, r"Stop Insomnia")), "the new item's menu works")
         self.assertAlive(agent)
 
 

@@ -1,7 +1,10 @@
 // The preferences program's window and delegate on the real host, driven
 // line by line from stdin so a black-box test can work its controls:
 //   click <objectName>   clicks a button, check box or radio button
+//   press <accessible name>  clicks the button of that accessible name, or of that label where it has
+//                            none (words to the line's end)
 //   text <objectName>    prints a label's text
+//   message -            prints the open message box as "<title>: <text>", line breaks as \n
 //   quit                 quits the program the normal way
 // Each command answers one line "ok ..." or "error ...".
 #include <unistd.h>
@@ -9,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -67,6 +71,25 @@ int main(int argc, char** argv) {
       if (!button || !button->isEnabled()) return answer("error no enabled button " + name);
       button->click();
       return answer(std::string("ok ") + (button->isChecked() ? "checked" : "unchecked"));
+    }
+    if (command == "press") {
+      std::string rest;
+      std::getline(std::cin, rest);
+      const QString accessible = QString::fromStdString(name + rest);
+      for (auto* button : window.findChildren<QAbstractButton*>())
+        if ((button->accessibleName().isEmpty() ? QString(button->text()).remove('&') : button->accessibleName()) ==
+                accessible &&
+            button->isEnabled()) {
+          button->click();
+          return answer("ok");
+        }
+      return answer("error no enabled button named " + accessible.toStdString());
+    }
+    if (command == "message") {
+      for (auto* box : window.findChildren<QMessageBox*>())
+        if (box->isVisible())
+          return answer("ok " + QString(box->windowTitle() + ": " + box->text()).replace('\n', "\\n").toStdString());
+      return answer("error no message");
     }
     if (command == "text") {
       auto* label = window.findChild<QLabel*>(QString::fromStdString(name));

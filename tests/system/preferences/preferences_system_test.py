@@ -181,6 +181,28 @@ class PreferencesTest(PreferencesFixture):
         self.assertIsNotNone(wait_for(lambda: self.ask(drv, "text status") == "Machine will hibernate on sleep", 2),
                              "the status line follows the applied mode")
 
+    def test_a_log_no_program_opens_gets_a_message_with_its_path(self):
+        log = os.path.join(self.tmp, "state/somnara/de.orvane.Somnara.log")
+        os.makedirs(os.path.dirname(log))
+        with open(log, "w") as f:
+            f.write("a line\n")
+        # No xdg-open, nor any browser, on this PATH.
+        self.env = dict(self.env, PATH=os.path.join(self.tmp, "empty"))
+        self.env.pop("BROWSER", None)
+        drv = self.driver()
+        self.ask(drv, "press Show Log")
+        self.assertIsNotNone(wait_for(lambda: self.ask_quietly(drv, "message -"), 3), self.log_of(drv))
+        self.assertEqual(self.ask(drv, "message -"),
+                         "Log: No program to open this file was found. The file is at:\\n" + log)
+        self.assertIn("Can't open logfile: " + log, self.log_of(drv))
+        self.assertNotIn("Can't find logfile", self.log_of(drv))
+
+    def ask_quietly(self, proc, command):
+        """Whether the command answered "ok"."""
+        proc.stdin.write(command + "\n")
+        proc.stdin.flush()
+        return proc.stdout.readline().startswith("ok")
+
     def test_bad_input_gets_a_clear_answer(self):
         os.makedirs(self.config, exist_ok=True)
         with open(self.autostart, "w") as f:

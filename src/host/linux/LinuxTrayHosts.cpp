@@ -1,0 +1,36 @@
+#include "host/linux/LinuxTrayHosts.h"
+
+#include <QDBusServiceWatcher>
+
+#include "host/linux/CallbackRegistration.h"
+
+namespace somnara::linuxhost {
+namespace {
+
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+}  // namespace
+
+LinuxTrayHosts::LinuxTrayHosts(QDBusConnection sessionBus) : watcher_(std::move(sessionBus), kWatcher) {}
+
+bool LinuxTrayHosts::notifierHostPresent() {
+  if (!watcher_.present()) return false;
+  const auto host =
+      watcher_.property(QStringLiteral("/StatusNotifierWatcher"), kWatcher, QStringLiteral("IsStatusNotifierHostRegistered"));
+  return host && host->toBool();
+}
+
+bool LinuxTrayHosts::embedTrayPresent() { return x11_.systemTrayOwned().value_or(false); }
+
+host::RegistrationPtr LinuxTrayHosts::observeNotifierWatcher(std::function<void()> onChange) {
+  if (!watcher_.busConnected()) return nullptr;
+  auto* names = new QDBusServiceWatcher(kWatcher, watcher_.bus(), QDBusServiceWatcher::WatchForOwnerChange);
+  QObject::connect(names, &QDBusServiceWatcher::serviceOwnerChanged, names, [fn = std::move(onChange)] { fn(); });
+  return CallbackRegistration::make([names] {
+    // A notice may be on its way: it must find no one to call.
+    QObject::disconnect(names, nullptr, nullptr, nullptr);
+    names->deleteLater();
+  });
+}
+
+}  // namespace somnara::linuxhost
