@@ -25,10 +25,12 @@ bool LinuxTrayHosts::embedTrayPresent() { return x11_.systemTrayOwned().value_or
 host::RegistrationPtr LinuxTrayHosts::observeNotifierWatcher(std::function<void()> onChange) {
   if (!watcher_.busConnected()) return nullptr;
   auto* names = new QDBusServiceWatcher(kWatcher, watcher_.bus(), QDBusServiceWatcher::WatchForOwnerChange);
-  QObject::connect(names, &QDBusServiceWatcher::serviceOwnerChanged, names, [fn = std::move(onChange)] { fn(); });
-  return CallbackRegistration::make([names] {
-    // A notice may be on its way: it must find no one to call.
-    QObject::disconnect(names, nullptr, nullptr, nullptr);
+  const auto relay =
+      QObject::connect(names, &QDBusServiceWatcher::serviceOwnerChanged, names, [fn = std::move(onChange)] { fn(); });
+  return CallbackRegistration::make([names, relay] {
+    // A notice may be on its way: it must find no one to call. (Only this
+    // connection goes: the bus's own hooks rely on the watcher's others.)
+    QObject::disconnect(relay);
     names->deleteLater();
   });
 }

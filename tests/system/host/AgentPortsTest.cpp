@@ -11,9 +11,11 @@
 #include "TestSupport.h"
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/CanberraSounds.h"
+#include "host/linux/FreedesktopNotices.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
 #include "host/linux/LinuxHost.h"
+#include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
 #include "host/linux/LogindSystemPower.h"
 #include "host/linux/QtRunLoop.h"
@@ -191,12 +193,105 @@ TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
 
   // Where polkit refuses the inhibitor there is no connection at all, and a
   // connection made earlier reports its start as failed.
+  // connection made earlier reports its start as failed; both with logind's reason.
   auto earlier = driver.open(0);
+  EXPECT_EQ(driver.failureReason(), "");
   full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{"handle-lid-switch"}});
   EXPECT_EQ(driver.open(0), nullptr);
-  EXPECT_FALSE(earlier->callMethod(host::InsomniaDriver::kStart));
+  EXPECT_EQ(driver.failureReason(), "org.freedesktop.DBus.Error.AccessDenied: Permission denied");
   full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{}});
-  EXPECT_TRUE(logindInhibitors(*full).empty());
+  EXPECT_TRUE(earlier->callMethod(host::InsomniaDriver::kStart));
+  EXPECT_EQ(driver.failureReason(), "") << "a granted lock clears the reason";
+  EXPECT_TRUE(earlier->callMethod(host::InsomniaDriver::kStop));
+  full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{"handle-lid-switch"}});
+  EXPECT_FALSE(earlier->callMethod(host::InsomniaDriver::kStart));
+  EXPECT_EQ(driver.failureReason(), "org.freedesktop.DBus.Error.AccessDenied: Permission denied");
+  full->call(kLogind, kLogindPath, kMock, "SetRefusedInhibitors", {QStringList{}});
+  EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty(); }));
+}
+
+// Notices reach the notification server with the program's name, and only
+// while one runs: none is started for a notice.
+TEST(Notices, SentToTheNotificationServerOnlyWhileOneRuns) {
+  const QString server = "org.freedesktop.Notifications", path = "/org/freedesktop/Notifications";
+  PrivateBus bus;
+  FreedesktopNotices notices(bus.connection(), "Somnara MenuBar");
+  EXPECT_FALSE(notices.post("Sleep Now failed", "no server"));
+  EXPECT_FALSE(FreedesktopNotices(absentBus(), "S").post("a", "b"));
+  ASSERT_TRUE(bus.startMock(server, "notification_daemon"));
+  EXPECT_TRUE(notices.post("Sleep Now failed", "The power tool's sleep request failed with exit status 1"));
+  ASSERT_TRUE(spinUntil([&] { return mockCalls(bus, server, path, "Notify") == 1; }));
+  const QDBusArgument calls = bus.call(server, path, kMock, "GetMethodCalls", {QString("Notify")})
+                                  .arguments().value(0).value<QDBusArgument>();
+  QStringList texts;  // app name, replaced id, icon, summary, body as strings
+  calls.beginArray();
+  calls.beginStructure();
+  qulonglong when = 0;
+  calls >> when;
+  calls.beginArray();
+  for (int i = 0; i < 5 && !calls.atEnd(); ++i) {
+    QDBusVariant arg;
+    calls >> arg;
+    texts << arg.variant().toString();
+  }
+  EXPECT_EQ(texts, (QStringList{"Somnara MenuBar", "0", "", "Sleep Now failed",
+                                "The power tool's sleep request failed with exit status 1"}));
+}
+
+// The StatusNotifierWatcher: there with its host, and each change of its
+// bus name's owner (it appears, another replaces it, it goes) told once.
+TEST(TrayHosts, TheWatcherWithItsHostAndEachChangeOfItsOwner) {
+  const QString watcher = "org.kde.StatusNotifierWatcher";
+  PrivateBus bus;
+  LinuxTrayHosts hosts(bus.connection());
+  EXPECT_EQ(LinuxTrayHosts(absentBus()).observeNotifierWatcher([] {}), nullptr);
+  int changes = 0;
+  auto watch = hosts.observeNotifierWatcher([&] { ++changes; });
+  ASSERT_NE(watch, nullptr);
+  EXPECT_FALSE(hosts.notifierHostPresent());
+
+  ASSERT_TRUE(bus.startMock(watcher, mockTemplate("status_notifier_watcher")));
+  EXPECT_TRUE(spinUntil([&] { return changes == 1; }));
+  EXPECT_TRUE(hosts.notifierHostPresent());
+  setProperty(bus, watcher, "/StatusNotifierWatcher", watcher, "IsStatusNotifierHostRegistered", false);
+  EXPECT_FALSE(hosts.notifierHostPresent()) << "a watcher without a host shows nothing";
+
+  bus.startMock(watcher, mockTemplate("status_notifier_watcher"));  // takes the name over
+  EXPECT_TRUE(spinUntil([&] { return changes == 2; }));
+  EXPECT_TRUE(hosts.notifierHostPresent());
+  bus.stopNewestMock();  // the first one does not get the name back
+  EXPECT_TRUE(spinUntil([&] { return changes == 3; }));
+  EXPECT_FALSE(hosts.notifierHostPresent());
+
+  watch.reset();
+  ASSERT_TRUE(bus.startMock(watcher, mockTemplate("status_notifier_watcher")));
+  spinFor(300ms);
+  EXPECT_EQ(changes, 3) << "nothing after the registration ended";
+}
+
+// Under Xvfb: an XEmbed tray (trayer) owns the screen's tray selection while it runs.
+TEST(TrayHosts, AnXEmbedTrayWhileItOwnsTheSelection) {
+  for (const char* program : {"Xvfb", "trayer"})
+    if (QStandardPaths::findExecutable(program).isEmpty()) GTEST_SKIP() << program << " is not installed";
+  QProcess xvfb;
+  xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+  ASSERT_TRUE(spinUntil([&] { return xvfb.canReadLine(); }, 10s)) << "Xvfb did not start";
+  const QByteArray ours = ":" + xvfb.readLine().trimmed(), display = qgetenv("DISPLAY");
+  qputenv("DISPLAY", ours);
+  {
+    LinuxTrayHosts hosts(absentBus());
+    EXPECT_FALSE(hosts.embedTrayPresent());
+    QProcess trayer;
+    trayer.start("trayer", {});
+    EXPECT_TRUE(spinUntil([&] { return hosts.embedTrayPresent(); }, 10s));
+    trayer.kill();
+    trayer.waitForFinished();
+    EXPECT_TRUE(spinUntil([&] { return !hosts.embedTrayPresent(); }));
+  }
+  xvfb.terminate();
+  xvfb.waitForFinished();
+  if (display.isEmpty()) ::unsetenv("DISPLAY");
+  else qputenv("DISPLAY", display);
 }
 
 TEST_F(AgentPorts, LidReadingFromTheFirstSourceThatAnswers) {

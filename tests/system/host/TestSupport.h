@@ -107,6 +107,13 @@ class PrivateBus {
     return spinUntil([&] { return connection_.interface()->isServiceRegistered(busName).value(); }, 15s);
   }
 
+  /// Ends the mock started last, which gives up its names.
+  void stopNewestMock() {
+    mocks_.back().kill();
+    mocks_.back().waitForFinished();
+    mocks_.pop_back();
+  }
+
   /// A method call that must succeed; its reply.
   QDBusMessage call(const QString& service, const QString& path, const QString& interface, const QString& method,
                     const QList<QVariant>& args = {}) {
