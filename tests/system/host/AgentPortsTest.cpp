@@ -229,11 +229,15 @@ TEST(Notices, SentToTheNotificationServerOnlyWhileOneRuns) {
   qulonglong when = 0;
   calls >> when;
   calls.beginArray();
-  for (int i = 0; i < 5 && !calls.atEnd(); ++i) {
+  for (int i = 0; !calls.atEnd(); ++i) {
     QDBusVariant arg;
     calls >> arg;
-    texts << arg.variant().toString();
+    if (i < 5) texts << arg.variant().toString();
   }
+  // Read to the end: a reading left open keeps its state allocated.
+  calls.endArray();
+  calls.endStructure();
+  calls.endArray();
   EXPECT_EQ(texts, (QStringList{"Somnara MenuBar", "0", "", "Sleep Now failed",
                                 "The power tool's sleep request failed with exit status 1"}));
 }
