@@ -5,7 +5,9 @@ import os
 import plistlib
 import signal
 import subprocess
+import sys
 import time
+import unittest
 
 import dbus
 import dbus.bus
@@ -112,3 +114,15 @@ class PrivateBus:
 
     def call(self, name, path, interface, method, *args):
         return getattr(self.connection.get_object(name, path), method)(*args, dbus_interface=interface)
+
+
+def main_in_own_pid_namespace():
+    """Runs unittest.main() in a PID namespace of its own where unshare allows
+    it: a new agent or daemon ends every other instance of itself it finds in
+    /proc, the machine's own included."""
+    unshare = ["unshare", "--pid", "--fork", "--mount-proc"]
+    if os.geteuid() == 0 and not os.environ.get("SOMNARA_TEST_PID_NAMESPACE") and \
+            subprocess.run(unshare + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
+        os.environ["SOMNARA_TEST_PID_NAMESPACE"] = "1"
+        os.execvp(unshare[0], unshare + [sys.executable] + sys.argv)
+    unittest.main()

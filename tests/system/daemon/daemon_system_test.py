@@ -18,7 +18,7 @@ import dbus
 import dbus.lowlevel
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import PrivateBus, ProgramLogs, replace, stop, wait_for  # noqa: E402
+from somnara_system import PrivateBus, ProgramLogs, main_in_own_pid_namespace, replace, stop, wait_for  # noqa: E402
 
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 PREFS_PEER = os.environ.get("SOMNARA_PREFS_PEER", "")
@@ -362,11 +362,4 @@ class Capabilities(DaemonTest):
 
 
 if __name__ == "__main__":
-    # A new daemon ends every other one it finds in /proc, the machine's own
-    # included: run in a PID namespace of our own where unshare allows it.
-    unshare = ["unshare", "--pid", "--fork", "--mount-proc"]
-    if os.geteuid() == 0 and not os.environ.get("SOMNARA_TEST_PID_NAMESPACE") and \
-            subprocess.run(unshare + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
-        os.environ["SOMNARA_TEST_PID_NAMESPACE"] = "1"
-        os.execvp(unshare[0], unshare + [sys.executable] + sys.argv)
-    unittest.main()
+    main_in_own_pid_namespace()

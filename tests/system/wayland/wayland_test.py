@@ -22,6 +22,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "agent"))
 from agent_system_test import AgentTest, replace, stop, wait_for  # noqa: E402
+from somnara_system import main_in_own_pid_namespace  # noqa: E402
 
 APP = os.environ.get("SOMNARA_APP", "")
 SOCKET = "somnara-wayland"
@@ -155,11 +156,4 @@ class WaylandSession(AgentTest):
 
 
 if __name__ == "__main__":
-    # A new agent or daemon ends every other one of this user it finds in
-    # /proc: run in a PID namespace of our own where unshare allows it.
-    unshare = ["unshare", "--pid", "--fork", "--mount-proc"]
-    if os.geteuid() == 0 and not os.environ.get("SOMNARA_TEST_PID_NAMESPACE") and \
-            subprocess.run(unshare + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
-        os.environ["SOMNARA_TEST_PID_NAMESPACE"] = "1"
-        os.execvp(unshare[0], unshare + [sys.executable] + sys.argv)
-    unittest.main()
+    main_in_own_pid_namespace()
