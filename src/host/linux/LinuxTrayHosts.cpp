@@ -11,7 +11,8 @@ const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 }  // namespace
 
-LinuxTrayHosts::LinuxTrayHosts(QDBusConnection sessionBus) : watcher_(std::move(sessionBus), kWatcher) {}
+LinuxTrayHosts::LinuxTrayHosts(QDBusConnection sessionBus, int timeoutMs)
+    : watcher_(std::move(sessionBus), kWatcher, timeoutMs) {}
 
 bool LinuxTrayHosts::notifierHostPresent() {
   if (!watcher_.present()) return false;

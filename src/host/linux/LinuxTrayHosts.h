@@ -15,10 +15,11 @@ namespace somnara::linuxhost {
 ///   embedTrayPresent        the XEmbed tray selection of the display's
 ///                           default screen has an owner (XcbDisplay)
 ///   observeNotifierWatcher  NameOwnerChanged of the watcher's name
-/// Nothing is contacted before the first call.
+/// Nothing is contacted before the first call; a call to the watcher waits
+/// at most timeoutMs.
 class LinuxTrayHosts final : public host::TrayHosts {
  public:
-  explicit LinuxTrayHosts(QDBusConnection sessionBus);
+  explicit LinuxTrayHosts(QDBusConnection sessionBus, int timeoutMs = BusPeer::kDefaultTimeoutMs);
 
   bool notifierHostPresent() override;
   bool embedTrayPresent() override;
