@@ -38,6 +38,8 @@ from somnara_system import (LOGIND, STATUS_LINE, PrivateBus, ProgramLogs, TrayIt
 APP = os.environ.get("SOMNARA_APP", "")
 FAKE_LAPTOP = os.environ.get("SOMNARA_FAKE_LAPTOP", "")
 SECONDS = float(os.environ.get("SOMNARA_SOAK_SECONDS", "120"))
+if SECONDS < 60:
+    raise SystemExit("SOMNARA_SOAK_SECONDS: at least 60, for a warm-up and two windows to compare")
 SEED = int(os.environ.get("SOMNARA_SOAK_SEED", str(random.SystemRandom().randrange(10 ** 6))))
 CHECK_MEMORY = os.environ.get("SOMNARA_SOAK_MEMORY_CHECK", "1") != "0"
 SAMPLES = os.environ.get("SOMNARA_SOAK_SAMPLES")  # a file to keep every sample in, as CSV
@@ -45,6 +47,11 @@ SAMPLES = os.environ.get("SOMNARA_SOAK_SAMPLES")  # a file to keep every sample 
 SESSION_ID = "c7"
 SAVED_DEFAULT = 25
 RSS_GROWTH_LIMIT = 512  # KiB per hour of running
+# KiB of growth that counts as none: a pool thread starting or ending, or the
+# heap trimmed, moves VmRSS by up to about 70 KiB at once. A short run cannot
+# tell such a step from a leak at the hourly limit; a leak shows above it within
+# two minutes from a few MiB an hour, and within an hour down to the limit.
+RSS_NOISE = 96
 LEVELS = (10, 20, 30, 40)  # hibernatelevel values written during the run
 FINAL_LEVEL, FINAL_BATTERY = 45, 43  # above every level of the run: a stale level applies 0, not 3
 MODE_WORDS = {0: "sleep", 1: "hibernate", 3: "sleep and hibernate"}
@@ -137,6 +144,7 @@ class Soak(ProgramLogs, unittest.TestCase):
     # --- the machine ----------------------------------------------------------------------
 
     def start_logind(self):
+        """logind's stand-in, a new process each time, with the session."""
         self.logind = self.system_bus.start_mock(LOGIND[0], "somnara_logind", self.env)
         self.system_bus.call(LOGIND[0], LOGIND[1], "org.freedesktop.DBus.Mock", "AddSession", SESSION_ID, "seat0",
                              dbus.UInt32(os.geteuid()), "tester", True)
@@ -258,6 +266,7 @@ class Soak(ProgramLogs, unittest.TestCase):
 
     def test_programs_run_on_unchanged_through_a_long_stream_of_changes(self):
         self.start_logind()
+        self.addCleanup(lambda: stop(self.logind))
         self.procs.append(self.system_bus.start_mock("org.freedesktop.UPower", "upower", self.env,
                                                      '{"LidIsPresent": true, "LidIsClosed": false}'))
         self.procs.append(self.session_bus.start_mock("org.freedesktop.ScreenSaver", "freedesktop_screensaver",
@@ -286,18 +295,29 @@ class Soak(ProgramLogs, unittest.TestCase):
             due[i] += disturbances[i][0]
         stopped.set()
         battery.join()
-        self.assertSamePrograms(time.monotonic() - start)
+        duration = time.monotonic() - start
+        self.assertSamePrograms(duration)
+        figures = self.report(duration)
         self.settle()
-        self.report_and_judge(time.monotonic() - start)
+        self.judge(figures)
 
     def settle(self):
-        """The last changes: a level above every earlier one, a reading between them."""
+        """The last changes, once the mode is sleep at a full battery: a level
+        above every earlier one and a reading between them, which stale settings
+        would leave at sleep."""
+        self.set_battery(100)
+        self.assertIsNotNone(wait_for(lambda: hibernate_mode(self.root) == 0, 10), "sleep at 100 %:\n" + self.logs())
         self.rewrite_settings(FINAL_LEVEL)
         self.set_battery(FINAL_BATTERY)
         wanted = adaptive_mode(FINAL_BATTERY, FINAL_LEVEL)
-        if wait_for(lambda: hibernate_mode(self.root) == wanted, 10) is None:
+        # The power tool takes one change a second after a burst, and the
+        # daemon's next try after a refusal comes 3 s later at first.
+        took = wait_for(lambda: hibernate_mode(self.root) == wanted, 10)
+        time.sleep(1)
+        if took is None or hibernate_mode(self.root) != wanted:
             self.fail("mode %r, wanted %r for %d %% at level %d:\n%s"
                       % (hibernate_mode(self.root), wanted, FINAL_BATTERY, FINAL_LEVEL, self.logs()))
+        print("settled in %.2f s" % took)
         status = "Machine will %s on sleep" % MODE_WORDS[wanted]
         self.assertIsNotNone(wait_for(lambda: self.tray.entry(self.service, STATUS_LINE.pattern)[1] == status, 5),
                              "agent: %r" % self.tray.entry(self.service, STATUS_LINE.pattern)[1])
@@ -309,13 +329,14 @@ class Soak(ProgramLogs, unittest.TestCase):
         if aside:
             self.fail("valid settings moved aside: %r\n%s" % (aside, self.logs()))
 
-    def report_and_judge(self, duration):
+    def report(self, duration):
+        """Prints the figures of the run; {program name: figures}."""
         warm_up = max(30.0, duration / 4)
         span = max(15.0, (duration - warm_up) / 5)
         figures = {p.name: p.figures(warm_up, duration, span) for p in self.programs}
         print("\nsoak: %.0f s, seed %d, %d samples a program, warm-up %.0f s, windows of %.0f s"
               % (duration, SEED, len(self.programs[0].samples), warm_up, span))
-        print("%-12s %10s %10s %12s %14s" % ("program", "RSS KiB", "then KiB", "KiB/hour", "fds (max)"))
+        print("%-12s %10s %10s %12s %14s" % ("program", "RSS KiB", "then KiB", "KiB/hour", "fds then (max)"))
         for name, f in figures.items():
             print("%-12s %10d %10d %+12.0f %8d/%d (%d)" % (name, f["rss"][0], f["rss"][1], f["slope"],
                                                           f["fds"][0], f["fds"][1], f["fd_max"]))
@@ -326,13 +347,19 @@ class Soak(ProgramLogs, unittest.TestCase):
                 f.write("program,seconds,rss_kib,fds\n")
                 for p in self.programs:
                     f.writelines("%s,%.1f,%d,%d\n" % (p.name, *s[:3]) for s in p.samples)
+        return figures
+
+    def judge(self, figures):
         for name, f in figures.items():
-            with self.subTest(program=name):
+            with self.subTest(program=name, figure="descriptors"):
                 before, after = f["fd_targets"]
                 self.assertEqual(f["fds"][1], f["fds"][0], "open descriptors changed: %r became %r"
                                  % (before, after))
-                if CHECK_MEMORY:
-                    self.assertLess(f["slope"], RSS_GROWTH_LIMIT, "resident memory grows")
+            if CHECK_MEMORY:
+                with self.subTest(program=name, figure="resident memory"):
+                    growth = f["rss"][1] - f["rss"][0]
+                    self.assertFalse(f["slope"] >= RSS_GROWTH_LIMIT and growth > RSS_NOISE,
+                                     "resident memory grows by %d KiB, %+.0f KiB an hour" % (growth, f["slope"]))
 
 
 if __name__ == "__main__":
