@@ -138,7 +138,6 @@ class Soak(ProgramLogs, unittest.TestCase):
                                      "settings rewritten in place", "logind restarts", "battery removals",
                                      "helper outages", "Insomnia toggles"), 0)
         self.battery_lock = threading.Lock()  # held while the battery directory is away
-        self.battery = 100
         self.written = {}
 
     # --- the machine ----------------------------------------------------------------------
@@ -157,11 +156,11 @@ class Soak(ProgramLogs, unittest.TestCase):
     def set_battery(self, percent):
         with self.battery_lock:
             subprocess.run([FAKE_LAPTOP, "set", self.root, str(percent)], check=True)
-            self.battery = percent
         self.counts["battery readings"] += 1
 
     def change_battery_until(self, stopped):
-        """Every 200 ms a new reading, all over the adaptive tiers; counts the modes applied."""
+        """Every 200 ms a new reading, all over the adaptive tiers; counts the
+        changes of the applied mode seen in between."""
         mode = hibernate_mode(self.root)
         while not stopped.wait(BATTERY_PERIOD):
             self.set_battery(self.rng.randint(1, 60))
