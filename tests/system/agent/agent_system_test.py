@@ -346,6 +346,20 @@ class Survival(AgentTest):
         self.assertAlive(agent)
         self.assertEqual(self.log_of(agent).count("waiting for one"), 1, self.log_of(agent))
 
+    def test_a_fifo_as_the_insomnia_sound_blocks_nothing(self):
+        """Nobody writes to the FIFO: opening it for reading would wait forever."""
+        self.start_services()
+        fifo = os.path.join(self.tmp, "chime.wav")
+        os.mkfifo(fifo)
+        self.write_settings({"insomniasoundfile": fifo})
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.entry(service, r"Stop Insomnia")), self.log_of(agent))
+        agent.send_signal(signal.SIGTERM)
+        agent.wait(timeout=2)
+        self.assertEqual(agent.returncode, 0, self.log_of(agent))
+
     def test_a_broken_bundle_copy_still_runs(self):
         """A corrupt defaults resource and a missing image and sound."""
         self.start_services()

@@ -291,3 +291,27 @@ TEST(InotifyFileWatch, ReportsChangesDeepInTheTreeAndTheRootMoving) {
 
 }  // namespace
 }  // namespace somnara::linuxhost
+
+// A termination signal ends the program in an orderly way where its run loop
+// is free, and by the signal's own action within the deadline where not.
+TEST(TerminationSignals, EveryProgramEndsSoonAfterSIGTERM) {
+  struct {
+    const char* mode;
+    QProcess::ExitStatus how;
+    int code;
+  } const cases[] = {{"run", QProcess::NormalExit, 0}, {"block", QProcess::CrashExit, SIGTERM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    QProcess peer;
+    peer.start(QStringLiteral(SOMNARA_TERMINATION_PEER), {QString::fromLatin1(c.mode)});
+    ASSERT_TRUE(peer.waitForReadyRead(10000));
+    ASSERT_EQ(peer.readAll().trimmed(), "ready");
+    QElapsedTimer took;
+    took.start();
+    peer.terminate();
+    ASSERT_TRUE(peer.waitForFinished(3000));
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_EQ(peer.exitStatus(), c.how);
+    EXPECT_EQ(peer.exitCode(), c.code);
+  }
+}
