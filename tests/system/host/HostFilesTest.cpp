@@ -18,6 +18,7 @@
 #include "host/linux/UeventMonitor.h"
 #include "plist/PlistCodec.h"
 #include "powertool/SavedPowerSettings.h"
+#include "powertool/SleepDropIn.h"
 
 namespace somnara::linuxhost {
 namespace {
@@ -140,6 +141,34 @@ TEST(LinuxPowerManager, MachineFiles) {
     EXPECT_EQ(pm.sleepEnabled(), sleepEnabled);
     EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), sleepEnabled ? Value(25) : Value("deep"));
   }
+  // On a systemd machine the mode is in force only while the suspend drop-in does it.
+  const std::string dropInDir = "run/systemd/system/systemd-suspend.service.d/";
+  const std::string hibernate = powertool::dropInForMode(25);
+  const struct {
+    const char* what;
+    std::optional<std::string> runtime, legacy;
+    Value reading;
+  } dropIns[] = {
+      {"in step", hibernate, std::nullopt, Value(25)},
+      {"another mode's", powertool::dropInForMode(0), std::nullopt,
+       Value("25, out of step: the drop-in makes suspend requests do suspend")},
+      {"none", std::nullopt, std::nullopt,
+       Value("25, out of step: no drop-in: suspend requests do what systemd does by default")},
+      {"an earlier version's after it", hibernate, "",
+       Value("25, out of step: an earlier version's drop-in decides what suspend requests do")},
+  };
+  for (const auto& c : dropIns) {
+    SCOPED_TRACE(c.what);
+    TempTree root;
+    writeFile(root / "sys/power/state", "mem disk\n");
+    writeFile(root / "run/somnara/hibernatemode", "25\n");
+    root.mkdir(dropInDir);
+    if (c.runtime) writeFile(root / (dropInDir + "60-somnara-runtime.conf"), *c.runtime);
+    if (c.legacy) writeFile(root / (dropInDir + "somnara.conf"), *c.legacy);
+    LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
+    EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), c.reading);
+  }
+
   TempTree root;
   LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
   EXPECT_FALSE(pm.sleepEnabled());
