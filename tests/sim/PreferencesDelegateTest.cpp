@@ -71,7 +71,8 @@ struct PreferencesTest : ::testing::Test {
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
   host::PreferencesPorts ports(bool withUpdater = false) {
-    return {apps, items, desktop, prefs.agentPorts().sounds, statusArea, withUpdater ? &updater : nullptr};
+    return {apps,       items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors,
+            withUpdater ? &updater : nullptr};
   }
   std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
 };
