@@ -285,7 +285,7 @@ class TrayItem(AgentTest):
         self.start_services(logind_parameters='{"ForeignInhibitor": true}')
         agent = self.start("agent", [AGENT])
         self.wait_item(agent)
-        self.assertEqual(self.command("2h"), (0, "Insomnia on for 120.00 minutes\n", ""))
+        self.assertEqual(self.command("2h"), (0, "Insomnia on for 2.00 hours\n", ""))
         self.assertIsNotNone(wait_for(lambda: "idle/block" in self.inhibitors()), self.inhibitors())
         status, out, err = self.command("status")
         self.assertEqual((status, err), (0, ""))
