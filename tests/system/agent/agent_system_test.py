@@ -268,6 +268,13 @@ class TrayItem(AgentTest):
         self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign),
                              "%r\n%s" % (self.submenu(service, title), self.log_of(agent)))
 
+        # Another program's lock, taken and dropped while the menu is open, shows and goes.
+        lock = self.logind("Inhibit", "sleep", "Compiler", "Building", "block").take()
+        compiler = "Compiler: Building (sleep, block, pid %d)" % os.getpid()
+        self.assertIsNotNone(wait_for(lambda: compiler in self.submenu(service, title)), self.submenu(service, title))
+        os.close(lock)
+        self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign), self.submenu(service, title))
+
         # Insomnia's own locks join the open menu's list as logind announces them.
         self.click(service, r"Start Insomnia")
         own = ["Somnara MenuBar: Insomnia keeps the machine awake (idle, block, pid %d) \u2014 Somnara's own"
