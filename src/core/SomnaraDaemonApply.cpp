@@ -10,6 +10,7 @@
 #include "platform/LogLine.h"
 #include "platform/ORVFree.h"
 #include "plist/PlistCodec.h"
+#include "powertool/PowerToolStatus.h"
 
 #ifndef SOMNARA_PMSET_PATH
 #error "SOMNARA_PMSET_PATH must name the power tool the helper is allowed to run"
@@ -152,9 +153,12 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
       continue;
     }
     logApplyFailure(__LINE__, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
-    const bool repairable = (status == 1 && hardValues) || (status == 7 && platform::isNewerSystem(context_));
+    const bool repairable =
+        (status == POWER_TOOL_DENIED && hardValues) || (status == 7 && platform::isNewerSystem(context_));
     if (repairable && repairHelperPrivileges(*helper)) break;
-    applyFailure_ = platform::format("the helper tool failed with exit status %d", status);
+    applyFailure_ = status == POWER_TOOL_BUSY
+                        ? std::string("the power tool was busy with other changes; trying again")
+                        : platform::format("the helper tool failed with exit status %d", status);
     applyFailed_ = true;
     return false;
   }

@@ -234,6 +234,24 @@ std::optional<IoError> FileTree::appendLine(const std::string& relative, std::st
   return std::nullopt;
 }
 
+int FileTree::openPrivateFile(const std::string& relative, IoError* error) const {
+  auto at = place(relative, true, error);
+  if (!at) return -1;
+  const int fd = ::openat(at->dir, at->name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                          0600);
+  if (fd < 0) {
+    *error = IoError{errno, pathOf(relative), "open"};
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    ::close(fd);
+    *error = IoError{EPERM, pathOf(relative), "open (not a regular file with one link)"};
+    return -1;
+  }
+  return fd;
+}
+
 std::optional<IoError> FileTree::remove(const std::string& relative) const {
   IoError err;
   auto at = place(relative, false, &err);

@@ -54,6 +54,11 @@ class FileTree {
   /// it (0644) and its directories.
   std::optional<IoError> appendLine(const std::string& relative, std::string_view line) const;
 
+  /// Opens for reading and writing a regular file with one link, creating
+  /// it (mode 0600) and its directories: a descriptor the caller owns
+  /// (close-on-exec), or -1 with *error set.
+  int openPrivateFile(const std::string& relative, IoError* error) const;
+
   /// Removes the file; one that does not exist is not an error.
   std::optional<IoError> remove(const std::string& relative) const;
 

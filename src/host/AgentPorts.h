@@ -3,7 +3,9 @@
 #include "host/Clamshell.h"
 #include "host/DesktopNotices.h"
 #include "host/Displays.h"
+#include "host/Inhibitors.h"
 #include "host/InsomniaDriver.h"
+#include "host/InsomniaService.h"
 #include "host/Sounds.h"
 #include "host/SystemPower.h"
 #include "host/TrayHosts.h"
@@ -11,8 +13,9 @@
 namespace somnara::host {
 
 /// The ports only the tray agent uses, beside its HostContext: keeping the
-/// machine awake, the lid, the displays, sounds, notices to the user and the
-/// desktop's status areas. They live at least as long as the agent that
+/// machine awake, the lid, the displays, sounds, notices to the user, the
+/// desktop's status areas, the machine's inhibitor locks and Insomnia's
+/// offer to the command line. They live at least as long as the agent that
 /// uses them.
 struct AgentPorts {
   SystemPower& systemPower;
@@ -22,6 +25,8 @@ struct AgentPorts {
   Sounds& sounds;
   DesktopNotices& notices;
   TrayHosts& trayHosts;
+  Inhibitors& inhibitors;
+  InsomniaService& insomniaService;
 };
 
 }  // namespace somnara::host

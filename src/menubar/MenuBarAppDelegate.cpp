@@ -26,7 +26,7 @@ std::string keyPath(const char* key) { return UserDefaultsController::keyPath(ke
 
 MenuBarAppDelegate::MenuBarAppDelegate(host::HostContext& context, const host::AgentPorts& ports,
                                        StatusItem& statusItem)
-    : context_(context), ports_(ports), statusItem_(statusItem) {}
+    : context_(context), ports_(ports), statusItem_(statusItem), inhibitorList_(ports.inhibitors) {}
 
 MenuBarAppDelegate::~MenuBarAppDelegate() {
   insomniaDriverConnection_.reset();
@@ -146,6 +146,7 @@ void MenuBarAppDelegate::blink() {
 }
 
 void MenuBarAppDelegate::menuWillOpen() {
+  inhibitorList_.beginLooking();
   updateMenuBarIcon();
   announceInsomniaStringChange();
   checkForInsomniaPlugin();
@@ -175,7 +176,10 @@ const char* MenuBarAppDelegate::sleepNowTitle(std::int64_t state) {
   }
 }
 
-void MenuBarAppDelegate::menuDidClose() { updateMenuBarIcon(); }
+void MenuBarAppDelegate::menuDidClose() {
+  inhibitorList_.endLooking();
+  updateMenuBarIcon();
+}
 
 void MenuBarAppDelegate::showPreferences() {
   const std::string bundle = context_.workspace().mainBundlePath();

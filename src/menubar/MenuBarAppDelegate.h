@@ -12,6 +12,7 @@
 #include "host/AgentPorts.h"
 #include "host/ApplicationDelegate.h"
 #include "host/HostContext.h"
+#include "menubar/InhibitorList.h"
 #include "menubar/ORVTimeFormatter.h"
 #include "menubar/StatusItem.h"
 
@@ -59,6 +60,9 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   void applicationDidFinishLaunching() override;
 
   // --- status item and menu ---
+  /// The menu opens: the icon and the Insomnia title are brought up to date,
+  /// the driver is looked for, and the inhibitor list is read and kept
+  /// current until the menu closes.
   void menuWillOpen();
   void menuDidClose();
   void updateMenuBarIcon() { updateMenuBarIconBlink(false); }
@@ -83,6 +87,8 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   SomnaraDaemon* sharedSomnaraDaemon() const { return sharedSomnaraDaemon_; }
   /// The status line, and the remaining Insomnia time while Insomnia is on.
   std::string toolTipString();
+  /// The locks keeping the machine awake, current while the menu is open.
+  InhibitorList& inhibitorList() { return inhibitorList_; }
   /// The period of the icon blink in seconds; nullopt when it does not blink.
   std::optional<double> blinkInterval() const { return blinkInterval_; }
 
@@ -139,6 +145,7 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   host::AgentPorts ports_;
   StatusItem& statusItem_;
   ORVTimeFormatter orvTimeFormatter_;
+  InhibitorList inhibitorList_;
   SomnaraDaemon* sharedSomnaraDaemon_ = nullptr;
   KeyValueObservable::ObserverId currentSleepStateObserver_ = 0;
   std::vector<host::RegistrationPtr> observations_;

@@ -27,6 +27,8 @@ constexpr Preset kPresets[] = {{"Until Stopped", 0},  {"15 Minutes", 900}, {"30 
                                {"1 Hour", 3600},      {"2 Hours", 7200},   {"4 Hours", 14400},
                                {"8 Hours", 28800}};
 
+constexpr const char* kInhibitorMenuTitle = "Keeping the Machine Awake";
+
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
@@ -84,6 +86,12 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
   lengthMenu_->addSeparator();
   chooseLength_ = lengthMenu_->addAction("Choose Length\u2026");
   connect(chooseLength_, &QAction::triggered, this, &TrayStatusItem::showSliderWindow);
+
+  inhibitorMenu_ = menu_.addMenu(kInhibitorMenuTitle);
+  auto* inhibitors = new qtbridge::KeyValueSignal(delegate.inhibitorList(), InhibitorList::kProperty_inhibitors,
+                                                  inhibitorMenu_);
+  connect(inhibitors, &qtbridge::KeyValueSignal::changed, this, &TrayStatusItem::fillInhibitorMenu);
+  fillInhibitorMenu();
   menu_.addSeparator();
 
   connect(menu_.addAction("Preferences\u2026"), &QAction::triggered, this, [this] { delegate_->showPreferences(); });
@@ -94,6 +102,11 @@ void TrayStatusItem::connectMenu(MenuBarAppDelegate& delegate) {
     refreshSleepCommands();
   });
   connect(&menu_, &QMenu::aboutToHide, this, [this] { delegate_->menuDidClose(); });
+}
+
+void TrayStatusItem::fillInhibitorMenu() {
+  inhibitorMenu_->clear();
+  for (const auto& line : delegate_->inhibitorList().lines()) inhibitorMenu_->addAction(q(line))->setEnabled(false);
 }
 
 void TrayStatusItem::refreshSleepCommands() {
@@ -186,7 +199,7 @@ void TrayStatusItem::remakeIcon() {
   }
   tray_.reset();
   // Fresh exported menus for the new icon's connection.
-  for (QMenu* menu : {&menu_, lengthMenu_}) menu->setPlatformMenu(nullptr);
+  for (QMenu* menu : {&menu_, lengthMenu_, inhibitorMenu_}) menu->setPlatformMenu(nullptr);
   showIfReady();
   if (!tray_) trayWait_.start();
 }

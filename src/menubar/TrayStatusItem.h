@@ -22,7 +22,8 @@ namespace somnara {
 /// menu Qt draws otherwise) and its menu: the status line, the three
 /// sleep-now commands, the Insomnia item, the Insomnia length (presets, a
 /// slider where Qt draws the menu, and an item opening a slider window for
-/// menus drawn by the desktop), the preferences command and Quit.
+/// menus drawn by the desktop), the locks keeping the machine awake (a
+/// submenu of read-only lines), the preferences command and Quit.
 ///
 /// Qt chooses the protocol once per process, when the first icon is made:
 /// the icon is made only once a status area is there, and made afresh each
@@ -62,6 +63,8 @@ class TrayStatusItem final : public QObject, public StatusItem {
   void placeSlider();
   // Greys out the sleep-now commands the machine cannot carry out.
   void refreshSleepCommands();
+  // One greyed line per lock in the inhibitor submenu.
+  void fillInhibitorMenu();
   QAction* addBoundAction(QMenu& menu, KeyValueObservable& object, const char* key,
                           std::function<std::string()> text);
 
@@ -70,6 +73,7 @@ class TrayStatusItem final : public QObject, public StatusItem {
   StatusImages images_;
   QMenu menu_;
   QMenu* lengthMenu_ = nullptr;
+  QMenu* inhibitorMenu_ = nullptr;
   QAction* statusLine_ = nullptr;
   // Sleep-now commands by the sleep state they ask for.
   std::vector<std::pair<std::int64_t, QAction*>> sleepCommands_;

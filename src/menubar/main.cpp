@@ -4,6 +4,7 @@
 
 #include "ORVPrivate/Appkit/ORVApplicationStartupHelper.h"
 #include "host/linux/LinuxHost.h"
+#include "menubar/InsomniaRemoteControl.h"
 #include "menubar/MenuBarAppDelegate.h"
 #include "menubar/TrayStatusItem.h"
 
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   auto statusItem = std::make_unique<somnara::TrayStatusItem>(host.context(), host.agentPorts().trayHosts);
   somnara::MenuBarAppDelegate delegate(host.context(), host.agentPorts(), *statusItem);
   statusItem->connectMenu(delegate);
+  // The command line's way to Insomnia, served once the loop runs.
+  somnara::InsomniaRemoteControl remote(delegate, delegate.inhibitorList(), host.agentPorts().insomniaService,
+                                        host.loop());
   const int status = host.run(delegate);
   // The menu follows the delegate's properties: it goes first.
   statusItem.reset();

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "plist/BinaryPlistSize.h"
+#include "plist/XmlNesting.h"
 
 namespace somnara::plist {
 namespace {
@@ -21,6 +22,9 @@ constexpr double kMaxSeconds = std::numeric_limits<std::int32_t>::max();
 // Bounds on what one property list may stand for once shared objects are expanded.
 constexpr std::size_t kMaxValues = 100000;
 constexpr std::size_t kMaxExpandedBytes = 16u << 20;
+// Levels of values, the top value being the first. No settings file or
+// message needs more; libplist's reader recurses once per level.
+constexpr int kMaxValueDepth = 64;
 
 struct NodeDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -57,7 +61,7 @@ std::optional<Value> fromNode(plist_t node, int depth, std::size_t& budget) {
   // Deeper nesting or more values than any settings file or message needs
   // is treated as malformed (a binary list can share one object from many
   // places, and so stand for exponentially many values).
-  if (!node || depth > 64 || budget == 0) return std::nullopt;
+  if (!node || depth >= kMaxValueDepth || budget == 0) return std::nullopt;
   --budget;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -183,6 +187,9 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
     xml.assign(bytes);
   }
   if (xml.find('\0') != std::string::npos) return fail("NUL character in the property list");
+  // The root <plist> element holds the values' levels.
+  if (deepestElementNesting(xml, kMaxValueDepth + 1) > kMaxValueDepth + 1)
+    return fail("property list nested too deeply");
   plist_t raw = nullptr;
   plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &raw);
   Node node(raw);

@@ -13,7 +13,11 @@ enum power_tool_status {
   POWER_TOOL_IO_FAILURE = 3,
   /* The machine cannot do the kind of sleep the mode needs (hibernation,
      hybrid sleep); nothing was changed. */
-  POWER_TOOL_UNSUPPORTED = 4
+  POWER_TOOL_UNSUPPORTED = 4,
+  /* Not now: another run kept the settings locked for 2 s, changes came
+     faster than the machine allows (a burst of 5, then one a second), or a
+     change made meanwhile replaced this one. Try again later. */
+  POWER_TOOL_BUSY = 5
 };
 
 #endif

@@ -71,7 +71,8 @@ struct PreferencesTest : ::testing::Test {
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
   host::PreferencesPorts ports(bool withUpdater = false) {
-    return {apps, items, desktop, prefs.agentPorts().sounds, statusArea, withUpdater ? &updater : nullptr};
+    return {apps,       items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors,
+            withUpdater ? &updater : nullptr};
   }
   std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
 };
@@ -160,8 +161,9 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
     bundles.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
     if (c.agentInstalled) bundles.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
     FakeInterface face;
-    Somnara_AppDelegate delegate(app.context(), {bundles, list, desktop, app.agentPorts().sounds, statusArea, nullptr},
-                                 face);
+    Somnara_AppDelegate delegate(
+        app.context(),
+        {bundles, list, desktop, app.agentPorts().sounds, statusArea, app.agentPorts().inhibitors, nullptr}, face);
     delegate.awakeFromNib();
     std::vector<std::string> paths;
     for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);

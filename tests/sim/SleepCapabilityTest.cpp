@@ -134,6 +134,37 @@ TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   EXPECT_EQ(countLog(daemon, kPmset, "Can't set next sleep state: 2"), 2) << "a new streak logs again";
 }
 
+// A power tool busy with other changes (exit 5), and a mode the machine
+// reports out of step with systemd's drop-in, are not in force: the daemon
+// applies the mode again until it is.
+TEST(SleepCapability, ABusyToolOrAModeOutOfStepIsAppliedAgain) {
+  {
+    SimMachine m;
+    m.tools().setScript(kHelper, SimToolRunner::Script::exit(5));
+    m.defaults().write(kApp, "somnaramodeindex", Value(2));
+    SimProgram& daemon = startDaemon(m);
+    m.advance(10s);
+    EXPECT_EQ(hibernateMode(m), 3) << "the machine's own mode";
+    m.tools().clearScript(kHelper);
+    m.advance(15s);  // within the pause after three failures
+    EXPECT_EQ(hibernateMode(m), 0);
+    EXPECT_EQ(countLog(daemon, kPmset, "Can't set next sleep state: 5"), 1);
+  }
+  {
+    SimMachine m;
+    m.defaults().write(kApp, "somnaramodeindex", Value(2));
+    startDaemon(m);
+    m.advance(2s);
+    ASSERT_EQ(hibernateMode(m), 0);
+    const int runs = m.tools().runCount(kHelper);
+    m.state().setRootDomainProperty("Hibernate Mode",
+                                    Value("0, out of step: the drop-in makes suspend requests do hibernate"));
+    m.advance(5min);
+    EXPECT_EQ(hibernateMode(m), 0);
+    EXPECT_EQ(m.tools().runCount(kHelper), runs + 1);
+  }
+}
+
 // A settings change is tried at once, whatever pause a failing state is in.
 TEST(SleepCapability, AnotherStateIsTriedAtOnce) {
   SimMachine m;

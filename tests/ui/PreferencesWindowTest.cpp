@@ -153,7 +153,8 @@ struct WindowTest : ::testing::Test {
     if (!firstStart)
       machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, Somnara_AppDelegate::kFirstStartDoneKey,
                                Value(true));
-    const host::PreferencesPorts ports{apps, items, desktop, prefs.agentPorts().sounds, statusArea, nullptr};
+    const host::PreferencesPorts ports{apps,       items, desktop, prefs.agentPorts().sounds,
+                                       statusArea, prefs.agentPorts().inhibitors, nullptr};
     delegate.reset();
     window = std::make_unique<PreferencesWindow>(prefs.context(), ports);
     if (screen) {

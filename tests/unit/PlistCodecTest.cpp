@@ -115,6 +115,42 @@ TEST(PlistCodec, BinaryListsWithinBoundsAndSharedObjectBombsRefused) {
   EXPECT_FALSE(plist::parse(cycle, &error));
 }
 
+// libplist's XML reader and its tree release recurse once per level: deep
+// enough nesting overflows the stack. Nesting is bounded before libplist
+// sees the text; 64 levels of values are read, more are refused.
+TEST(PlistCodec, NestingIsBoundedBeforeLibplistRecurses) {
+  auto nested = [](std::size_t levels, const char* open, const char* close, const std::string& leaf) {
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (std::size_t i = 0; i < levels; ++i) xml += open;
+    xml += leaf;
+    for (std::size_t i = 0; i < levels; ++i) xml += close;
+    return xml + "</plist>";
+  };
+  const std::string dictOpen = "<dict><key>k</key>";
+  struct {
+    std::string xml;
+    bool accepted;
+  } const cases[] = {
+      {nested(64, "<array>", "</array>", ""), true},
+      {nested(63, dictOpen.c_str(), "</dict>", "<dict/>"), true},
+      {nested(63, "<array>", "</array>", "<array/><dict/><!-- <array><array> --><string>&lt;array&gt;</string>"),
+       true},
+      {nested(65, "<array>", "</array>", ""), false},
+      {nested(63, "<array>", "</array>", "<array><array><string>x</string></array></array>"), false},
+      {nested(200000, "<array>", "</array>", ""), false},
+      {nested(200000, dictOpen.c_str(), "</dict>", ""), false},
+      {nested(200000, "<array>", "", ""), false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto v = plist::parse(c.xml, &error);
+    EXPECT_EQ(v.has_value(), c.accepted) << c.xml.substr(0, 120) << ": " << error;
+    if (!c.accepted && c.xml.size() > 100000) {
+      EXPECT_EQ(error, "property list nested too deeply");
+    }
+  }
+}
+
 TEST(ValueConversions, NumbersAsIntegersAndFlags) {
   EXPECT_EQ(Value(true).integer(), 1);
   EXPECT_EQ(Value(-2.9).integer(), -2);

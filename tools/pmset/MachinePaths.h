@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fileio/FileTree.h"
+#include "powertool/SleepDropIn.h"
 
 namespace somnara::pmset {
 
@@ -31,24 +32,18 @@ class MachinePaths {
   static constexpr const char* kActiveHibernateMode = "run/somnara/hibernatemode";
   /// Saved settings (XML property list).
   static constexpr const char* kSavedSettings = "etc/somnara/PowerManagement.plist";
-  /// Drop-in for systemd-suspend.service kept across reboots.
-  static constexpr const char* kPersistentDropIn =
-      "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf";
-  /// Drop-in for systemd-suspend.service valid until reboot. systemd applies
-  /// the drop-ins of /etc and /run together in file-name order, so this name
-  /// sorts after the persistent one: its ExecStart= is the one that counts.
-  static constexpr const char* kRuntimeDropIn =
-      "run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf";
-  /// Drop-ins of earlier versions, both named "somnara.conf". Removed when
-  /// the current ones are written: that name sorts after both of them.
-  static constexpr const char* kLegacyPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/somnara.conf";
-  static constexpr const char* kLegacyRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/somnara.conf";
+  /// The suspend drop-ins and systemd's run directory (powertool/SleepDropIn.h).
+  static constexpr const char* kPersistentDropIn = powertool::kPersistentDropIn;
+  static constexpr const char* kRuntimeDropIn = powertool::kRuntimeDropIn;
+  static constexpr const char* kLegacyPersistentDropIn = powertool::kLegacyPersistentDropIn;
+  static constexpr const char* kLegacyRuntimeDropIn = powertool::kLegacyRuntimeDropIn;
+  /// Held by the one run changing the settings; keeps the change budget.
+  static constexpr const char* kChangeLock = "run/somnara/changes";
   /// Requests made on a non-real root instead of running systemctl, one line
   /// each: "sleepnow <unixtime>" and "daemon-reload <unixtime>".
   static constexpr const char* kSleepRequests = "run/somnara/sleep-requests";
   static constexpr const char* kSystemdReloads = "run/somnara/systemd-reloads";
-  /// Is a directory when systemd is the running init system.
-  static constexpr const char* kSystemdRunDirectory = "run/systemd/system";
+  static constexpr const char* kSystemdRunDirectory = powertool::kSystemdRunDirectory;
 
  private:
   std::string root_;

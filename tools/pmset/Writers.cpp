@@ -18,40 +18,6 @@ constexpr std::size_t kMaxSettingsBytes = 16 << 20;
 
 }  // namespace
 
-const char* sleepVerbForMode(int mode) {
-  switch (mode) {
-    case 0: return "suspend";
-    case 3: return "hybrid-sleep";
-    case 1:
-    case 25: return "hibernate";
-    default: return nullptr;
-  }
-}
-
-namespace {
-
-constexpr const char* kSystemdSleep = "/lib/systemd/systemd-sleep";
-
-std::string plainDropIn(const char* verb) {
-  return std::string("[Service]\nExecStart=\nExecStart=") + kSystemdSleep + " " + verb + "\n";
-}
-
-}  // namespace
-
-std::string dropInForMode(int mode) {
-  const char* verb = sleepVerbForMode(mode);
-  if (!verb) return {};
-  if (mode == 0) return plainDropIn(verb);
-  return std::string("[Service]\nExecStart=\nExecStart=/bin/sh -c '") + kSystemdSleep + " " + verb +
-         " || exec " + kSystemdSleep + " suspend'\n";
-}
-
-std::optional<int> modeOfStaleDropIn(const std::string& content) {
-  for (int mode : {1, 3, 25})
-    if (content == plainDropIn(sleepVerbForMode(mode))) return mode;
-  return std::nullopt;
-}
-
 std::optional<IoError> saveHibernateMode(const FileTree& tree, const std::string& relative, int mode,
                                          std::time_t now, SaveReport* report) {
   std::optional<Value> existing;

@@ -8,21 +8,6 @@
 
 namespace somnara::pmset {
 
-/// The systemd-sleep verb a hibernate mode maps to: 0 → "suspend",
-/// 3 → "hybrid-sleep", 1 and 25 → "hibernate"; null for other modes.
-const char* sleepVerbForMode(int mode);
-
-/// Drop-in for systemd-suspend.service that makes a suspend request do what
-/// mode asks for. Where hibernation is involved, a hibernation that cannot
-/// start falls back to plain suspend, so a machine that has lost the means
-/// to hibernate (swap gone, lockdown) still sleeps. Empty for modes without
-/// a verb.
-std::string dropInForMode(int mode);
-
-/// The mode whose drop-in an earlier version wrote as content (hibernation
-/// without the fallback to suspend); nullopt when content is not one.
-std::optional<int> modeOfStaleDropIn(const std::string& content);
-
 /// What happened to an unreadable saved-settings file.
 struct SaveReport {
   std::string movedAsideTo;  // relative path; empty when the file was usable or absent

@@ -14,14 +14,24 @@
 // wrote for hibernation, without the fallback to suspend, is rewritten by
 // every change.
 //
+// One run changes the settings at a time (ChangeLock, never held while
+// systemctl runs), and the machine allows a burst of 5 changes, then one a
+// second, whoever asks (ChangeBudget); a change already in place costs
+// nothing. The active value is written last, and only while the runtime
+// drop-in still holds this run's mode: a run overtaken by another while
+// systemd reloaded leaves the other's change whole. -g says when the
+// drop-in and the active value disagree.
+//
 // Exit status (powertool/PowerToolStatus.h): 0 success; 1 a write was
 // refused for lack of privileges (EACCES, EPERM, EROFS) or -g found no
 // readable value; 2 usage error or bad SOMNARA_ROOT; 3 any other I/O
 // failure, including a failed systemd reload; 4 the machine cannot do the
-// kind of sleep the mode needs. sleepnow on the real machine exits with the
-// status of `systemctl suspend`.
+// kind of sleep the mode needs; 5 not now (locked, too many changes, or
+// overtaken). sleepnow on the real machine exits with the status of
+// `systemctl suspend`.
 
 #include <signal.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +41,7 @@
 #include <vector>
 
 #include "Arguments.h"
+#include "ChangeLock.h"
 #include "MachinePaths.h"
 #include "SystemCommand.h"
 #include "Writers.h"
@@ -58,11 +69,35 @@ enum Exit {
   kUsage = POWER_TOOL_USAGE,
   kIoFailure = POWER_TOOL_IO_FAILURE,
   kUnsupported = POWER_TOOL_UNSUPPORTED,
+  kBusy = POWER_TOOL_BUSY,
 };
 
 int report(const fio::IoError& err) {
   std::fprintf(stderr, "pmset: %s\n", err.message().c_str());
   return err.isPermissionDenied() ? kDenied : kIoFailure;
+}
+
+// Milliseconds since boot: the clock of the change budget, which lives in
+// run/ and so never outlasts a boot.
+std::int64_t bootMilliseconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_BOOTTIME, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// The change lock, or the exit status when it cannot be had.
+std::optional<pm::ChangeLock> takeChangeLock(const fio::FileTree& tree, int mode, int* status) {
+  fio::IoError error;
+  auto lock = pm::ChangeLock::take(tree, Paths::kChangeLock, &error);
+  if (lock) return lock;
+  if (error.error == EWOULDBLOCK) {
+    std::fprintf(stderr, "pmset: hibernatemode %d not set: another change has held the settings for 2 s; try again\n",
+                 mode);
+    *status = kBusy;
+  } else {
+    *status = report(error);
+  }
+  return std::nullopt;
 }
 
 // Blocks every signal that can be blocked until destroyed; one that arrives
@@ -134,7 +169,7 @@ std::optional<int> refuseUnsupported(const fio::FileTree& tree, int mode) {
 // nullopt when it is current or absent.
 std::optional<int> stalePersistentDropIn(const fio::FileTree& tree) {
   auto read = tree.read(Paths::kPersistentDropIn, 4096);
-  return read.content ? pm::modeOfStaleDropIn(*read.content) : std::nullopt;
+  return read.content ? powertool::modeOfStaleDropIn(*read.content) : std::nullopt;
 }
 
 bool dropInHolds(const fio::FileTree& tree, const char* dropIn, const char* legacy, const std::string& content) {
@@ -144,7 +179,7 @@ bool dropInHolds(const fio::FileTree& tree, const char* dropIn, const char* lega
 
 // Every file the command writes already holds what it would write.
 bool alreadyInPlace(const fio::FileTree& tree, const pm::SetHibernateMode& cmd, bool systemd) {
-  const std::string dropIn = pm::dropInForMode(cmd.mode);
+  const std::string dropIn = powertool::dropInForMode(cmd.mode);
   if (pm::readActiveHibernateMode(tree, Paths::kActiveHibernateMode, nullptr) != cmd.mode) return false;
   if (systemd && !dropInHolds(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn)) return false;
   if (systemd && stalePersistentDropIn(tree)) return false;
@@ -158,12 +193,30 @@ bool alreadyInPlace(const fio::FileTree& tree, const pm::SetHibernateMode& cmd, 
 // programs take it as the sign that systemd is running.
 int setHibernateMode(const Paths& paths, const fio::FileTree& tree, const pm::SetHibernateMode& cmd) {
   if (auto refused = refuseUnsupported(tree, cmd.mode)) return *refused;
-
-  SignalsHeld held;
   const bool systemd = tree.isDirectory(Paths::kSystemdRunDirectory);
   if (alreadyInPlace(tree, cmd, systemd)) return kOk;
 
-  const std::string dropIn = pm::dropInForMode(cmd.mode);
+  int status = kOk;
+  auto lock = takeChangeLock(tree, cmd.mode, &status);
+  if (!lock) return status;
+  SignalsHeld held;
+  if (alreadyInPlace(tree, cmd, systemd)) return kOk;  // made by the run that held the lock
+  const std::int64_t now = bootMilliseconds();
+  pm::ChangeBudget budget = lock->budget(now);
+  const bool allowed = budget.take(now);
+  if (!lock->store(budget)) {
+    std::fprintf(stderr, "pmset: cannot record the change in %s\n", tree.pathOf(Paths::kChangeLock).c_str());
+    return kIoFailure;
+  }
+  if (!allowed) {
+    std::fprintf(stderr,
+                 "pmset: hibernatemode %d not set: too many changes (at most 5 at once, then one a second); "
+                 "try again in a second\n",
+                 cmd.mode);
+    return kBusy;
+  }
+
+  const std::string dropIn = powertool::dropInForMode(cmd.mode);
   if (!cmd.force) {
     pm::SaveReport saved;
     if (auto err = pm::saveHibernateMode(tree, Paths::kSavedSettings, cmd.mode, std::time(nullptr), &saved))
@@ -178,13 +231,21 @@ int setHibernateMode(const Paths& paths, const fio::FileTree& tree, const pm::Se
   }
   if (systemd && cmd.force) {
     if (auto stale = stalePersistentDropIn(tree)) {
-      if (auto err = tree.writeAtomically(Paths::kPersistentDropIn, pm::dropInForMode(*stale))) return report(*err);
+      if (auto err = tree.writeAtomically(Paths::kPersistentDropIn, powertool::dropInForMode(*stale)))
+        return report(*err);
     }
   }
   if (systemd) {
     if (auto err = writeDropIn(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn))
       return report(*err);
+    lock.reset();  // systemctl may take long, or be stopped
     if (auto err = reloadSystemd(paths, tree)) return report(*err);
+    lock = takeChangeLock(tree, cmd.mode, &status);
+    if (!lock) return status;
+    if (!dropInHolds(tree, Paths::kRuntimeDropIn, Paths::kLegacyRuntimeDropIn, dropIn)) {
+      std::fprintf(stderr, "pmset: hibernatemode %d not set: another change was made meanwhile\n", cmd.mode);
+      return kBusy;
+    }
   }
   // The active value goes last: reading it back shows the whole change is in
   // place, and a change that failed half way is made again by the next run.
@@ -211,8 +272,10 @@ int sleepNow(const Paths& paths, const fio::FileTree& tree) {
   return r.exitStatus;
 }
 
-// The active mode, then what the machine can do:
+// The active mode, whether systemd's drop-in agrees (systemd machines
+// only), then what the machine can do:
 //   hibernatemode 25
+//   drop-in: out of step: the drop-in makes suspend requests do suspend
 //   suspend: yes
 //   hibernate: no (no swap space)
 //   hybrid-sleep: no (no swap space)
@@ -225,6 +288,12 @@ int showSettings(const fio::FileTree& tree) {
     return kDenied;
   }
   std::printf("hibernatemode %d\n", *mode);
+  if (tree.isDirectory(Paths::kSystemdRunDirectory)) {
+    const auto legacy = tree.read(Paths::kLegacyRuntimeDropIn, 4096);
+    const auto disagreement = powertool::dropInDisagreement(*mode, tree.read(Paths::kRuntimeDropIn, 4096).content,
+                                                            legacy.content || legacy.error.error != ENOENT);
+    std::printf("drop-in: %s\n", disagreement ? ("out of step: " + *disagreement).c_str() : "in step");
+  }
   if (const auto caps = readSleepCapabilities(tree))
     std::printf("suspend: %s\nhibernate: %s\nhybrid-sleep: %s\n", powertool::describe(caps->suspend).c_str(),
                 powertool::describe(caps->hibernate).c_str(), powertool::describe(caps->hybridSleep).c_str());

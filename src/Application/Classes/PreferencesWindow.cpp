@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include "Application/Classes/FittingScrollArea.h"
+#include "Application/Classes/InhibitorGroup.h"
 #include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/SleepStatusText.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
@@ -117,6 +118,7 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   layout->addWidget(buildSleepGroup());
   layout->addWidget(buildAgentGroup());
   layout->addWidget(buildProgramsGroup());
+  layout->addWidget(new InhibitorGroup(ports_.inhibitors, settings));
   version_ = secondaryLabel(QString(), settings);
   version_->setObjectName("versionText");
   version_->setTextFormat(Qt::RichText);

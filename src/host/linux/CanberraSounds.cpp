@@ -1,12 +1,15 @@
 #include "host/linux/CanberraSounds.h"
 
 #include <canberra.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <string_view>
 
 #include "host/linux/XdgDirectory.h"
 
@@ -15,6 +18,41 @@ namespace {
 
 constexpr const char* kExtensions[] = {".wav", ".oga", ".ogg"};
 constexpr const char* kThemeExtensions[] = {".oga", ".ogg", ".wav"};
+
+// A descriptor of a regular file, opened without waiting: a FIFO or device
+// named in the settings must never block the program. -1 for anything else.
+class RegularFile {
+ public:
+  explicit RegularFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    struct stat st {};
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~RegularFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+
+  /// Whether it starts like a sound libcanberra can decode.
+  bool startsLikeASound() const {
+    char head[12] = {};
+    if (fd_ < 0 || ::pread(fd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return false;
+    const std::string_view h(head, sizeof head);
+    return h.starts_with("OggS") || (h.starts_with("RIFF") && h.substr(8, 4) == "WAVE");
+  }
+
+  /// A name that opens this very file, whatever the path names by then.
+  std::string procPath() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -58,8 +96,11 @@ class CanberraSounds::CanberraSound final : public Sound {
     if (played_) ca_context_cancel(c, id_);
     char decibel[32];
     std::snprintf(decibel, sizeof decibel, "%.2f", 20.0 * std::log10(static_cast<double>(volume_)));
+    // libcanberra opens the file before ca_context_play returns.
+    const RegularFile file(path_);
+    if (!file.isOpen()) return;
     played_ = true;
-    ca_context_play(c, id_, CA_PROP_MEDIA_FILENAME, path_.c_str(), CA_PROP_CANBERRA_VOLUME, decibel,
+    ca_context_play(c, id_, CA_PROP_MEDIA_FILENAME, file.procPath().c_str(), CA_PROP_CANBERRA_VOLUME, decibel,
                     CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
   }
 
@@ -79,13 +120,7 @@ CanberraSounds::CanberraSounds(host::Workspace& workspace)
 
 CanberraSounds::~CanberraSounds() = default;
 
-bool CanberraSounds::isSoundFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char head[12] = {};
-  if (!in.read(head, sizeof head)) return false;
-  const std::string h(head, sizeof head);
-  return h.compare(0, 4, "OggS") == 0 || (h.compare(0, 4, "RIFF") == 0 && h.compare(8, 4, "WAVE") == 0);
-}
+bool CanberraSounds::isSoundFile(const std::string& path) { return RegularFile(path).startsLikeASound(); }
 
 std::vector<std::string> CanberraSounds::dataDirectories() {
   std::vector<std::string> dirs{xdgDirectory("XDG_DATA_HOME", "/.local/share")};

@@ -13,8 +13,10 @@ namespace somnara::linuxhost {
 /// decodes WAV and Ogg Vorbis, the formats of the freedesktop sound themes,
 /// opens the sound server only when a sound first plays, and fails at once
 /// where there is no audio device.
-///   soundFromFile  a readable WAV ("RIFF…WAVE") or Ogg ("OggS") file, kept
-///                  by path and read again at each play
+///   soundFromFile  a readable regular WAV ("RIFF…WAVE") or Ogg ("OggS")
+///                  file, kept by path and read again at each play; a FIFO,
+///                  device or directory is never opened for reading, so
+///                  nothing a settings file names can block the program
 ///   namedSound     the program's resource "<name>.wav", "<name>.oga" or
 ///                  "<name>.ogg" (Workspace::pathForResource), else
 ///                  sounds/freedesktop/stereo/<name>.{oga,ogg,wav} in the XDG
@@ -28,7 +30,8 @@ class CanberraSounds final : public host::Sounds {
   std::unique_ptr<Sound> soundFromFile(const std::string& path) override;
   std::unique_ptr<Sound> namedSound(const std::string& name) override;
 
-  /// Whether the file starts like a sound libcanberra can decode.
+  /// Whether the path names a regular file that starts like a sound
+  /// libcanberra can decode; never waits.
   static bool isSoundFile(const std::string& path);
 
   /// XDG data directories, most important first: $XDG_DATA_HOME (or

@@ -9,9 +9,11 @@
 #include <cstdlib>
 
 #include "host/linux/CanberraSounds.h"
+#include "host/linux/DBusInsomniaService.h"
 #include "host/linux/FreedesktopNotices.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
+#include "host/linux/LinuxInhibitors.h"
 #include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
 #include "host/linux/LogindSystemPower.h"
@@ -35,7 +37,10 @@ struct LinuxHost::AgentBackends {
         sounds(*host.workspace_),
         notices(QDBusConnection::sessionBus(), who),
         trayHosts(QDBusConnection::sessionBus()),
-        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts} {}
+        inhibitors(host.logind_, QDBusConnection::sessionBus(), static_cast<unsigned>(::getpid())),
+        insomniaService(QDBusConnection::sessionBus()),
+        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts, inhibitors,
+              insomniaService} {}
 
   LogindSystemPower systemPower;
   LogindInsomniaDriver insomniaDriver;
@@ -44,6 +49,8 @@ struct LinuxHost::AgentBackends {
   CanberraSounds sounds;
   FreedesktopNotices notices;
   LinuxTrayHosts trayHosts;
+  LinuxInhibitors inhibitors;
+  DBusInsomniaService insomniaService;
   host::AgentPorts ports;
 };
 

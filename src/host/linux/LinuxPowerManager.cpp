@@ -3,6 +3,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "powertool/SleepDropIn.h"
+
 namespace somnara::linuxhost {
 
 namespace {
@@ -50,8 +52,12 @@ std::optional<Value> LinuxPowerManager::rootDomainProperty(const std::string& ke
   const std::string& t = *text;
   long long n = 0;
   auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
-  if (!t.empty() && ec == std::errc() && end == t.data() + t.size()) return Value(n);
-  return Value(t);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return Value(t);
+  if (!root_.isDirectory(std::string("/") + powertool::kSystemdRunDirectory)) return Value(n);
+  const auto disagreement = powertool::dropInDisagreement(
+      static_cast<int>(n), root_.read(std::string("/") + powertool::kRuntimeDropIn, 4096),
+      root_.exists(std::string("/") + powertool::kLegacyRuntimeDropIn));
+  return disagreement ? Value(t + ", out of step: " + *disagreement) : Value(n);
 }
 
 powertool::SavedPowerSettings LinuxPowerManager::savedSettings() const {

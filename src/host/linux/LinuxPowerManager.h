@@ -11,6 +11,8 @@ namespace somnara::linuxhost {
 ///   sys/power/disk, sys/kernel/security/lockdown, proc/swaps, proc/meminfo
 ///                                       whether hibernation can work
 ///   run/somnara/hibernatemode           active "Hibernate Mode" (an integer)
+///   run/systemd/system/…/60-somnara-runtime.conf
+///                                       what suspend requests do
 ///   etc/somnara/PowerManagement.plist   saved settings
 class LinuxPowerManager final : public host::PowerManager {
  public:
@@ -28,8 +30,10 @@ class LinuxPowerManager final : public host::PowerManager {
   powertool::SleepCapabilities sleepCapabilities() const override;
 
   /// "Hibernate Mode": the integer in run/somnara/hibernatemode; the trimmed
-  /// text as a string when it is not an integer; nullopt when the file is
-  /// missing. Every other key: nullopt.
+  /// text as a string when it is not an integer, or, on a systemd machine,
+  /// when the suspend drop-in does not make suspend requests do that mode
+  /// ("25, out of step: …": the mode is not in force, and is applied
+  /// again); nullopt when the file is missing. Every other key: nullopt.
   std::optional<Value> rootDomainProperty(const std::string& key) const override;
 
   powertool::SavedPowerSettings savedSettings() const override;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 
@@ -37,6 +38,30 @@ std::unique_ptr<LogindInhibitor> LogindClient::inhibit(const std::string& what, 
     return nullptr;
   }
   return std::make_unique<LogindInhibitor>(own, what, mode);
+}
+
+std::optional<std::vector<host::Inhibitor>> LogindClient::listInhibitors() const {
+  auto reply = logind_.call(kManagerPath, kManager, QStringLiteral("ListInhibitors"));
+  if (!reply || reply->arguments().isEmpty() || reply->signature() != QLatin1String("a(ssssuu)")) return std::nullopt;
+  const auto list = reply->arguments().first().value<QDBusArgument>();
+  std::vector<host::Inhibitor> inhibitors;
+  list.beginArray();
+  while (!list.atEnd()) {
+    QString what, who, why, mode;
+    uint uid = 0, pid = 0;
+    list.beginStructure();
+    list >> what >> who >> why >> mode >> uid >> pid;
+    list.endStructure();
+    host::Inhibitor& inhibitor = inhibitors.emplace_back();
+    inhibitor.who = who.toStdString();
+    inhibitor.why = why.toStdString();
+    inhibitor.what = what.toStdString();
+    inhibitor.mode = mode.toStdString();
+    inhibitor.pid = pid;
+    inhibitor.uid = uid;
+  }
+  list.endArray();
+  return inhibitors;
 }
 
 std::optional<std::string> LogindClient::canSleep(const char* method) const {

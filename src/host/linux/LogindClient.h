@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "host/Inhibitors.h"
 #include "host/Registration.h"
 #include "host/linux/BusPeer.h"
 #include "host/linux/LogindInhibitor.h"
@@ -32,6 +34,11 @@ class LogindClient {
   /// *error when given.
   std::unique_ptr<LogindInhibitor> inhibit(const std::string& what, const std::string& who, const std::string& why,
                                            const std::string& mode, std::string* error = nullptr);
+
+  /// The manager's ListInhibitors, a(ssssuu): what, who, why, mode, uid,
+  /// pid of every lock held, in logind's order, with Source::Logind and
+  /// isOwn unset; nullopt when logind cannot be asked.
+  std::optional<std::vector<host::Inhibitor>> listInhibitors() const;
 
   /// The manager's answer to CanSuspend, CanHibernate or CanHybridSleep
   /// (method): "yes", "no", "challenge" or "na"; nullopt when logind cannot

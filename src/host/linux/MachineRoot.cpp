@@ -1,7 +1,7 @@
 #include "host/linux/MachineRoot.h"
 
-
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +14,16 @@ namespace somnara::linuxhost {
 
 MachineRoot::MachineRoot(std::string root) : root_(std::move(root)) {
   while (!root_.empty() && root_.back() == '/') root_.pop_back();
+}
+
+bool MachineRoot::exists(std::string_view machinePath) const {
+  struct stat st {};
+  return ::lstat(path(machinePath).c_str(), &st) == 0;
+}
+
+bool MachineRoot::isDirectory(std::string_view machinePath) const {
+  struct stat st {};
+  return ::stat(path(machinePath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 MachineRoot MachineRoot::fromEnvironment() {

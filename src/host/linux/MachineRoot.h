@@ -25,6 +25,11 @@ class MachineRoot {
   /// Contents of a machine file, at most maxBytes; nullopt when unreadable.
   std::optional<std::string> read(std::string_view machinePath, std::size_t maxBytes = 1 << 20) const;
 
+  /// Whether the machine path names anything (a link counts, even a
+  /// dangling one), and whether it is a directory.
+  bool exists(std::string_view machinePath) const;
+  bool isDirectory(std::string_view machinePath) const;
+
   /// Contents of any file by its real path; a file longer than maxBytes is an error.
   static std::optional<std::string> readFile(const std::string& realPath, std::size_t maxBytes = 1 << 20,
                                              std::string* error = nullptr);

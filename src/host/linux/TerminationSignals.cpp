@@ -1,6 +1,7 @@
 #include "host/linux/TerminationSignals.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -13,6 +14,10 @@ namespace {
 
 std::atomic<int> gWriteFd{-1};
 int gReadFd = -1;
+// The deadline timer (SIGALRM when it fires) and the signal that armed it.
+timer_t gDeadline{};
+std::atomic<bool> gDeadlineCreated{false};
+std::atomic<int> gFirstSignal{0};
 
 extern "C" void onTerminationSignal(int signal) {
   const int saved = errno;
@@ -21,7 +26,32 @@ extern "C" void onTerminationSignal(int signal) {
     const unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] ssize_t ignored = ::write(fd, &byte, 1);
   }
+  int none = 0;
+  if (gDeadlineCreated.load() && gFirstSignal.compare_exchange_strong(none, signal)) {
+    constexpr long kMs = TerminationSignals::kDeadlineMs;
+    const itimerspec in{{0, 0}, {kMs / 1000, (kMs % 1000) * 1000000}};
+    ::timer_settime(gDeadline, 0, &in, nullptr);  // async-signal-safe
+  }
   errno = saved;
+}
+
+// The orderly end took too long: the program ends by the signal it was sent.
+extern "C" void onDeadline(int) {
+  const int signal = gFirstSignal.load();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+  ::_exit(128 + signal);
+}
+
+void armDeadlineTimer() {
+  struct sigaction sa {};
+  sa.sa_handler = onDeadline;
+  sigemptyset(&sa.sa_mask);
+  sigevent event{};
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = SIGALRM;
+  if (::sigaction(SIGALRM, &sa, nullptr) == 0 && ::timer_create(CLOCK_MONOTONIC, &event, &gDeadline) == 0)
+    gDeadlineCreated.store(true);
 }
 
 }  // namespace
@@ -38,6 +68,7 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal) : onSi
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &sa, &oldTerm_);
   ::sigaction(SIGINT, &sa, &oldInt_);
+  if (!gDeadlineCreated.load()) armDeadlineTimer();
   notifier_ = std::make_unique<QSocketNotifier>(gReadFd, QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { drain(); });
   installed_ = true;

@@ -11,8 +11,18 @@ namespace somnara::linuxhost {
 /// Turns SIGTERM and SIGINT into a call on the run loop (self-pipe written
 /// by the signal handler, read through a socket notifier). One instance per
 /// process; the previous dispositions come back when it is destroyed.
+///
+/// The first termination signal also starts a deadline (a POSIX timer
+/// raising SIGALRM, whose handler this class owns from then on): a program
+/// that has not ended kDeadlineMs later, its run loop blocked or its
+/// shutdown stuck, ends by that signal's default action. Settings are
+/// written by atomic rename and locks die with the process, so nothing is
+/// lost that an orderly end would have kept. The deadline stays armed after
+/// this object is destroyed: it covers the whole end of the program.
 class TerminationSignals {
  public:
+  static constexpr long kDeadlineMs = 1500;
+
   /// onSignal receives the signal number.
   explicit TerminationSignals(std::function<void(int signal)> onSignal);
   /// The program is ending: from now on termination signals change nothing,
@@ -22,8 +32,6 @@ class TerminationSignals {
   ~TerminationSignals();
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
-
-  /// Whether the handlers are installed.
 
  private:
   void drain();

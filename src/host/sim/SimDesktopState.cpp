@@ -40,4 +40,42 @@ void SimDesktopState::setLid(std::optional<Value> lid) {
   rootDomainObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
 }
 
+int SimDesktopState::takeInhibitor(host::Inhibitor inhibitor) {
+  const int id = nextInhibitor_++;
+  inhibitors_.emplace_back(id, std::move(inhibitor));
+  inhibitorObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
+  return id;
+}
+
+void SimDesktopState::dropInhibitor(int id) {
+  std::erase_if(inhibitors_, [id](const auto& held) { return held.first == id; });
+  inhibitorObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
+}
+
+std::vector<host::Inhibitor> SimDesktopState::listInhibitors() {
+  ++inhibitorQueries_;
+  std::vector<host::Inhibitor> out;
+  for (const auto& [id, inhibitor] : inhibitors_) out.push_back(inhibitor);
+  return out;
+}
+
+namespace {
+
+class OfferTicket : public host::Registration {
+ public:
+  explicit OfferTicket(host::InsomniaService::Handler*& slot) : slot_(slot) {}
+  ~OfferTicket() override { slot_ = nullptr; }
+
+ private:
+  host::InsomniaService::Handler*& slot_;
+};
+
+}  // namespace
+
+host::RegistrationPtr SimDesktopState::publishInsomnia(host::InsomniaService::Handler& handler) {
+  if (insomniaHandler_) return nullptr;
+  insomniaHandler_ = &handler;
+  return std::make_unique<OfferTicket>(insomniaHandler_);
+}
+
 }  // namespace somnara::sim

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "host/Inhibitors.h"
 #include "host/InsomniaDriver.h"
+#include "host/InsomniaService.h"
 #include "host/SystemPower.h"
 #include "host/sim/ObserverList.h"
 #include "host/sim/SimScheduler.h"
@@ -21,7 +23,8 @@ namespace somnara::sim {
 /// What the simulated machine shows a desktop program beyond its power
 /// sources: idle-sleep vetoes and activity reports, the lid-closed service
 /// (the Insomnia driver), the lid, the displays and the screen saver, the
-/// sounds played, the notices shown and the status areas. Tests change it
+/// sounds played, the notices shown, the status areas, the inhibitor locks
+/// and the agent's Insomnia offer. Tests change it
 /// through the setters; programs reach it through their agent ports.
 ///
 /// A fresh machine has power management reachable, no lid-closed service,
@@ -103,6 +106,24 @@ class SimDesktopState {
   void recordPlay(Play play) { plays_.push_back(std::move(play)); }
   const std::vector<Play>& plays() const { return plays_; }
 
+  // --- Inhibitor locks, as logind and the session services would list them.
+  /// Takes a lock; it is held until dropInhibitor(id). Observers are told.
+  int takeInhibitor(host::Inhibitor inhibitor);
+  void dropInhibitor(int id);
+  /// The locks held now, oldest first; each call counts as a query.
+  std::vector<host::Inhibitor> listInhibitors();
+  /// How often the locks were listed; how many watch their changes now.
+  int inhibitorQueries() const { return inhibitorQueries_; }
+  std::size_t inhibitorWatchers() const { return inhibitorObservers_.size(); }
+  host::RegistrationPtr observeInhibitors(std::function<void()> onChange) {
+    return inhibitorObservers_.add(std::move(onChange));
+  }
+
+  // --- The agent's Insomnia offer: one at a time.
+  /// Null when another handler is offered already.
+  host::RegistrationPtr publishInsomnia(host::InsomniaService::Handler& handler);
+  host::InsomniaService::Handler* insomniaHandler() const { return insomniaHandler_; }
+
   // --- Notices to the user: shown while a notification server runs.
   struct Notice {
     std::string summary;
@@ -137,6 +158,12 @@ class SimDesktopState {
 
   std::set<std::string> soundFiles_;
   std::vector<Play> plays_;
+
+  std::vector<std::pair<int, host::Inhibitor>> inhibitors_;
+  int nextInhibitor_ = 1;
+  int inhibitorQueries_ = 0;
+  ObserverList<std::function<void()>> inhibitorObservers_;
+  host::InsomniaService::Handler* insomniaHandler_ = nullptr;
 
   bool notificationServer_ = true;
   std::vector<Notice> notices_;

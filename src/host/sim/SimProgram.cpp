@@ -30,12 +30,14 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       logger_(machine.logs(), loop_, bundleIdentifier_, pid),
       fileWatch_(loop_),
       platform_(machine.state()),
-      systemPower_(machine.desktop()),
+      systemPower_(machine.desktop(), bundleIdentifier_, pid),
       insomniaDriver_(machine.desktop()),
       clamshell_(machine.desktop(), loop_),
       displays_(machine.desktop()),
       sounds_(machine.desktop(), workspace_),
       notices_(machine.desktop()),
+      inhibitors_(machine.desktop()),
+      insomniaService_(machine.desktop()),
       context_(std::make_unique<host::HostContext>(host::HostContext::Ports{
           loop_, powerSources_, powerManager_, defaults_, notifications_, processes_, workspace_, authorization_,
           logger_, fileWatch_, platform_})) {}

@@ -12,7 +12,9 @@
 #include "host/sim/SimDesktopNotices.h"
 #include "host/sim/SimDisplays.h"
 #include "host/sim/SimFileWatch.h"
+#include "host/sim/SimInhibitors.h"
 #include "host/sim/SimInsomniaDriver.h"
+#include "host/sim/SimInsomniaService.h"
 #include "host/sim/SimLogger.h"
 #include "host/sim/SimNotificationCenter.h"
 #include "host/sim/SimPlatform.h"
@@ -47,7 +49,8 @@ class SimProgram {
   host::HostContext& context() { return *context_; }
   /// The desktop ports of a tray agent, over the machine's desktop state.
   host::AgentPorts agentPorts() {
-    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_, notices_, trayHosts_};
+    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_,
+            notices_,     trayHosts_,      inhibitors_, insomniaService_};
   }
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
@@ -116,6 +119,8 @@ class SimProgram {
   SimSounds sounds_;
   SimDesktopNotices notices_;
   SimTrayHosts trayHosts_;
+  SimInhibitors inhibitors_;
+  SimInsomniaService insomniaService_;
   // Last, so that the program's singletons go before its ports.
   std::unique_ptr<host::HostContext> context_;
 };

@@ -23,6 +23,7 @@ from somnara_system import (DBUSMENU, LOGIND, STATUS_LINE, WATCHER, PrivateBus, 
                             hibernate_mode, logind_inhibitors, replace, stop, wait_for)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
+PREFERENCES = os.environ.get("SOMNARA_PREFERENCES", "")
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 FAKE_LAPTOP = os.environ.get("SOMNARA_FAKE_LAPTOP", "")
 
@@ -68,9 +69,9 @@ class AgentTest(ProgramLogs, unittest.TestCase):
 
     # --- services -------------------------------------------------------------------------
 
-    def start_services(self, logind=True, upower=True, watcher=True, screensaver=True):
+    def start_services(self, logind=True, upower=True, watcher=True, screensaver=True, logind_parameters=None):
         if logind:
-            self.mock(self.system_bus, LOGIND[0], "somnara_logind")
+            self.mock(self.system_bus, LOGIND[0], "somnara_logind", logind_parameters)
             self.logind("AddSession", SESSION_ID, "seat0", dbus.UInt32(os.geteuid()), "tester", True,
                         interface=MOCK)
         if upower:
@@ -151,6 +152,32 @@ class AgentTest(ProgramLogs, unittest.TestCase):
         TrayItems(self.session_bus).click(service, self.entry(service, pattern)[0])
 
 
+    def submenu(self, service, title):
+        """The labels under the submenu titled title, read as the panel does on opening it."""
+        path = self.item(service, "Menu")
+        _, layout = self.session_bus.call(service, path, DBUSMENU, "GetLayout", 0, -1, dbus.Array([], "s"))
+        for ident, props, children in layout[2]:
+            if str(props.get("label", "")).replace("_", "") == title:
+                self.session_bus.call(service, path, DBUSMENU, "AboutToShow", ident)
+                _, node = self.session_bus.call(service, path, DBUSMENU, "GetLayout", ident, -1,
+                                                dbus.Array([], "s"))
+                return [str(child[1].get("label", "")) for child in node[2]]
+        self.fail("no submenu %r" % title)
+
+    def open_menu(self, service, event="opened"):
+        path = self.item(service, "Menu")
+        if event == "opened":
+            self.session_bus.call(service, path, DBUSMENU, "AboutToShow", 0)
+        self.session_bus.call(service, path, DBUSMENU, "Event", 0, event, dbus.String("", variant_level=1),
+                              dbus.UInt32(0))
+
+    def command(self, *args):
+        """somnara insomnia ARGS through the preferences program: (status, stdout, stderr)."""
+        done = subprocess.run([PREFERENCES, "insomnia", *args], env=self.env, capture_output=True, text=True,
+                              timeout=20)
+        return done.returncode, done.stdout, done.stderr
+
+
 class TrayItem(AgentTest):
 
     def test_item_menu_and_an_icon_that_follows_the_daemon(self):
@@ -196,6 +223,69 @@ class TrayItem(AgentTest):
         self.assertIsNotNone(wait_for(lambda: len(self.inhibitors()) == 2))
         stop(agent, signal.SIGKILL)
         self.assertIsNotNone(wait_for(lambda: self.inhibitors(None) == []), self.inhibitors(None))
+
+    def test_the_inhibitor_list_shows_other_programs_locks_and_its_own(self):
+        self.start_services(logind_parameters='{"ForeignInhibitor": true}')
+        self.mock(self.session_bus, "org.gnome.SessionManager", "gnome_session")
+        self.session_bus.call("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
+                              "Inhibit", "org.gnome.Totem", dbus.UInt32(0), "Playing a film", dbus.UInt32(8))
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        title = "Keeping the Machine Awake"
+        self.open_menu(service)
+        foreign = ["Backup Tool: Copying files (sleep, block, pid 4242)",
+                   "org.gnome.Totem: Playing a film (idle, block, GNOME session)"]
+        self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign),
+                             "%r\n%s" % (self.submenu(service, title), self.log_of(agent)))
+
+        # Another program's lock, taken and dropped while the menu is open, shows and goes.
+        lock = self.logind("Inhibit", "sleep", "Compiler", "Building", "block").take()
+        compiler = "Compiler: Building (sleep, block, pid %d)" % os.getpid()
+        self.assertIsNotNone(wait_for(lambda: compiler in self.submenu(service, title)), self.submenu(service, title))
+        os.close(lock)
+        self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign), self.submenu(service, title))
+
+        # Insomnia's own locks join the open menu's list as logind announces them.
+        self.click(service, r"Start Insomnia")
+        own = ["Somnara MenuBar: Insomnia keeps the machine awake (idle, block, pid %d) \u2014 Somnara's own"
+               % agent.pid,
+               "Somnara MenuBar: Insomnia keeps the machine awake (suspend, block, GNOME session) \u2014 Somnara's own"]
+        self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign + own),
+                             self.submenu(service, title))
+        self.click(service, r"Stop Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.submenu(service, title) == foreign),
+                             self.submenu(service, title))
+        self.open_menu(service, "closed")
+        self.assertAlive(agent)
+
+    def test_the_command_line_starts_reports_and_stops_insomnia(self):
+        self.start_services(logind_parameters='{"ForeignInhibitor": true}')
+        agent = self.start("agent", [AGENT])
+        self.wait_item(agent)
+        self.assertEqual(self.command("2h"), (0, "Insomnia on for 2.00 hours\n", ""))
+        self.assertIsNotNone(wait_for(lambda: "idle/block" in self.inhibitors()), self.inhibitors())
+        status, out, err = self.command("status")
+        self.assertEqual((status, err), (0, ""))
+        lines = out.split("\n")
+        self.assertRegex(lines[0], r"^Insomnia: on, stops in 1(19|20)\.\d\d minutes$")
+        self.assertEqual(lines[1:3], ["Keeping the machine awake:",
+                                      "  Backup Tool: Copying files (sleep, block, pid 4242)"])
+        self.assertIn("Somnara MenuBar: Insomnia keeps the machine awake (idle, block, pid %d)" % agent.pid, out)
+        self.assertEqual(self.command("off"), (0, "Insomnia off\n", ""))
+        self.assertIsNotNone(wait_for(lambda: "idle/block" not in self.inhibitors()), self.inhibitors())
+        self.assertTrue(self.command("status")[1].startswith("Insomnia: off\n"))
+        status, out, err = self.command("2x")
+        self.assertEqual((status, out), (2, ""))
+        self.assertIn("usage: somnara insomnia [DURATION | off | status]", err)
+        self.assertAlive(agent)
+
+    def test_the_command_line_without_an_agent_fails_with_one_line(self):
+        self.start_services()
+        for args in (("status",), ("2h",), ("off",), ()):
+            status, out, err = self.command(*args)
+            self.assertEqual((status, out), (1, ""), args)
+            self.assertEqual(len(err.splitlines()), 1, err)
+            self.assertTrue(err.startswith("somnara insomnia: the Somnara tray agent is not running ("), err)
 
     def test_sleep_now_ends_in_the_power_tools_sleep_request(self):
         self.start_services()
@@ -315,6 +405,20 @@ class Survival(AgentTest):
         time.sleep(5)  # two and a half of its looks for a tray
         self.assertAlive(agent)
         self.assertEqual(self.log_of(agent).count("waiting for one"), 1, self.log_of(agent))
+
+    def test_a_fifo_as_the_insomnia_sound_blocks_nothing(self):
+        """Nobody writes to the FIFO: opening it for reading would wait forever."""
+        self.start_services()
+        fifo = os.path.join(self.tmp, "chime.wav")
+        os.mkfifo(fifo)
+        self.write_settings({"insomniasoundfile": fifo})
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.entry(service, r"Stop Insomnia")), self.log_of(agent))
+        agent.send_signal(signal.SIGTERM)
+        agent.wait(timeout=2)
+        self.assertEqual(agent.returncode, 0, self.log_of(agent))
 
     def test_a_broken_bundle_copy_still_runs(self):
         """A corrupt defaults resource and a missing image and sound."""

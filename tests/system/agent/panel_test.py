@@ -7,7 +7,9 @@ StatusNotifierWatcher and draw the agent's menu themselves from dbusmenu.
 The checks read the layout the panel draws, open the menu with a right click
 (xdotool), start and stop Insomnia with the keyboard in the panel's menu, and
 save agent-menu-lxqt.png and agent-menu-xfce.png (the open menu with its
-length submenu) into SOMNARA_SCREENSHOTS (default: the current directory).
+length submenu) and agent-menu-inhibitors.png (lxqt-panel's menu with the
+list of locks keeping the machine awake) into SOMNARA_SCREENSHOTS (default:
+the current directory).
 Run through ctest, which sets SOMNARA_AGENT, SOMNARA_DAEMON and
 SOMNARA_FAKE_LAPTOP."""
 
@@ -105,10 +107,10 @@ class Panels(AgentTest):
         with open(path, "w") as f:
             f.write(text)
 
-    def desktop(self, start_panel):
+    def desktop(self, start_panel, **services):
         """Services, daemon, window manager, panel and agent; the agent's bus name."""
         self.env["HOME"] = self.tmp
-        self.start_services(watcher=False)
+        self.start_services(watcher=False, **services)
         self.start_daemon(0)  # adaptive at 50 %: sleep
         self.start("openbox", ["openbox"])
         panel = start_panel()
@@ -196,9 +198,7 @@ class Panels(AgentTest):
         self.assertGreater(int(self.magick(picture, "-crop", BELOW, "+repage", "-format", "%k")), 16,
                            "the menu closed before its picture:\n%s" % self.log_of(self.agent))
         self.keys("Escape", "Escape")
-        os.makedirs(OUT, exist_ok=True)
-        subprocess.run(["convert", picture, "-crop", "%dx%d+0+0" % (WIDTH, HEIGHT * 2 // 3), "+repage",
-                        os.path.join(OUT, "agent-menu-%s.png" % name)], check=True)
+        self.save(picture, "agent-menu-%s.png" % name)
 
         # Insomnia started and stopped in the panel's menu.
         for pattern, locks in ((r"Start Insomnia", ["handle-lid-switch/block", "idle/block"]),
@@ -213,6 +213,11 @@ class Panels(AgentTest):
         self.assertAlive(self.agent)
         self.assertAlive(self.panel)
 
+    def save(self, picture, name):
+        os.makedirs(OUT, exist_ok=True)
+        subprocess.run(["convert", picture, "-crop", "%dx%d+0+0" % (WIDTH, HEIGHT * 2 // 3), "+repage",
+                        os.path.join(OUT, name)], check=True)
+
     def screen_has_menu(self):
         """Anything on the plain desktop below the panel."""
         return int(self.magick(self.screen("now"), "-crop", BELOW, "+repage", "-format", "%k")) > 1
@@ -220,6 +225,23 @@ class Panels(AgentTest):
     def test_lxqt_panel_status_notifier(self):
         self.need(dict(TOOLS, **{"lxqt-panel": "lxqt-panel"}))
         self.check_panel("lxqt", self.start_lxqt_panel)
+
+    def test_lxqt_panel_shows_who_keeps_the_machine_awake(self):
+        self.need(dict(TOOLS, **{"lxqt-panel": "lxqt-panel"}))
+        service = self.desktop(self.start_lxqt_panel, logind_parameters='{"ForeignInhibitor": true}')
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: "idle/block" in self.inhibitors(), 5), self.inhibitors())
+        self.open_menu(self.icon_centre())
+        self.keys(*["Down"] * self.steps_to(service, r"Keeping the Machine Awake$"), "Right")
+        time.sleep(0.5)
+        picture = self.screen("inhibitors")
+        lines = self.submenu(service, "Keeping the Machine Awake")
+        self.assertEqual(lines[0], "Backup Tool: Copying files (sleep, block, pid 4242)")
+        self.assertRegex(lines[1], r"^Somnara MenuBar: Insomnia keeps the machine awake \(idle, block, pid \d+\) "
+                                   r"\u2014 Somnara's own$")
+        self.keys("Escape", "Escape")
+        self.save(picture, "agent-menu-inhibitors.png")
+        self.assertAlive(self.agent)
 
     def test_xfce4_panel_systray(self):
         self.need(dict(TOOLS, **{"xfce4-panel": "xfce4-panel", XFCONFD: "xfconf"}))

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <linux/capability.h>
 #include <linux/close_range.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -14,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -389,6 +391,7 @@ const char* const kSystemdRun = "run/systemd/system";  // a directory on systemd
 const char* const kRuntimeDropIn = "run/systemd/system/systemd-suspend.service.d/60-somnara-runtime.conf";
 const char* const kPersistentDropIn = "etc/systemd/system/systemd-suspend.service.d/50-somnara.conf";
 const char* const kReloads = "run/somnara/systemd-reloads";
+const char* const kChanges = "run/somnara/changes";  // the change lock and budget
 
 std::string dropIn(const char* verb) {
   const std::string sleep = "/lib/systemd/systemd-sleep ";
@@ -429,7 +432,7 @@ class HelperRunsPmset : public SetuidHelper {
   // The whole change to mode is in place and nothing else is there.
   void expectWholeChange(int mode) const {
     EXPECT_EQ(filesBelow(kMachine), (std::set<std::string>{kActive, kSaved, kRuntimeDropIn, kPersistentDropIn,
-                                                           kReloads}));
+                                                           kReloads, kChanges}));
     EXPECT_EQ(readFile(kMachine + "/" + kActive), std::to_string(mode) + "\n");
     EXPECT_EQ(savedMode(kMachine), mode);
     EXPECT_EQ(readFile(kMachine + "/" + kRuntimeDropIn), dropIn(verbFor(mode)));
@@ -718,12 +721,12 @@ TEST_F(Pmset, EachModeWithAndWithoutForceAndSystemd) {
       ASSERT_EQ(::stat(at("run/somnara").c_str(), &dir) | ::stat(at(kActive).c_str(), &file), 0);
       EXPECT_EQ(dir.st_mode & 0777, 0755u);
       EXPECT_EQ(file.st_mode & 0777, 0644u);
-      EXPECT_EQ(entries(at("run/somnara")), systemd ? 2u : 1u) << "temporary file left behind";
+      EXPECT_EQ(entries(at("run/somnara")), systemd ? 3u : 2u) << "temporary file left behind";
       EXPECT_EQ(readFile(at(kReloads)).value_or("").size() > 0, systemd);
 
       Outcome g = pmset({"-g"});
       EXPECT_EQ(g.exitCode, 0) << g.err;
-      EXPECT_EQ(g.out, "hibernatemode " + std::string(value) + "\n");
+      EXPECT_EQ(g.out, "hibernatemode " + std::string(value) + "\n" + (systemd ? "drop-in: in step\n" : ""));
     }
   }
 }
@@ -924,7 +927,8 @@ TEST_F(Pmset, SleepNowOnAFakeRootIsRecordedNotPerformed) {
   EXPECT_EQ(lines, 2);
 }
 
-// Lacking privileges exits 1, any other I/O failure 3; either way nothing changes.
+// Lacking privileges exits 1, any other I/O failure 3; either way nothing
+// changes but the record of the attempt in the change budget.
 TEST_F(Pmset, FailuresMapToPermissionOrOtherIoStatusAndChangeNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   const struct {
@@ -959,7 +963,116 @@ TEST_F(Pmset, FailuresMapToPermissionOrOtherIoStatusAndChangeNothing) {
     Outcome o = pmset(c.args, c.asNobody);
     EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
     EXPECT_NE(o.err.find(root_->path), std::string::npos) << "message names the path: " << o.err;
-    EXPECT_EQ(tree(), before);
+    auto after = tree();
+    after.erase(at(kChanges));
+    EXPECT_EQ(after, before);
+  }
+}
+
+std::int64_t bootMilliseconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_BOOTTIME, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Each change costs root writes and a systemd reload: a loop of alternating
+// changes gets a burst of five, then one a second. A change already in place
+// and -g cost nothing and are never refused.
+TEST_F(Pmset, AlternatingChangesGetABurstOfFiveThenOneASecond) {
+  fs::create_directories(at(kSystemdRun));
+  std::vector<int> statuses;
+  for (int i = 0; i < 8; ++i) {
+    Outcome o = pmset({"force", "hibernatemode", i % 2 ? "3" : "0"});
+    statuses.push_back(o.exitCode);
+    if (o.exitCode == 5) {
+      EXPECT_NE(o.err.find("too many changes"), std::string::npos) << o.err;
+    }
+  }
+  // The seventh asks for the mode in force after the refused sixth.
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0, 0, 0, 5, 0, 5}));
+  const std::string reloads = readFile(at(kReloads)).value_or("");
+  EXPECT_EQ(std::count(reloads.begin(), reloads.end(), '\n'), 5);
+  EXPECT_EQ(readFile(at(kActive)), "0\n");
+  EXPECT_EQ(pmset({"force", "hibernatemode", "0"}).exitCode, 0);
+  EXPECT_EQ(pmset({"-g"}).out, "hibernatemode 0\ndrop-in: in step\n");
+
+  // The last change a second ago: one more fits.
+  writeFile(at(kChanges), "0 " + std::to_string(bootMilliseconds() - 1000) + "\n");
+  EXPECT_EQ(pmset({"force", "hibernatemode", "3"}).exitCode, 0);
+  EXPECT_EQ(pmset({"force", "hibernatemode", "0"}).exitCode, 5);
+  EXPECT_EQ(readFile(at(kActive)), "3\n");
+}
+
+// One run changes the settings at a time. A run waits up to 2 s for the one
+// holding the lock, then gives up with status 5, having changed nothing.
+TEST_F(Pmset, OneRunChangesTheSettingsAtATime) {
+  fs::create_directories(at(kSystemdRun));
+  fs::create_directories(at("run/somnara"));
+  const int held = ::open(at(kChanges).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const auto began = std::chrono::steady_clock::now();
+  Outcome o = pmset({"hibernatemode", "25"});
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1900));
+  EXPECT_EQ(o.exitCode, 5);
+  EXPECT_NE(o.err.find("another change"), std::string::npos) << o.err;
+  EXPECT_FALSE(fs::exists(at(kActive)));
+  EXPECT_FALSE(fs::exists(at(kRuntimeDropIn)));
+
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::flock(held, LOCK_UN);
+  });
+  o = pmset({"hibernatemode", "25"});
+  release.join();
+  ::close(held);
+  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(readFile(at(kActive)), "25\n");
+}
+
+// Runs racing each other: each makes its whole change or says it could not,
+// and the drop-in always does the active mode.
+TEST_F(Pmset, RacingRunsLeaveTheDropInAndTheActiveValueInStep) {
+  fs::create_directories(at(kSystemdRun));
+  for (int round = 0; round < 40; ++round) {
+    fs::remove(at(kChanges));  // a full budget for each round
+    std::vector<Started> runs;
+    for (const char* mode : {"0", "25", "3", "1"})
+      runs.push_back(start({.program = PMSET_BIN,
+                            .argv = {"pmset", "force", "hibernatemode", mode},
+                            .env = {{"SOMNARA_ROOT=" + root_->path}}}));
+    for (const Started& r : runs) {
+      Outcome o = finish(r);
+      EXPECT_TRUE(o.exitCode == 0 || o.exitCode == 5) << o.exitCode << " " << o.err;
+    }
+    Outcome g = pmset({"-g"});
+    ASSERT_NE(g.out.find("drop-in: in step"), std::string::npos) << "round " << round << ": " << g.out;
+  }
+}
+
+// -g says when systemd's drop-in does something else than the active mode.
+TEST_F(Pmset, ShowSettingsTellsWhenTheDropInIsOutOfStep) {
+  fs::create_directories(at(kSystemdRun) + "/systemd-suspend.service.d");
+  writeFile(at(kActive), "25\n");
+  const struct {
+    std::optional<std::string> runtime;
+    bool legacy;
+    const char* line;
+  } cases[] = {
+      {dropIn("hibernate"), false, "drop-in: in step"},
+      {dropIn("suspend"), false, "drop-in: out of step: the drop-in makes suspend requests do suspend"},
+      {"[Service]\n", false, "drop-in: out of step: the drop-in holds something else"},
+      {std::nullopt, false, "drop-in: out of step: no drop-in: suspend requests do what systemd does by default"},
+      {dropIn("hibernate"), true, "drop-in: out of step: an earlier version's drop-in decides what suspend requests do"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    fs::remove(at(kRuntimeDropIn));
+    fs::remove(at(kSystemdRun) + "/systemd-suspend.service.d/somnara.conf");
+    if (c.runtime) writeFile(at(kRuntimeDropIn), *c.runtime);
+    if (c.legacy) writeFile(at(kSystemdRun) + "/systemd-suspend.service.d/somnara.conf", dropIn("suspend"));
+    Outcome g = pmset({"-g"});
+    EXPECT_EQ(g.exitCode, 0);
+    EXPECT_EQ(g.out, "hibernatemode 25\n" + std::string(c.line) + "\n");
   }
 }
 

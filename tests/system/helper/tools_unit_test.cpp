@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ChangeBudget.h"
 #include "HelperArguments.h"
 #include "MachinePaths.h"
 #include "fileio/FileTree.h"
@@ -240,3 +241,48 @@ TEST(FileTree, WritesLeaveNoOtherNamesAndMovesAsideNeverReplace) {
 }
 
 }  // namespace
+
+namespace somnara::pmset {
+namespace {
+
+// A burst of five changes, then one a second, whoever asks; what a run
+// stores is what the next one reads.
+TEST(ChangeBudget, BurstOfFiveThenOneASecond) {
+  const struct {
+    std::int64_t atMs;
+    bool allowed;
+  } steps[] = {
+      {0, true},     {0, true},     {1, true},   {2, true},     {3, true},  // the burst
+      {4, false},    {999, false},                                       // refused attempts cost nothing
+      {1003, true},  {1500, false}, {2003, true}, {2003, false},
+      {60000, true}, {60000, true}, {60000, true}, {60000, true}, {60000, true}, {60000, false},
+  };
+  std::string stored;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.atMs);
+    ChangeBudget budget = ChangeBudget::fromText(stored, step.atMs);
+    EXPECT_EQ(budget.take(step.atMs), step.allowed);
+    stored = budget.toText();
+  }
+}
+
+TEST(ChangeBudget, StoredTextThatCannotBeTrustedIsAFullBudget) {
+  const struct {
+    const char* text;
+    int changes;  // allowed at 10 s
+  } cases[] = {
+      {"", 5},          {"garbage", 5},    {"-3000 0", 5}, {"1.5 0", 5}, {"1000 10000 trailing", 5},
+      {"0 20000", 5},  // stamped later than now: kept from another boot
+      {"99000 9000", 5}, {"0 10000", 0},    {"2500 9000", 3}, {"999 10000", 0}, {"0 -9223372036854775807", 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ChangeBudget budget = ChangeBudget::fromText(c.text, 10000);
+    int allowed = 0;
+    while (budget.take(10000)) ++allowed;
+    EXPECT_EQ(allowed, c.changes);
+  }
+}
+
+}  // namespace
+}  // namespace somnara::pmset

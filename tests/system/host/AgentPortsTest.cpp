@@ -5,6 +5,8 @@
 
 #include <QDBusVariant>
 #include <QStandardPaths>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -520,6 +522,7 @@ TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
   writeFile(dir / "data/sounds/freedesktop/stereo/Broken.oga", ogg);
   writeFile(dir / "file.wav", wav);
   writeFile(dir / "text.wav", "hello, world");
+  ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);  // nobody writes: a blocking open never returns
   ::setenv("XDG_DATA_HOME", (dir / "nothing").c_str(), 1);
   ::setenv("XDG_DATA_DIRS", (dir / "data").c_str(), 1);
   RecordingLogger logger;
@@ -536,6 +539,7 @@ TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
       {"text named .wav", [&] { return sounds.soundFromFile(dir / "text.wav"); }, false},
       {"a missing file", [&] { return sounds.soundFromFile(dir / "missing.wav"); }, false},
       {"a directory", [&] { return sounds.soundFromFile(dir.path()); }, false},
+      {"a FIFO", [&] { return sounds.soundFromFile(dir / "fifo.wav"); }, false},
       {"the bundle's .oga", [&] { return sounds.namedSound("Insomnia"); }, true},
       {"a broken resource falls back to the theme", [&] { return sounds.namedSound("Broken"); }, true},
       {"the theme", [&] { return sounds.namedSound("bell"); }, true},

@@ -18,6 +18,7 @@
 #include "host/linux/UeventMonitor.h"
 #include "plist/PlistCodec.h"
 #include "powertool/SavedPowerSettings.h"
+#include "powertool/SleepDropIn.h"
 
 namespace somnara::linuxhost {
 namespace {
@@ -140,6 +141,34 @@ TEST(LinuxPowerManager, MachineFiles) {
     EXPECT_EQ(pm.sleepEnabled(), sleepEnabled);
     EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), sleepEnabled ? Value(25) : Value("deep"));
   }
+  // On a systemd machine the mode is in force only while the suspend drop-in does it.
+  const std::string dropInDir = "run/systemd/system/systemd-suspend.service.d/";
+  const std::string hibernate = powertool::dropInForMode(25);
+  const struct {
+    const char* what;
+    std::optional<std::string> runtime, legacy;
+    Value reading;
+  } dropIns[] = {
+      {"in step", hibernate, std::nullopt, Value(25)},
+      {"another mode's", powertool::dropInForMode(0), std::nullopt,
+       Value("25, out of step: the drop-in makes suspend requests do suspend")},
+      {"none", std::nullopt, std::nullopt,
+       Value("25, out of step: no drop-in: suspend requests do what systemd does by default")},
+      {"an earlier version's after it", hibernate, "",
+       Value("25, out of step: an earlier version's drop-in decides what suspend requests do")},
+  };
+  for (const auto& c : dropIns) {
+    SCOPED_TRACE(c.what);
+    TempTree root;
+    writeFile(root / "sys/power/state", "mem disk\n");
+    writeFile(root / "run/somnara/hibernatemode", "25\n");
+    root.mkdir(dropInDir);
+    if (c.runtime) writeFile(root / (dropInDir + "60-somnara-runtime.conf"), *c.runtime);
+    if (c.legacy) writeFile(root / (dropInDir + "somnara.conf"), *c.legacy);
+    LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
+    EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), c.reading);
+  }
+
   TempTree root;
   LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
   EXPECT_FALSE(pm.sleepEnabled());
@@ -291,3 +320,27 @@ TEST(InotifyFileWatch, ReportsChangesDeepInTheTreeAndTheRootMoving) {
 
 }  // namespace
 }  // namespace somnara::linuxhost
+
+// A termination signal ends the program in an orderly way where its run loop
+// is free, and by the signal's own action within the deadline where not.
+TEST(TerminationSignals, EveryProgramEndsSoonAfterSIGTERM) {
+  struct {
+    const char* mode;
+    QProcess::ExitStatus how;
+    int code;
+  } const cases[] = {{"run", QProcess::NormalExit, 0}, {"block", QProcess::CrashExit, SIGTERM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    QProcess peer;
+    peer.start(QStringLiteral(SOMNARA_TERMINATION_PEER), {QString::fromLatin1(c.mode)});
+    ASSERT_TRUE(peer.waitForReadyRead(10000));
+    ASSERT_EQ(peer.readAll().trimmed(), "ready");
+    QElapsedTimer took;
+    took.start();
+    peer.terminate();
+    ASSERT_TRUE(peer.waitForFinished(3000));
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_EQ(peer.exitStatus(), c.how);
+    EXPECT_EQ(peer.exitCode(), c.code);
+  }
+}

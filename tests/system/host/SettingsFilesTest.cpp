@@ -84,9 +84,12 @@ TEST(PlistFileDefaults, OwnDomainExistsOnceStoredOrWritten) {
 }
 
 TEST(PlistFileDefaults, DamagedFileAtStartIsMovedAsideAfterAGraceAndDefaultsApply) {
+  // Nesting deep enough to overflow a recursive reader's stack (3 MB).
+  std::string deep = "<plist>";
+  for (int i = 0; i < 200000; ++i) deep += "<array>";
   for (const std::string& contents :
-       {std::string("<plist><dict><key>SleepMode"), plist::toXml(Value(Array{Value(1)}))}) {
-    SCOPED_TRACE(contents);
+       {std::string("<plist><dict><key>SleepMode"), plist::toXml(Value(Array{Value(1)})), deep}) {
+    SCOPED_TRACE(contents.substr(0, 80));
     TempTree dir;
     const std::string file = dir / "de.orvane.Somnara.plist";
     writeFile(file, contents);

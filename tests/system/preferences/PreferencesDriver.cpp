@@ -26,6 +26,7 @@
 #include "host/linux/BundleApplications.h"
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/LinuxHost.h"
+#include "host/linux/LinuxInhibitors.h"
 #include "host/linux/QtDesktopServices.h"
 #include "host/linux/SessionStatusArea.h"
 #include "host/linux/XdgAutostartLoginItems.h"
@@ -47,7 +48,10 @@ int main(int argc, char** argv) {
   somnara::linuxhost::QtDesktopServices desktop;
   somnara::linuxhost::CanberraSounds sounds(host.workspace());
   somnara::linuxhost::SessionStatusArea statusArea(QDBusConnection::sessionBus());
-  const somnara::host::PreferencesPorts ports{applications, loginItems, desktop, sounds, statusArea, nullptr};
+  somnara::linuxhost::LinuxInhibitors inhibitors(host.logind(), QDBusConnection::sessionBus(),
+                                                 static_cast<unsigned>(QCoreApplication::applicationPid()));
+  const somnara::host::PreferencesPorts ports{applications, loginItems, desktop, sounds, statusArea, inhibitors,
+                                              nullptr};
   somnara::PreferencesWindow window(host.context(), ports);
   somnara::Somnara_AppDelegate delegate(host.context(), ports, window);
   window.connectDelegate(delegate);

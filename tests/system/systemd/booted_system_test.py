@@ -431,9 +431,9 @@ class Machine:
                    read(os.path.join(self.out, "lid-probe.log")) or "no probe result")
         r = run([PMSET, "-g"])
         lines = r.stdout.splitlines()
-        self.check("pmset -g: the mode, then what the machine can do",
-                   r.returncode == 0 and len(lines) == 4 and re.fullmatch(r"hibernatemode \d+", lines[0]) is not None
-                   and lines[1:] == ["suspend: yes", "hibernate: no (no swap space)",
+        self.check("pmset -g: the mode, the drop-in in step, then what the machine can do",
+                   r.returncode == 0 and len(lines) == 5 and re.fullmatch(r"hibernatemode \d+", lines[0]) is not None
+                   and lines[1:] == ["drop-in: in step", "suspend: yes", "hibernate: no (no swap space)",
                                      "hybrid-sleep: no (no swap space)"],
                    "status %d, output %r" % (r.returncode, r.stdout))
 
