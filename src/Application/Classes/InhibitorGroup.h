@@ -4,6 +4,7 @@
 
 #include "host/Inhibitors.h"
 #include "menubar/InhibitorList.h"
+#include "qtbridge/KeyValueSignal.h"
 
 class QLabel;
 
@@ -27,6 +28,9 @@ class InhibitorGroup final : public QGroupBox {
   void fill();
 
   InhibitorList list_;
+  // After list_, so it stops observing the list before the list goes (child
+  // objects are deleted only after the members).
+  qtbridge::KeyValueSignal changes_;
   QLabel* lines_ = nullptr;
   bool looking_ = false;
 };

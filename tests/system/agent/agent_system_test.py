@@ -151,7 +151,6 @@ class AgentTest(ProgramLogs, unittest.TestCase):
     def click(self, service, pattern):
         TrayItems(self.session_bus).click(service, self.entry(service, pattern)[0])
 
-
     def submenu(self, service, title):
         """The labels under the submenu titled title, read as the panel does on opening it."""
         path = self.item(service, "Menu")

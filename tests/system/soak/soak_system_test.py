@@ -66,10 +66,11 @@ def adaptive_mode(percent, level):
 
 
 class Program:
-    """One running program: its pid and its figures, sampled once a second."""
+    """One running program: its pid and its figures, sampled once a second.
+    proc: its Popen where this test started it."""
 
-    def __init__(self, name, executable, pid):
-        self.name, self.executable, self.pid = name, executable, pid
+    def __init__(self, name, executable, pid, proc=None):
+        self.name, self.executable, self.pid, self.proc = name, executable, pid, proc
         # (seconds since the start, VmRSS KiB, open descriptors, what each one is). Event
         # descriptors are left out: they come and go with the threads Qt keeps
         # in its pools, which end after 30 s without work.
@@ -235,8 +236,9 @@ class Soak(ProgramLogs, unittest.TestCase):
         if wait_for(lambda: pids_running(daemon), 10) is None:
             self.fail("no daemon:\n" + self.logs())
         self.daemon = Program("daemon", daemon, pids_running(daemon)[0])
-        self.programs = [Program("preferences", preferences, prefs.pid), self.daemon,
-                         Program("agent", agent, self.launch("agent", [agent], self.env).pid)]
+        started = self.launch("agent", [agent], self.env)
+        self.programs = [Program("preferences", preferences, prefs.pid, prefs), self.daemon,
+                         Program("agent", agent, started.pid, started)]
         self.tray = TrayItems(self.session_bus)
         if wait_for(self.tray.services, 10) is None:
             self.fail("the agent's item never registered:\n" + self.logs())
@@ -299,6 +301,7 @@ class Soak(ProgramLogs, unittest.TestCase):
         figures = self.report(duration)
         self.settle()
         self.judge(figures)
+        self.end_programs()
 
     def settle(self):
         """The last changes, once the mode is sleep at a full battery: a level
@@ -327,6 +330,16 @@ class Soak(ProgramLogs, unittest.TestCase):
         aside = [n for n in os.listdir(os.path.dirname(self.settings_path)) if ".corrupt-" in n]
         if aside:
             self.fail("valid settings moved aside: %r\n%s" % (aside, self.logs()))
+
+    def end_programs(self):
+        """SIGTERM ends the agent and the preferences program normally; the
+        preferences program stops the daemon, which puts the saved mode back."""
+        for program in reversed(self.programs):
+            if program.proc:
+                stop(program.proc, signal.SIGTERM)
+                self.assertEqual(program.proc.returncode, 0, "%s:\n%s" % (program.name, self.log_of(program.proc)))
+        self.assertIsNotNone(wait_for(lambda: not pids_running(self.daemon.executable), 5), "the daemon runs on")
+        self.assertEqual(hibernate_mode(self.root), SAVED_DEFAULT)
 
     def report(self, duration):
         """Prints the figures of the run; {program name: figures}."""
