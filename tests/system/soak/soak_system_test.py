@@ -17,6 +17,7 @@ SOMNARA_SOAK_SAMPLES=<file> keeps every sample as CSV."""
 
 import os
 import plistlib
+from collections import Counter
 import random
 import shutil
 import signal
@@ -58,6 +59,21 @@ MODE_WORDS = {0: "sleep", 1: "hibernate", 3: "sleep and hibernate"}
 # Seconds between two of each disturbance.
 BATTERY_PERIOD, SAMPLE_PERIOD, SETTINGS_PERIOD = 0.2, 1.0, 1.3
 INSOMNIA_PERIOD, LOGIND_PERIOD, SUPPLY_PERIOD, HELPER_PERIOD = 7.0, 17.0, 23.0, 29.0
+
+
+def holders(targets):
+    """Which processes hold each of targets (pipes, sockets, files) now, as text."""
+    found = {target: [] for target in targets}
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode(errors="replace").strip()[:120]
+            held = {os.readlink("/proc/%s/fd/%s" % (entry, fd)) for fd in os.listdir("/proc/%s/fd" % entry)}
+        except OSError:
+            continue
+        for target in found.keys() & held:
+            found[target].append("%s %s" % (entry, command))
+    return "; ".join("%s is open in %s" % (target, ", ".join(who)) for target, who in found.items())
 
 
 def adaptive_mode(percent, level):
@@ -365,8 +381,9 @@ class Soak(ProgramLogs, unittest.TestCase):
         for name, f in figures.items():
             with self.subTest(program=name, figure="descriptors"):
                 before, after = f["fd_targets"]
-                self.assertEqual(f["fds"][1], f["fds"][0], "open descriptors changed: %r became %r"
-                                 % (before, after))
+                if f["fds"][1] != f["fds"][0]:
+                    self.fail("open descriptors changed from %d to %d: %r became %r; %s"
+                              % (f["fds"][0], f["fds"][1], before, after, holders(Counter(after) - Counter(before))))
             if CHECK_MEMORY:
                 with self.subTest(program=name, figure="resident memory"):
                     growth = f["rss"][1] - f["rss"][0]
