@@ -4,6 +4,7 @@
 #include "host/DesktopNotices.h"
 #include "host/Displays.h"
 #include "host/InsomniaDriver.h"
+#include "host/SessionLock.h"
 #include "host/Sounds.h"
 #include "host/SystemPower.h"
 #include "host/TrayHosts.h"
@@ -11,9 +12,9 @@
 namespace somnara::host {
 
 /// The ports only the tray agent uses, beside its HostContext: keeping the
-/// machine awake, the lid, the displays, sounds, notices to the user and the
-/// desktop's status areas. They live at least as long as the agent that
-/// uses them.
+/// machine awake, the lid, the displays, sounds, notices to the user, the
+/// desktop's status areas and the session's lock. They live at least as
+/// long as the agent that uses them.
 struct AgentPorts {
   SystemPower& systemPower;
   InsomniaDriver& insomniaDriver;
@@ -22,6 +23,7 @@ struct AgentPorts {
   Sounds& sounds;
   DesktopNotices& notices;
   TrayHosts& trayHosts;
+  SessionLock& sessionLock;
 };
 
 }  // namespace somnara::host

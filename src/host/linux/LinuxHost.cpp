@@ -14,6 +14,7 @@
 #include "host/linux/LinuxDisplays.h"
 #include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSessionLock.h"
 #include "host/linux/LogindSystemPower.h"
 
 namespace somnara::linuxhost {
@@ -22,6 +23,12 @@ namespace {
 std::string programName() {
   const QString name = QCoreApplication::applicationName();
   return name.isEmpty() ? std::string("somnara") : name.toStdString();
+}
+
+// The program's logind session as the session manager named it; empty when unnamed.
+std::string sessionId() {
+  const char* session = std::getenv("XDG_SESSION_ID");
+  return session ? session : "";
 }
 
 }  // namespace
@@ -35,7 +42,8 @@ struct LinuxHost::AgentBackends {
         sounds(*host.workspace_),
         notices(QDBusConnection::sessionBus(), who),
         trayHosts(QDBusConnection::sessionBus()),
-        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts} {}
+        sessionLock(host.logind_, QDBusConnection::sessionBus(), sessionId(), static_cast<unsigned>(::getpid())),
+        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts, sessionLock} {}
 
   LogindSystemPower systemPower;
   LogindInsomniaDriver insomniaDriver;
@@ -44,6 +52,7 @@ struct LinuxHost::AgentBackends {
   CanberraSounds sounds;
   FreedesktopNotices notices;
   LinuxTrayHosts trayHosts;
+  LogindSessionLock sessionLock;
   host::AgentPorts ports;
 };
 
@@ -55,8 +64,7 @@ LinuxHost::LinuxHost()
       powerManager_(root_, &logind_),
       authorization_(processes_) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
-  const char* session = std::getenv("XDG_SESSION_ID");
-  workspace_ = std::make_unique<BundleWorkspace>(executable, logind_, logger_, session ? session : "",
+  workspace_ = std::make_unique<BundleWorkspace>(executable, logind_, logger_, sessionId(),
                                                  static_cast<unsigned>(::getpid()));
   std::string domain = workspace_->mainBundleIdentifier();
   if (domain.empty()) domain = QFileInfo(QString::fromStdString(executable)).fileName().toStdString();

@@ -61,7 +61,7 @@ class LinuxHost {
 
   /// The tray agent's ports (LogindSystemPower, LogindInsomniaDriver,
   /// LinuxClamshell, LinuxDisplays, CanberraSounds, FreedesktopNotices,
-  /// LinuxTrayHosts), made on the first call;
+  /// LinuxTrayHosts, LogindSessionLock), made on the first call;
   /// none of them contacts anything before it is used, so a program that
   /// never asks pays nothing.
   host::AgentPorts& agentPorts();

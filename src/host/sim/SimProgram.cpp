@@ -36,6 +36,7 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       displays_(machine.desktop()),
       sounds_(machine.desktop(), workspace_),
       notices_(machine.desktop()),
+      sessionLock_(machine.desktop(), loop_),
       context_(std::make_unique<host::HostContext>(host::HostContext::Ports{
           loop_, powerSources_, powerManager_, defaults_, notifications_, processes_, workspace_, authorization_,
           logger_, fileWatch_, platform_})) {}

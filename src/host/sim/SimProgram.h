@@ -20,6 +20,7 @@
 #include "host/sim/SimPowerSources.h"
 #include "host/sim/SimProcesses.h"
 #include "host/sim/SimRunLoop.h"
+#include "host/sim/SimSessionLock.h"
 #include "host/sim/SimSounds.h"
 #include "host/sim/SimSystemPower.h"
 #include "host/sim/SimTrayHosts.h"
@@ -47,7 +48,7 @@ class SimProgram {
   host::HostContext& context() { return *context_; }
   /// The desktop ports of a tray agent, over the machine's desktop state.
   host::AgentPorts agentPorts() {
-    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_, notices_, trayHosts_};
+    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_, notices_, trayHosts_, sessionLock_};
   }
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
@@ -116,6 +117,7 @@ class SimProgram {
   SimSounds sounds_;
   SimDesktopNotices notices_;
   SimTrayHosts trayHosts_;
+  SimSessionLock sessionLock_;
   // Last, so that the program's singletons go before its ports.
   std::unique_ptr<host::HostContext> context_;
 };
