@@ -44,10 +44,15 @@ void InsomniaRuleWatch::setInsomniaOn(bool on) {
   updateWatches();
 }
 
-InsomniaRules::Conditions InsomniaRuleWatch::conditions() const {
+InsomniaRules::Conditions InsomniaRuleWatch::powerConditions() const {
   InsomniaRules::Conditions c;
   c.onBattery = !context_.powerSources().read().onExternalPower;
   c.charge = hibernation::hibernation_currentchargestate(context_);
+  return c;
+}
+
+InsomniaRules::Conditions InsomniaRuleWatch::conditions() const {
+  auto c = powerConditions();
   if (settings_.stopWhenLocked) c.locked = sessionLock_.locked();
   return c;
 }
@@ -56,7 +61,7 @@ void InsomniaRuleWatch::updateWatches() {
   if (!InsomniaRules::watchesPowerSources(settings_, insomniaOn_)) {
     powerWatch_.reset();
   } else if (!powerWatch_) {
-    lastSeen_ = conditions();
+    lastSeen_ = powerConditions();
     powerWatch_ = context_.powerSources().observeChanges([this] { powerSourcesChanged(); });
   }
   if (!InsomniaRules::watchesSessionLock(settings_, insomniaOn_))
@@ -67,7 +72,7 @@ void InsomniaRuleWatch::updateWatches() {
 
 void InsomniaRuleWatch::powerSourcesChanged() {
   const auto before = lastSeen_;
-  lastSeen_ = conditions();
+  lastSeen_ = powerConditions();
   if (InsomniaRules::starts(settings_, before, lastSeen_)) events_.externalPowerCame();
   if (insomniaOn_) events_.changed();
 }

@@ -35,7 +35,8 @@ class InsomniaRuleWatch {
   const InsomniaRules::Settings& settings() const { return settings_; }
   /// The power sources now; the lock only while the lock rule is on.
   InsomniaRules::Conditions conditions() const;
-  InsomniaRules::Verdict verdict() const { return InsomniaRules::verdict(settings_, conditions()); }
+  /// The power sources now, without asking for the lock.
+  InsomniaRules::Conditions powerConditions() const;
 
   bool watchingPowerSources() const { return powerWatch_ != nullptr; }
   bool watchingSessionLock() const { return lockWatch_ != nullptr; }

@@ -82,11 +82,9 @@ std::string MenuBarAppDelegate::remainingInsomniaText() const {
 
 std::string MenuBarAppDelegate::insomniaString() const {
   std::string rules;
-  if (hasInsomnia()) {
-    const auto conditions = insomniaRules_.conditions();
-    rules = InsomniaRules::titleNote(insomniaRules_.settings(), conditions,
-                                     InsomniaRules::verdict(insomniaRules_.settings(), conditions));
-  }
+  if (hasInsomnia())
+    rules = InsomniaRules::titleNote(insomniaRules_.settings(), insomniaRules_.powerConditions(),
+                                     insomniaPaused_ ? InsomniaRules::Verdict::Pause : InsomniaRules::Verdict::Run);
   return std::string(hasInsomnia() ? "Stop" : "Start") + " Insomnia" + remainingInsomniaText() + rules +
          (hasInsomniaPlugin() ? " (using plugin)" : "");
 }

@@ -50,6 +50,8 @@ struct FloorCase {
   const char* titleAbove;    // the title before the stop
 };
 
+void PrintTo(const FloorCase& c, std::ostream* os) { *os << c.name; }
+
 class FloorTable : public InsomniaRuleTest, public ::testing::WithParamInterface<FloorCase> {};
 
 TEST_P(FloorTable, StopsOnBatteryAtOrBelowTheFloorWithANoticeAndTheChime) {

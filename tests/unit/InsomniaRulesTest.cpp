@@ -38,6 +38,8 @@ InsomniaRules::Conditions mains(std::int32_t charge, std::optional<bool> locked 
   return {false, charge, locked};
 }
 
+void PrintTo(const VerdictCase& c, std::ostream* os) { *os << c.name; }
+
 class VerdictTable : public ::testing::TestWithParam<VerdictCase> {};
 
 TEST_P(VerdictTable, LockThenPauseThenFloor) {

@@ -20,7 +20,8 @@ import unittest
 import dbus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import PrivateBus, ProgramLogs, Xvfb, main_in_own_pid_namespace, replace, stop, wait_for  # noqa: E402
+from somnara_system import (PrivateBus, ProgramLogs, Xvfb, main_in_own_pid_namespace, replace, stop,  # noqa: E402
+                            wait_for)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")

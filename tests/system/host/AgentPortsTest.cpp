@@ -428,7 +428,9 @@ TEST_F(AgentPorts, SessionLockFromLogindElseTheScreenSaver) {
     std::function<void(bool)> set;
   } cases[] = {
       {"logind", logindOnly,
-       [&](bool on) { logindOnly->call(kLogind, sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", {on}); }},
+       [&](bool on) {
+         logindOnly->call(kLogind, sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", {on});
+       }},
       {"screen saver", empty,
        [&](bool on) {
          session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
