@@ -69,53 +69,5 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"LockedWithoutTheRule", floorAt(10), mains(50, true), Verdict::Run, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(InsomniaRules, OnlyExternalPowerComingStartsAndOnlyWithTheRule) {
-  InsomniaRules::Settings on;
-  on.startOnExternalPower = true;
-  const InsomniaRules::Settings off;
-  struct Case {
-    InsomniaRules::Conditions before, now;
-    bool starts;
-  };
-  const Case cases[] = {
-      {battery(50), mains(50), true},
-      {battery(5), mains(5), true},  // the floor does not hold back a start on mains
-      {mains(50), mains(51), false},
-      {mains(50), battery(50), false},
-      {battery(50), battery(49), false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(InsomniaRules::starts(on, c.before, c.now), c.starts) << c.before.onBattery << c.now.onBattery;
-    EXPECT_FALSE(InsomniaRules::starts(off, c.before, c.now));
-  }
-}
-
-// Nothing is watched while Insomnia is off, except the power sources for
-// the start rule; the lock only while Insomnia is on with its rule.
-TEST(InsomniaRules, WatchesOnlyWhatARuleNeedsNow) {
-  struct Case {
-    const char* name;
-    InsomniaRules::Settings settings;
-    bool power[2];  // Insomnia off, on
-    bool lock[2];
-  };
-  InsomniaRules::Settings start = floorAt(0);
-  start.startOnExternalPower = true;
-  InsomniaRules::Settings lock = floorAt(0);
-  lock.stopWhenLocked = true;
-  const Case cases[] = {
-      {"defaults", InsomniaRules::Settings{}, {false, true}, {false, false}},
-      {"no rule", floorAt(0), {false, false}, {false, false}},
-      {"pause", onlyOnExternalPower(), {false, true}, {false, false}},
-      {"start", start, {true, true}, {false, false}},
-      {"lock", lock, {false, false}, {false, true}},
-  };
-  for (const auto& c : cases)
-    for (bool on : {false, true}) {
-      EXPECT_EQ(InsomniaRules::watchesPowerSources(c.settings, on), c.power[on]) << c.name << " on=" << on;
-      EXPECT_EQ(InsomniaRules::watchesSessionLock(c.settings, on), c.lock[on]) << c.name << " on=" << on;
-    }
-}
-
 }  // namespace
 }  // namespace somnara

@@ -324,18 +324,6 @@ class InsomniaRules(AgentTest):
         self.assertIn("Insomnia stopped: the session is locked", self.log_of(agent))
         self.assertAlive(agent)
 
-    def test_without_a_logind_session_the_screen_saver_tells_of_the_lock(self):
-        self.write_settings(dict(ADAPTIVE, insomniastopwhenlocked=True))
-        self.start_services(logind=False)
-        agent = self.start("agent", [AGENT])
-        service = self.wait_item(agent)
-        self.click(service, r"Start Insomnia")
-        self.assertIsNotNone(wait_for(lambda: self.has_entry(service, r"Stop Insomnia")), self.log_of(agent))
-        self.session_bus.call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                              "org.freedesktop.ScreenSaver", "SetActive", True)
-        self.assertIsNotNone(wait_for(lambda: self.has_entry(service, r"Start Insomnia"), 5), self.log_of(agent))
-        self.assertIn("Insomnia stopped: the session is locked", self.log_of(agent))
-
 
 class TrayHostChanges(AgentTest):
 
