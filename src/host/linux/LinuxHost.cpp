@@ -16,6 +16,7 @@
 #include "host/linux/LinuxInhibitors.h"
 #include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSessionLock.h"
 #include "host/linux/LogindSystemPower.h"
 
 namespace somnara::linuxhost {
@@ -24,6 +25,12 @@ namespace {
 std::string programName() {
   const QString name = QCoreApplication::applicationName();
   return name.isEmpty() ? std::string("somnara") : name.toStdString();
+}
+
+// The program's logind session as the session manager named it; empty when unnamed.
+std::string sessionId() {
+  const char* session = std::getenv("XDG_SESSION_ID");
+  return session ? session : "";
 }
 
 }  // namespace
@@ -39,8 +46,9 @@ struct LinuxHost::AgentBackends {
         trayHosts(QDBusConnection::sessionBus()),
         inhibitors(host.logind_, QDBusConnection::sessionBus(), static_cast<unsigned>(::getpid())),
         insomniaService(QDBusConnection::sessionBus()),
-        ports{systemPower, insomniaDriver, clamshell, displays, sounds, notices, trayHosts, inhibitors,
-              insomniaService} {}
+        sessionLock(host.logind_, QDBusConnection::sessionBus(), sessionId(), static_cast<unsigned>(::getpid())),
+        ports{systemPower, insomniaDriver, clamshell, displays, sounds,      notices,
+              trayHosts,   inhibitors,     insomniaService, sessionLock} {}
 
   LogindSystemPower systemPower;
   LogindInsomniaDriver insomniaDriver;
@@ -51,6 +59,7 @@ struct LinuxHost::AgentBackends {
   LinuxTrayHosts trayHosts;
   LinuxInhibitors inhibitors;
   DBusInsomniaService insomniaService;
+  LogindSessionLock sessionLock;
   host::AgentPorts ports;
 };
 
@@ -62,8 +71,7 @@ LinuxHost::LinuxHost()
       powerManager_(root_, &logind_),
       authorization_(processes_) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
-  const char* session = std::getenv("XDG_SESSION_ID");
-  workspace_ = std::make_unique<BundleWorkspace>(executable, logind_, logger_, session ? session : "",
+  workspace_ = std::make_unique<BundleWorkspace>(executable, logind_, logger_, sessionId(),
                                                  static_cast<unsigned>(::getpid()));
   std::string domain = workspace_->mainBundleIdentifier();
   if (domain.empty()) domain = QFileInfo(QString::fromStdString(executable)).fileName().toStdString();

@@ -61,8 +61,8 @@ class LinuxHost {
 
   /// The tray agent's ports (LogindSystemPower, LogindInsomniaDriver,
   /// LinuxClamshell, LinuxDisplays, CanberraSounds, FreedesktopNotices,
-  /// LinuxTrayHosts, LinuxInhibitors, DBusInsomniaService), made on the
-  /// first call;
+  /// LinuxTrayHosts, LinuxInhibitors, DBusInsomniaService,
+  /// LogindSessionLock), made on the first call;
   /// none of them contacts anything before it is used, so a program that
   /// never asks pays nothing.
   host::AgentPorts& agentPorts();

@@ -19,6 +19,7 @@
 #include "host/linux/LinuxHost.h"
 #include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSessionLock.h"
 #include "host/linux/LogindSystemPower.h"
 #include "host/linux/QtRunLoop.h"
 #include "plist/PlistCodec.h"
@@ -415,6 +416,48 @@ TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
     c.set(false);
     EXPECT_FALSE(displays.screenSaverActive());
   }
+}
+
+// The lock from the logind session's LockedHint; without a logind session,
+// from the screen saver's ActiveChanged; nullopt when neither answers.
+TEST_F(AgentPorts, SessionLockFromLogindElseTheScreenSaver) {
+  logindOnly->call(kLogind, kLogindPath, kMock, "AddSession",
+                   {"c9", "seat0", QVariant::fromValue(1000u), "tester", true});
+  const QString sessionPath = "/org/freedesktop/login1/session/c9";
+  struct {
+    const char* what;
+    PrivateBus* system;
+    std::function<void(bool)> set;
+  } cases[] = {
+      {"logind", logindOnly,
+       [&](bool on) {
+         logindOnly->call(kLogind, sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", {on});
+       }},
+      {"screen saver", empty,
+       [&](bool on) {
+         session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+                       "SetActive", {on});
+       }},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogindClient logind(c.system->connection());
+    LogindSessionLock lock(logind, session->connection(), "c9", 1);
+    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
+    std::vector<bool> told;
+    auto watch = lock.observeLocked([&](bool locked) { told.push_back(locked); });
+    ASSERT_NE(watch, nullptr);
+    c.set(true);
+    EXPECT_TRUE(spinUntil([&] { return told == std::vector<bool>{true}; })) << told.size();
+    EXPECT_EQ(lock.locked(), std::optional<bool>(true));
+    watch.reset();
+    c.set(false);
+    spinFor(100ms);
+    EXPECT_EQ(told, std::vector<bool>{true}) << "nothing told once the registration is gone";
+    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
+  }
+  LogindClient nobody(empty->connection());
+  EXPECT_EQ(LogindSessionLock(nobody, empty->connection(), "c9", 1).locked(), std::nullopt);
 }
 
 // Sets environment variables (nullptr: unset) and puts the old values back.
