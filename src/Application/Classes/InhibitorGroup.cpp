@@ -16,8 +16,8 @@ InhibitorGroup::InhibitorGroup(host::Inhibitors& inhibitors, QWidget* parent)
   lines_->setWordWrap(true);
   lines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(lines_);
-  auto* changes = new qtbridge::KeyValueSignal(list_, InhibitorList::kProperty_inhibitors, this);
-  connect(changes, &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
+  changes_ = std::make_unique<qtbridge::KeyValueSignal>(list_, InhibitorList::kProperty_inhibitors, this);
+  connect(changes_.get(), &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
   fill();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <memory>
 
 #include "host/Inhibitors.h"
 #include "menubar/InhibitorList.h"
@@ -8,6 +9,9 @@
 class QLabel;
 
 namespace somnara {
+namespace qtbridge {
+class KeyValueSignal;
+}
 
 /// The settings window's read-only list of the locks keeping the machine
 /// awake: read when the window shows and kept current while it is shown
@@ -27,6 +31,8 @@ class InhibitorGroup final : public QGroupBox {
   void fill();
 
   InhibitorList list_;
+  // Observes list_, so it goes before list_ does.
+  std::unique_ptr<qtbridge::KeyValueSignal> changes_;
   QLabel* lines_ = nullptr;
   bool looking_ = false;
 };
