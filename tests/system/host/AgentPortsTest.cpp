@@ -14,6 +14,7 @@
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/FreedesktopNotices.h"
+#include "host/linux/LinuxAgentHost.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
 #include "host/linux/LinuxHost.h"
@@ -616,13 +617,13 @@ TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
 }
 
 // Last: the process-wide buses point at private ones from here on.
-TEST_F(AgentPorts, TheHostMakesThePortsOnDemandAndTheyContactNothingBeforeUse) {
+TEST_F(AgentPorts, TheAgentHostMakesThePortsAndTheyContactNothingBeforeUse) {
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", full->address().toUtf8().constData(), 1);
   ::setenv("DBUS_SESSION_BUS_ADDRESS", session->address().toUtf8().constData(), 1);
   full->call(kLogind, kLogindPath, kMock, "ClearCalls");
   LinuxHost host;
-  host::AgentPorts& ports = host.agentPorts();
-  EXPECT_EQ(&ports, &host.agentPorts()) << "one set per host";
+  LinuxAgentHost agentHost(host);
+  host::AgentPorts& ports = agentHost.ports();
   spinFor(100ms);
   EXPECT_EQ(mockCalls(*full, kLogind, kLogindPath), 0) << "logind was called before any port was used";
   auto registration = ports.systemPower.registerForSystemPower();
