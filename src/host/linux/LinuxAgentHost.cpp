@@ -5,8 +5,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 
-#include <cstdlib>
-
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/DBusInsomniaService.h"
 #include "host/linux/FreedesktopNotices.h"
@@ -19,15 +17,6 @@
 #include "host/linux/LogindSystemPower.h"
 
 namespace somnara::linuxhost {
-namespace {
-
-// The program's logind session as the session manager named it; empty when unnamed.
-std::string sessionId() {
-  const char* session = std::getenv("XDG_SESSION_ID");
-  return session ? session : "";
-}
-
-}  // namespace
 
 struct LinuxAgentHost::Backends {
   Backends(LinuxHost& host, const std::string& who)
@@ -40,7 +29,7 @@ struct LinuxAgentHost::Backends {
         trayHosts(QDBusConnection::sessionBus()),
         inhibitors(host.logind(), QDBusConnection::sessionBus(), static_cast<unsigned>(::getpid())),
         insomniaService(QDBusConnection::sessionBus()),
-        sessionLock(host.logind(), QDBusConnection::sessionBus(), sessionId(), static_cast<unsigned>(::getpid())),
+        sessionLock(host.logind(), QDBusConnection::sessionBus(), LinuxHost::sessionId(), static_cast<unsigned>(::getpid())),
         ports{systemPower, insomniaDriver, clamshell, displays, sounds,      notices,
               trayHosts,   inhibitors,     insomniaService, sessionLock} {}
 

@@ -9,15 +9,11 @@
 #include <cstdlib>
 
 namespace somnara::linuxhost {
-namespace {
 
-// The program's logind session as the session manager named it; empty when unnamed.
-std::string sessionId() {
+std::string LinuxHost::sessionId() {
   const char* session = std::getenv("XDG_SESSION_ID");
   return session ? session : "";
 }
-
-}  // namespace
 
 LinuxHost::LinuxHost()
     : logger_(programName()),

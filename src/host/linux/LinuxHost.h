@@ -64,6 +64,9 @@ class LinuxHost {
   /// The application's name, or "somnara" where it has none: the program
   /// as logs, locks and notices name it.
   static std::string programName();
+  /// The program's logind session as the session manager named it
+  /// (XDG_SESSION_ID); empty when unnamed.
+  static std::string sessionId();
 
  private:
   void willTerminate();
