@@ -26,6 +26,12 @@ inline constexpr const char* kS_SomnaraUserDefaultsInsomniaSound = "insomniasoun
 inline constexpr const char* kS_SomnaraUserDefaultsInsomniaSoundVolume = "soundvolume";
 inline constexpr const char* kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection = "disableinsomniadisplaydetection";
 inline constexpr const char* kS_SomnaraUserDefaultsInsomniaSoundNameDefault = "Insomnia";
+// Insomnia's rules: a battery floor in percent (0: none), pausing it on
+// battery, starting it when external power comes, stopping it at the lock.
+inline constexpr const char* kS_SomnaraUserDefaultsInsomniaBatteryFloor = "insomniabatteryfloor";
+inline constexpr const char* kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower = "insomniaonlyonexternalpower";
+inline constexpr const char* kS_SomnaraUserDefaultsInsomniaStartOnExternalPower = "insomniastartonexternalpower";
+inline constexpr const char* kS_SomnaraUserDefaultsInsomniaStopWhenLocked = "insomniastopwhenlocked";
 
 // Observable properties of the sleep controller.
 inline constexpr const char* kS_Property_sleepmode = "sleepmode";
@@ -37,6 +43,8 @@ inline constexpr const char* kS_Property_currentStateString = "currentStateStrin
 /// Initial values of the shared defaults controller.
 inline constexpr std::int64_t kDefaultHibernateLevel = 20;
 inline constexpr std::int64_t kDefaultBlinkInterval = 58;
+/// Insomnia's battery floor in percent when the setting is missing.
+inline constexpr std::int64_t kDefaultInsomniaBatteryFloor = 10;
 
 /// Which program a controller runs in.
 enum ProcessType : std::int64_t {

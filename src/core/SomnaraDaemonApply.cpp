@@ -143,7 +143,7 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
       return false;
     }
     const int status = context_.processes().run(*helper, args).value_or(-1);
-    if (status == 0) {
+    if (status == POWER_TOOL_OK) {
       const std::int64_t now = current();
       if (now == wanted) break;
       logApplyFailure(__LINE__, kPmsetMethod,
@@ -154,7 +154,8 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     }
     logApplyFailure(__LINE__, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
     const bool repairable =
-        (status == POWER_TOOL_DENIED && hardValues) || (status == 7 && platform::isNewerSystem(context_));
+        (status == POWER_TOOL_DENIED && hardValues) ||
+        (status == HELPER_NOT_PRIVILEGED && platform::isNewerSystem(context_));
     if (repairable && repairHelperPrivileges(*helper)) break;
     applyFailure_ = status == POWER_TOOL_BUSY
                         ? std::string("the power tool was busy with other changes; trying again")

@@ -23,6 +23,11 @@ class UserDefaultsController {
   std::optional<Value> value(const std::string& keyPath) const;
   /// The value as an integer, 0 when missing or not a number.
   std::int64_t integerValue(const std::string& keyPath) const { return integerOrZero(value(keyPath)); }
+  /// The same, but missing when the setting is missing.
+  std::int64_t integerValue(const std::string& keyPath, std::int64_t missing) const {
+    const auto v = value(keyPath);
+    return v ? integerOrZero(v) : missing;
+  }
   bool boolValue(const std::string& keyPath) const;
   /// The value as a double, converted as Value::numberValue (a string's
   /// leading number, other kinds 0); nullopt when missing.

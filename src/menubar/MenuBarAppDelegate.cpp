@@ -26,7 +26,12 @@ std::string keyPath(const char* key) { return UserDefaultsController::keyPath(ke
 
 MenuBarAppDelegate::MenuBarAppDelegate(host::HostContext& context, const host::AgentPorts& ports,
                                        StatusItem& statusItem)
-    : context_(context), ports_(ports), statusItem_(statusItem), inhibitorList_(ports.inhibitors) {}
+    : context_(context),
+      ports_(ports),
+      statusItem_(statusItem),
+      inhibitorList_(ports.inhibitors),
+      insomniaRules_(context, ports.sessionLock,
+                     {[this] { followInsomniaRules(); }, [this] { externalPowerCame(); }}) {}
 
 MenuBarAppDelegate::~MenuBarAppDelegate() {
   insomniaDriverConnection_.reset();
@@ -88,6 +93,7 @@ void MenuBarAppDelegate::awakeFromNib() {
   registerForSystemPower();
   loadInsomniaSound();
   registerForRootDomain();
+  insomniaRules_.start();
 }
 
 void MenuBarAppDelegate::registerDefaults() {
@@ -109,7 +115,7 @@ void MenuBarAppDelegate::applicationDidFinishLaunching() {
 void MenuBarAppDelegate::updateMenuBarIconBlink(bool blink) {
   const char* normal;
   const char* flash;
-  if (hasInsomnia()) {
+  if (hasInsomnia() && !insomniaPaused_) {
     normal = kImageInsomnia;
     flash = kImageHibernate;
   } else if (const std::int64_t state = sharedSomnaraDaemon_->currentsleepstate(); state < 0) {
@@ -191,7 +197,9 @@ void MenuBarAppDelegate::showPreferences() {
 
 std::string MenuBarAppDelegate::toolTipString() {
   std::string text = sharedSomnaraDaemon_->currentStateString();
-  if (hasInsomnia()) text += insomniaEndDate_ ? "\nInsomnia on" + remainingInsomniaText() : "\nInsomnia on until stopped";
+  if (!hasInsomnia()) return text;
+  text += insomniaPaused_ ? "\nInsomnia paused on battery" : "\nInsomnia on";
+  text += insomniaEndDate_ ? remainingInsomniaText() : " until stopped";
   return text;
 }
 

@@ -13,6 +13,7 @@
 #include "host/ApplicationDelegate.h"
 #include "host/HostContext.h"
 #include "menubar/InhibitorList.h"
+#include "menubar/InsomniaRuleWatch.h"
 #include "menubar/ORVTimeFormatter.h"
 #include "menubar/StatusItem.h"
 
@@ -20,7 +21,8 @@ namespace somnara {
 
 /// The menu bar agent's logic: the status item's icon and blink, the menu's
 /// commands and texts, the Insomnia keep-awake mode with its driver, and the
-/// watch on the lid and the displays. Observable properties for the menu:
+/// watch on the lid and the displays, and Insomnia's rules (battery floor,
+/// external power, session lock). Observable properties for the menu:
 /// "insomnia", "insomniaString" (depends on "insomnia"), "insomniaTimeInterval"
 /// and "insomniaLengthString" (depends on "insomniaTimeInterval").
 ///
@@ -94,7 +96,12 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
 
   // --- Insomnia ---
   bool hasInsomnia() const { return insomniaTimer_ != 0; }
+  /// Starts (after the rules had their say: they may pause it, or stop it
+  /// at once) or stops Insomnia.
   void setInsomnia(bool insomnia);
+  /// Insomnia is on but keeps nothing awake: paused on battery by its rule.
+  bool insomniaPaused() const { return insomniaPaused_; }
+  const InsomniaRuleWatch& insomniaRules() const { return insomniaRules_; }
   void toggleInsomnia() { setInsomnia(!hasInsomnia()); }
   /// Seconds; below 1 means no end.
   double insomniaTimeInterval() const { return insomniaTimeInterval_; }
@@ -138,6 +145,12 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   void registerForRootDomain();
   void announceInsomniaStringChange();
   void reportLidLockFailure();
+  /// Holds (driver start, idle-sleep veto) or releases what keeps the machine awake.
+  void holdAwake(bool hold);
+  /// Applies the rules' verdict to a running Insomnia: pause, resume or stop.
+  void followInsomniaRules();
+  void stopByInsomniaRule(InsomniaRules::Verdict verdict, const InsomniaRules::Conditions& conditions);
+  void externalPowerCame();
   std::string remainingInsomniaText() const;
   double now() const { return context_.loop().now(); }
 
@@ -160,6 +173,8 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   std::unique_ptr<host::InsomniaDriver::Connection> insomniaDriverConnection_;
   std::unique_ptr<host::SystemPower::Registration> systemPower_;
   std::unique_ptr<host::Sounds::Sound> insomniaSound_;
+  InsomniaRuleWatch insomniaRules_;
+  bool insomniaPaused_ = false;
 
   host::RegistrationPtr rootDomain_;
   std::int64_t clamshellstate_ = 0;

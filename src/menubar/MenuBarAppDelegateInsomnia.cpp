@@ -16,22 +16,32 @@ constexpr float kDefaultSoundVolume = 0.2f;
 }  // namespace
 
 void MenuBarAppDelegate::setInsomnia(bool insomnia) {
-  willChangeValueForKey(kProperty_insomnia);
+  auto verdict = InsomniaRules::Verdict::Run;
   if (insomnia) {
-    if (!callInsomniaPluginWithMode(host::InsomniaDriver::kStart)) reportLidLockFailure();
-    cancel(insomniaTimer_);
-    insomniaTimer_ = schedule(kKeepAwakeTickSeconds, true, &MenuBarAppDelegate::keepMeAwake);
-    insomniaEndDate_.reset();
-    if (insomniaTimeInterval_ >= kShortestTimedLength) insomniaEndDate_ = now() + insomniaTimeInterval_;
-  } else {
-    callInsomniaPluginWithMode(host::InsomniaDriver::kStop);
-    cancel(insomniaTimer_);
-    insomniaEndDate_.reset();
+    const auto conditions = insomniaRules_.conditions();
+    verdict = InsomniaRules::verdict(insomniaRules_.settings(), conditions);
+    if (InsomniaRules::stops(verdict)) return stopByInsomniaRule(verdict, conditions);
   }
-  // Idle sleep is vetoed exactly while Insomnia is on.
-  if (systemPower_) systemPower_->setIdleSleepVetoed(hasInsomnia());
+  willChangeValueForKey(kProperty_insomnia);
+  cancel(insomniaTimer_);
+  insomniaEndDate_.reset();
+  if (insomnia) {
+    insomniaTimer_ = schedule(kKeepAwakeTickSeconds, true, &MenuBarAppDelegate::keepMeAwake);
+    if (insomniaTimeInterval_ >= kShortestTimedLength) insomniaEndDate_ = now() + insomniaTimeInterval_;
+  }
+  insomniaPaused_ = verdict == InsomniaRules::Verdict::Pause;
+  holdAwake(insomnia && !insomniaPaused_);
+  insomniaRules_.setInsomniaOn(insomnia);
   didChangeValueForKey(kProperty_insomnia);
   updateMenuBarIcon();
+}
+
+void MenuBarAppDelegate::holdAwake(bool hold) {
+  if (!hold)
+    callInsomniaPluginWithMode(host::InsomniaDriver::kStop);
+  else if (!callInsomniaPluginWithMode(host::InsomniaDriver::kStart))
+    reportLidLockFailure();
+  if (systemPower_) systemPower_->setIdleSleepVetoed(hold);
 }
 
 void MenuBarAppDelegate::setInsomniaTimeInterval(double seconds) {
@@ -71,7 +81,11 @@ std::string MenuBarAppDelegate::remainingInsomniaText() const {
 }
 
 std::string MenuBarAppDelegate::insomniaString() const {
-  return std::string(hasInsomnia() ? "Stop" : "Start") + " Insomnia" + remainingInsomniaText() +
+  std::string rules;
+  if (hasInsomnia())
+    rules = InsomniaRules::titleNote(insomniaRules_.settings(), insomniaRules_.powerConditions(),
+                                     insomniaPaused_ ? InsomniaRules::Verdict::Pause : InsomniaRules::Verdict::Run);
+  return std::string(hasInsomnia() ? "Stop" : "Start") + " Insomnia" + remainingInsomniaText() + rules +
          (hasInsomniaPlugin() ? " (using plugin)" : "");
 }
 
@@ -83,12 +97,15 @@ std::string MenuBarAppDelegate::insomniaLengthString() const {
 }
 
 void MenuBarAppDelegate::keepMeAwake() {
-  const bool userAway = ports_.displays.mainDisplayAsleep() || ports_.displays.screenSaverActive();
-  if (!userAway)
-    ports_.systemPower.reportActivity(host::SystemPower::Activity::Overall);
-  else if (!systemPower_)
-    // Without the registration there is no veto: idle activity keeps the machine up instead.
-    ports_.systemPower.reportActivity(host::SystemPower::Activity::Idle);
+  // A paused Insomnia keeps nothing awake; only its end is looked at.
+  if (!insomniaPaused_) {
+    const bool userAway = ports_.displays.mainDisplayAsleep() || ports_.displays.screenSaverActive();
+    if (!userAway)
+      ports_.systemPower.reportActivity(host::SystemPower::Activity::Overall);
+    else if (!systemPower_)
+      // Without the registration there is no veto: idle activity keeps the machine up instead.
+      ports_.systemPower.reportActivity(host::SystemPower::Activity::Idle);
+  }
   if (insomniaEndDate_ && *insomniaEndDate_ - now() < 0) {
     insomniaEndDate_.reset();
     toggleInsomnia();

@@ -263,6 +263,30 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   EXPECT_TRUE(find<QCheckBox>(kS_SomnaraUserDefaultBlackAndWhiteIcon)->isChecked());
 }
 
+// Insomnia's rules live with the other agent settings, in the shared domain
+// the agent reads; a missing floor shows its default.
+TEST_F(WindowTest, InsomniaRulesAreEditedInTheSharedDomain) {
+  open();
+  auto* floor = find<QSpinBox>("insomniaBatteryFloor");
+  EXPECT_EQ(floor->value(), 10);
+  EXPECT_FALSE(stored(kS_SomnaraUserDefaultsInsomniaBatteryFloor)) << "showing the default writes nothing";
+  floor->setValue(0);
+  EXPECT_EQ(floor->text().toStdString(), "Never");
+  EXPECT_EQ(stored(kS_SomnaraUserDefaultsInsomniaBatteryFloor), Value(0));
+  for (const char* key : {kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower,
+                          kS_SomnaraUserDefaultsInsomniaStartOnExternalPower,
+                          kS_SomnaraUserDefaultsInsomniaStopWhenLocked}) {
+    SCOPED_TRACE(key);
+    auto* box = find<QCheckBox>(key);
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_EQ(stored(key), Value(true));
+  }
+  prefs.defaults().setValue(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(25));
+  settle();
+  EXPECT_EQ(floor->value(), 25) << "a change made elsewhere shows up";
+}
+
 TEST_F(WindowTest, ProgramSwitchesFollowTheControllersAndMissingProgramsAreExplained) {
   open();  // the daemon is missing from this bundle
   auto* login = find<QCheckBox>("agentLoginItem");

@@ -3,12 +3,12 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "qtbridge/KeyValueSignal.h"
+
 namespace somnara {
 
 InhibitorGroup::InhibitorGroup(host::Inhibitors& inhibitors, QWidget* parent)
-    : QGroupBox("Keeping the machine awake", parent),
-      list_(inhibitors),
-      changes_(list_, InhibitorList::kProperty_inhibitors) {
+    : QGroupBox("Keeping the machine awake", parent), list_(inhibitors) {
   setObjectName("inhibitorGroup");
   auto* layout = new QVBoxLayout(this);
   lines_ = new QLabel(this);
@@ -16,7 +16,8 @@ InhibitorGroup::InhibitorGroup(host::Inhibitors& inhibitors, QWidget* parent)
   lines_->setWordWrap(true);
   lines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(lines_);
-  connect(&changes_, &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
+  changes_ = std::make_unique<qtbridge::KeyValueSignal>(list_, InhibitorList::kProperty_inhibitors, this);
+  connect(changes_.get(), &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
   fill();
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <QGroupBox>
+#include <memory>
 
 #include "host/Inhibitors.h"
 #include "menubar/InhibitorList.h"
-#include "qtbridge/KeyValueSignal.h"
 
 class QLabel;
 
 namespace somnara {
+namespace qtbridge {
+class KeyValueSignal;
+}
 
 /// The settings window's read-only list of the locks keeping the machine
 /// awake: read when the window shows and kept current while it is shown
@@ -28,9 +31,8 @@ class InhibitorGroup final : public QGroupBox {
   void fill();
 
   InhibitorList list_;
-  // After list_, so it stops observing the list before the list goes (child
-  // objects are deleted only after the members).
-  qtbridge::KeyValueSignal changes_;
+  // Observes list_, so it goes before list_ does.
+  std::unique_ptr<qtbridge::KeyValueSignal> changes_;
   QLabel* lines_ = nullptr;
   bool looking_ = false;
 };

@@ -144,7 +144,10 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
                           kS_SomnaraUserDefaultBlackAndWhiteIcon, kS_SomnaraUserDefaultsHardSetValues,
                           kS_SomnaraUserDefaultsEnableInsomniaOnStart, kS_SomnaraUserDefaultsBlinkInterval,
                           kS_SomnaraUserDefaultsInsomniaSound, kS_SomnaraUserDefaultsInsomniaSoundVolume,
-                          kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection}) {
+                          kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection,
+                          kS_SomnaraUserDefaultsInsomniaBatteryFloor, kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower,
+                          kS_SomnaraUserDefaultsInsomniaStartOnExternalPower,
+                          kS_SomnaraUserDefaultsInsomniaStopWhenLocked}) {
     auto* signal = new qtbridge::DefaultsSignal(values_, UserDefaultsController::keyPath(key), this);
     connect(signal, &qtbridge::DefaultsSignal::changed, this, [this] {
       readSettings();
@@ -248,6 +251,9 @@ QWidget* PreferencesWindow::buildAgentGroup() {
       {"Write hard &values (kept across restarts)", kS_SomnaraUserDefaultsHardSetValues},
       {"Start &Insomnia when the agent starts", kS_SomnaraUserDefaultsEnableInsomniaOnStart},
       {"Don't probe &displays after a lid change", kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection},
+      {"Re&quire external power for Insomnia (pauses on battery)", kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower},
+      {"Start Insomnia when e&xternal power comes", kS_SomnaraUserDefaultsInsomniaStartOnExternalPower},
+      {"Stop Insomnia when the session is lo&cked", kS_SomnaraUserDefaultsInsomniaStopWhenLocked},
   };
   for (const auto& [text, key] : boxes) {
     auto* box = new QCheckBox(text, group);
@@ -255,6 +261,17 @@ QWidget* PreferencesWindow::buildAgentGroup() {
     bindCheckBox(box, key);
     form->addRow(box);
   }
+  batteryFloor_ = new QSpinBox(group);
+  batteryFloor_->setObjectName("insomniaBatteryFloor");
+  batteryFloor_->setRange(0, 100);
+  batteryFloor_->setSuffix(" %");
+  batteryFloor_->setSpecialValueText("Never");
+  batteryFloor_->setAccessibleDescription(
+      "Insomnia running on battery stops when the charge falls to this level, so a closed laptop can sleep");
+  batteryFloor_->setToolTip(batteryFloor_->accessibleDescription());
+  connect(batteryFloor_, &QSpinBox::valueChanged, this,
+          [this](int v) { writeSetting(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(v)); });
+  form->addRow("Stop Insomnia on battery at (&zero: never):", batteryFloor_);
   blinkInterval_ = new QDoubleSpinBox(group);
   blinkInterval_->setObjectName("blinkInterval");
   blinkInterval_->setRange(0, 3600);
@@ -404,6 +421,11 @@ void PreferencesWindow::readSettings() {
   for (auto& [box, key] : checkBoxes_) {
     const QSignalBlocker block(box);
     box->setChecked(values_.boolValue(UserDefaultsController::keyPath(key)));
+  }
+  {
+    const QSignalBlocker block(batteryFloor_);
+    batteryFloor_->setValue(static_cast<int>(values_.integerValue(
+        UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaBatteryFloor), kDefaultInsomniaBatteryFloor)));
   }
   {
     const QSignalBlocker block(blinkInterval_);

@@ -109,6 +109,7 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   QLabel* statusReason_ = nullptr;
   std::vector<std::pair<QCheckBox*, const char*>> checkBoxes_;
   QDoubleSpinBox* blinkInterval_ = nullptr;
+  QSpinBox* batteryFloor_ = nullptr;
   QLineEdit* soundFile_ = nullptr;
   QSlider* volume_ = nullptr;
   QLabel* soundProblem_ = nullptr;

@@ -99,6 +99,12 @@ std::optional<bool> LogindClient::sessionActive(const QString& sessionPath) cons
   return v->toBool();
 }
 
+std::optional<bool> LogindClient::sessionLockedHint(const QString& sessionPath) const {
+  auto v = logind_.property(sessionPath, kSession, QStringLiteral("LockedHint"));
+  if (!v || v->userType() != QMetaType::Bool) return std::nullopt;
+  return v->toBool();
+}
+
 host::RegistrationPtr LogindClient::watchPrepareForSleep(std::function<void(bool)> onSignal) {
   return logind_.watch(kManagerPath, kManager, QStringLiteral("PrepareForSleep"), {},
                        [fn = std::move(onSignal)](const QDBusMessage& m) {

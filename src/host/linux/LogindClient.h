@@ -56,6 +56,10 @@ class LogindClient {
   /// The session's Active property; nullopt when it cannot be read.
   std::optional<bool> sessionActive(const QString& sessionPath) const;
 
+  /// The session's LockedHint property (true while its screen is locked);
+  /// nullopt when it cannot be read.
+  std::optional<bool> sessionLockedHint(const QString& sessionPath) const;
+
   /// Manager.PrepareForSleep(start): true before the machine sleeps, false
   /// after it woke. Null when the bus refuses the watch.
   host::RegistrationPtr watchPrepareForSleep(std::function<void(bool start)> onSignal);

@@ -1,5 +1,8 @@
 #include "host/linux/SessionScreenSaver.h"
 
+#include <memory>
+#include <vector>
+
 #include "host/linux/BusPeer.h"
 
 namespace somnara::linuxhost {
@@ -14,6 +17,10 @@ struct Service {
 constexpr Service kServices[] = {
     {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver"},
     {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver"},
+};
+
+struct Watches final : host::Registration {
+  std::vector<host::RegistrationPtr> each;
 };
 
 }  // namespace
@@ -36,6 +43,20 @@ bool SessionScreenSaver::simulateUserActivity() const {
     sent |= BusPeer(bus_, name).send(QString::fromLatin1(s.path), name, QStringLiteral("SimulateUserActivity"));
   }
   return sent;
+}
+
+host::RegistrationPtr SessionScreenSaver::watchActiveChanged(std::function<void(bool)> onChange) const {
+  auto watches = std::make_unique<Watches>();
+  for (const auto& s : kServices) {
+    const QString name = QString::fromLatin1(s.name);
+    auto watch = BusPeer(bus_, name).watch(QString::fromLatin1(s.path), name, QStringLiteral("ActiveChanged"), {},
+                                           [onChange](const QDBusMessage& m) {
+                                             if (!m.arguments().isEmpty()) onChange(m.arguments().first().toBool());
+                                           });
+    if (!watch) return nullptr;
+    watches->each.push_back(std::move(watch));
+  }
+  return watches;
 }
 
 }  // namespace somnara::linuxhost

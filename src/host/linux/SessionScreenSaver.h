@@ -2,7 +2,10 @@
 
 #include <QDBusConnection>
 
+#include <functional>
 #include <optional>
+
+#include "host/Registration.h"
 
 namespace somnara::linuxhost {
 
@@ -22,6 +25,10 @@ class SessionScreenSaver {
   /// counts the user as present now (its idle time starts over). False when
   /// the bus is not connected.
   bool simulateUserActivity() const;
+
+  /// Calls onChange(active) for each ActiveChanged signal of either service
+  /// (also one that starts later); null when the bus refuses the watches.
+  host::RegistrationPtr watchActiveChanged(std::function<void(bool active)> onChange) const;
 
  private:
   QDBusConnection bus_;

@@ -18,14 +18,25 @@ void SimDesktopState::setDriverRefusesOpen(std::size_t index, bool refuses) {
 void SimDesktopState::connectionClosed() {
   --connections_;
   // Closing a connection ends what it started.
-  if (connections_ == 0) holds_ = 0;
+  if (connections_ == 0 && holds_ > 0) {
+    holds_ = 0;
+    lidSwitchCheck();
+  }
+}
+
+void SimDesktopState::lidSwitchCheck() {
+  const bool closed = lid_ && *lid_ == Value(true);
+  if (closed && holds_ == 0) lidSwitchSleeps_.push_back(clock_.now());
 }
 
 bool SimDesktopState::callDriver(std::uint32_t selector) {
   driverCalls_.push_back(selector);
   if (!driverServices_ || *driverServices_ == 0) return false;
   if (selector == host::InsomniaDriver::kStart) holds_ = 1;
-  if (selector == host::InsomniaDriver::kStop) holds_ = 0;
+  if (selector == host::InsomniaDriver::kStop && holds_ > 0) {
+    holds_ = 0;
+    lidSwitchCheck();
+  }
   return true;
 }
 
@@ -36,7 +47,9 @@ bool SimDesktopState::showNotice(Notice notice) {
 }
 
 void SimDesktopState::setLid(std::optional<Value> lid) {
+  const bool wasClosed = lid_ && *lid_ == Value(true);
   lid_ = std::move(lid);
+  if (!wasClosed) lidSwitchCheck();
   rootDomainObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
 }
 
@@ -76,6 +89,13 @@ host::RegistrationPtr SimDesktopState::publishInsomnia(host::InsomniaService::Ha
   if (insomniaHandler_) return nullptr;
   insomniaHandler_ = &handler;
   return std::make_unique<OfferTicket>(insomniaHandler_);
+}
+
+void SimDesktopState::setSessionLocked(std::optional<bool> locked) {
+  sessionLocked_ = locked;
+  if (!locked) return;
+  sessionLockObservers_.forEach([](const auto&) { return true; },
+                                [value = *locked](const std::function<void(bool)>& fn) { fn(value); });
 }
 
 }  // namespace somnara::sim

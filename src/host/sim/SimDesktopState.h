@@ -28,8 +28,8 @@ namespace somnara::sim {
 /// through the setters; programs reach it through their agent ports.
 ///
 /// A fresh machine has power management reachable, no lid-closed service,
-/// no lid property, one awake display, no screen saver, no sound files, a
-/// notification server.
+/// no lid property, one awake display, no screen saver, an unlocked session,
+/// no sound files, a notification server.
 class SimDesktopState {
  public:
   using Duration = std::chrono::milliseconds;
@@ -72,6 +72,10 @@ class SimDesktopState {
   const std::vector<std::uint32_t>& driverCalls() const { return driverCalls_; }
   /// Whether a started lid-closed hold is in force (start taken, no stop or close since).
   bool lidClosedHoldTaken() const { return holds_ > 0; }
+  /// When the lid switch put the machine to sleep: the lid closed, or the
+  /// hold ended while it was closed, with no hold in force (the system's
+  /// default lid handling, suspend).
+  const std::vector<Duration>& lidSwitchSleeps() const { return lidSwitchSleeps_; }
   /// The reason the service gives for a refused open or start ("" for none).
   const std::string& driverFailureReason() const { return driverFailureReason_; }
   void setDriverFailureReason(std::string reason) { driverFailureReason_ = std::move(reason); }
@@ -84,6 +88,19 @@ class SimDesktopState {
   host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) {
     return rootDomainObservers_.add(std::move(onMessage));
   }
+
+  // --- The session's lock: nullopt when it cannot be told.
+  const std::optional<bool>& sessionLocked() const { return sessionLocked_; }
+  /// Sets the state and tells every observer when it is known.
+  void setSessionLocked(std::optional<bool> locked);
+  /// When false, programs cannot observe lock changes.
+  bool sessionLockObservable() const { return sessionLockObservable_; }
+  void setSessionLockObservable(bool observable) { sessionLockObservable_ = observable; }
+  /// Observers of lock changes; called at once, in order.
+  host::RegistrationPtr observeSessionLock(std::function<void(bool)> onChange) {
+    return sessionLockObservers_.add(std::move(onChange));
+  }
+  std::size_t sessionLockObservers() const { return sessionLockObservers_.size(); }
 
   // --- Displays.
   bool mainDisplayAsleep() const { return displayAsleep_; }
@@ -147,9 +164,15 @@ class SimDesktopState {
   int holds_ = 0;
   std::vector<std::uint32_t> driverCalls_;
   std::string driverFailureReason_;
+  std::vector<Duration> lidSwitchSleeps_;
+  void lidSwitchCheck();
 
   std::optional<Value> lid_;
   ObserverList<std::function<void()>> rootDomainObservers_;
+
+  std::optional<bool> sessionLocked_ = false;
+  bool sessionLockObservable_ = true;
+  ObserverList<std::function<void(bool)>> sessionLockObservers_;
 
   bool displayAsleep_ = false;
   bool screenSaver_ = false;

@@ -38,6 +38,7 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       notices_(machine.desktop()),
       inhibitors_(machine.desktop()),
       insomniaService_(machine.desktop()),
+      sessionLock_(machine.desktop(), loop_),
       context_(std::make_unique<host::HostContext>(host::HostContext::Ports{
           loop_, powerSources_, powerManager_, defaults_, notifications_, processes_, workspace_, authorization_,
           logger_, fileWatch_, platform_})) {}

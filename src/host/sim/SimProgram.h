@@ -22,6 +22,7 @@
 #include "host/sim/SimPowerSources.h"
 #include "host/sim/SimProcesses.h"
 #include "host/sim/SimRunLoop.h"
+#include "host/sim/SimSessionLock.h"
 #include "host/sim/SimSounds.h"
 #include "host/sim/SimSystemPower.h"
 #include "host/sim/SimTrayHosts.h"
@@ -49,8 +50,8 @@ class SimProgram {
   host::HostContext& context() { return *context_; }
   /// The desktop ports of a tray agent, over the machine's desktop state.
   host::AgentPorts agentPorts() {
-    return {systemPower_, insomniaDriver_, clamshell_, displays_, sounds_,
-            notices_,     trayHosts_,      inhibitors_, insomniaService_};
+    return {systemPower_, insomniaDriver_, clamshell_,   displays_,        sounds_,
+            notices_,     trayHosts_,      inhibitors_, insomniaService_, sessionLock_};
   }
 
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
@@ -121,6 +122,7 @@ class SimProgram {
   SimTrayHosts trayHosts_;
   SimInhibitors inhibitors_;
   SimInsomniaService insomniaService_;
+  SimSessionLock sessionLock_;
   // Last, so that the program's singletons go before its ports.
   std::unique_ptr<host::HostContext> context_;
 };

@@ -20,7 +20,7 @@ import dbus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from somnara_system import (DBUSMENU, LOGIND, STATUS_LINE, WATCHER, PrivateBus, ProgramLogs, TrayItems, Xvfb,  # noqa: E402
-                            hibernate_mode, logind_inhibitors, replace, stop, wait_for)
+                            hibernate_mode, logind_inhibitors, main_in_own_pid_namespace, replace, stop, wait_for)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 PREFERENCES = os.environ.get("SOMNARA_PREFERENCES", "")
@@ -141,6 +141,9 @@ class AgentTest(ProgramLogs, unittest.TestCase):
 
     def menu(self, service):
         return TrayItems(self.session_bus).menu(service)
+
+    def has_entry(self, service, pattern):
+        return TrayItems(self.session_bus).entry(service, pattern) is not None
 
     def entry(self, service, pattern):
         found = TrayItems(self.session_bus).entry(service, pattern)
@@ -338,6 +341,48 @@ class Failures(AgentTest):
         self.assertAlive(agent)
 
 
+class InsomniaRules(AgentTest):
+    """The battery floor and the lock rule against logind's locks. The fake
+    laptop runs on battery (its charger is offline) at 50 %."""
+
+    def start_insomnia(self):
+        agent = self.start("agent", [AGENT])
+        service = self.wait_item(agent)
+        self.click(service, r"Start Insomnia")
+        self.assertIsNotNone(wait_for(lambda: self.inhibitors() == ["handle-lid-switch/block", "idle/block"]),
+                             "inhibitors: %r\n%s" % (self.inhibitors(), self.log_of(agent)))
+        return agent, service
+
+    def test_the_battery_floor_releases_both_locks_with_a_notice(self):
+        self.start_services()
+        self.mock(self.session_bus, NOTIFICATIONS[0], "notification_daemon")
+        agent, service = self.start_insomnia()
+        self.assertRegex(self.entry(service, r"Stop Insomnia")[1], r"\(stops on battery at 10 %\)")
+        self.set_battery(11)
+        time.sleep(0.5)
+        self.assertEqual(len(self.inhibitors()), 2, "held above the floor")
+        self.set_battery(10)
+        self.assertIsNotNone(wait_for(lambda: self.inhibitors() == [], 5),
+                             "inhibitors: %r\n%s" % (self.inhibitors(), self.log_of(agent)))
+        self.assertIsNotNone(wait_for(lambda: self.has_entry(service, r"Start Insomnia")))
+        calls = self.session_bus.call(NOTIFICATIONS[0], NOTIFICATIONS[1], MOCK, "GetMethodCalls", "Notify")
+        self.assertEqual([(str(args[3]), str(args[4])) for _, args in calls],
+                         [("Insomnia stopped", "The battery is at 10 %, at or below the floor of 10 %.")])
+        self.assertAlive(agent)
+
+    def test_a_locked_session_stops_insomnia_with_the_lock_rule(self):
+        self.write_settings(dict(ADAPTIVE, insomniastopwhenlocked=True))
+        self.start_services()
+        agent, service = self.start_insomnia()
+        self.system_bus.call(LOGIND[0], "/org/freedesktop/login1/session/" + SESSION_ID,
+                             "org.freedesktop.login1.Session", "SetLockedHint", True)
+        self.assertIsNotNone(wait_for(lambda: self.inhibitors() == [], 5),
+                             "inhibitors: %r\n%s" % (self.inhibitors(), self.log_of(agent)))
+        self.assertIsNotNone(wait_for(lambda: self.has_entry(service, r"Start Insomnia")))
+        self.assertIn("Insomnia stopped: the session is locked", self.log_of(agent))
+        self.assertAlive(agent)
+
+
 class TrayHostChanges(AgentTest):
 
     def watcher_owner(self):
@@ -440,4 +485,4 @@ class Survival(AgentTest):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    main_in_own_pid_namespace()

@@ -14,11 +14,13 @@
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/FreedesktopNotices.h"
+#include "host/linux/LinuxAgentHost.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
 #include "host/linux/LinuxHost.h"
 #include "host/linux/LinuxTrayHosts.h"
 #include "host/linux/LogindInsomniaDriver.h"
+#include "host/linux/LogindSessionLock.h"
 #include "host/linux/LogindSystemPower.h"
 #include "host/linux/QtRunLoop.h"
 #include "plist/PlistCodec.h"
@@ -417,6 +419,48 @@ TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
   }
 }
 
+// The lock from the logind session's LockedHint; without a logind session,
+// from the screen saver's ActiveChanged; nullopt when neither answers.
+TEST_F(AgentPorts, SessionLockFromLogindElseTheScreenSaver) {
+  logindOnly->call(kLogind, kLogindPath, kMock, "AddSession",
+                   {"c9", "seat0", QVariant::fromValue(1000u), "tester", true});
+  const QString sessionPath = "/org/freedesktop/login1/session/c9";
+  struct {
+    const char* what;
+    PrivateBus* system;
+    std::function<void(bool)> set;
+  } cases[] = {
+      {"logind", logindOnly,
+       [&](bool on) {
+         logindOnly->call(kLogind, sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", {on});
+       }},
+      {"screen saver", empty,
+       [&](bool on) {
+         session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+                       "SetActive", {on});
+       }},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogindClient logind(c.system->connection());
+    LogindSessionLock lock(logind, session->connection(), "c9", 1);
+    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
+    std::vector<bool> told;
+    auto watch = lock.observeLocked([&](bool locked) { told.push_back(locked); });
+    ASSERT_NE(watch, nullptr);
+    c.set(true);
+    EXPECT_TRUE(spinUntil([&] { return told == std::vector<bool>{true}; })) << told.size();
+    EXPECT_EQ(lock.locked(), std::optional<bool>(true));
+    watch.reset();
+    c.set(false);
+    spinFor(100ms);
+    EXPECT_EQ(told, std::vector<bool>{true}) << "nothing told once the registration is gone";
+    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
+  }
+  LogindClient nobody(empty->connection());
+  EXPECT_EQ(LogindSessionLock(nobody, empty->connection(), "c9", 1).locked(), std::nullopt);
+}
+
 // Sets environment variables (nullptr: unset) and puts the old values back.
 class ScopedEnvironment {
  public:
@@ -573,13 +617,13 @@ TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
 }
 
 // Last: the process-wide buses point at private ones from here on.
-TEST_F(AgentPorts, TheHostMakesThePortsOnDemandAndTheyContactNothingBeforeUse) {
+TEST_F(AgentPorts, TheAgentHostMakesThePortsAndTheyContactNothingBeforeUse) {
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", full->address().toUtf8().constData(), 1);
   ::setenv("DBUS_SESSION_BUS_ADDRESS", session->address().toUtf8().constData(), 1);
   full->call(kLogind, kLogindPath, kMock, "ClearCalls");
   LinuxHost host;
-  host::AgentPorts& ports = host.agentPorts();
-  EXPECT_EQ(&ports, &host.agentPorts()) << "one set per host";
+  LinuxAgentHost agentHost(host);
+  host::AgentPorts& ports = agentHost.ports();
   spinFor(100ms);
   EXPECT_EQ(mockCalls(*full, kLogind, kLogindPath), 0) << "logind was called before any port was used";
   auto registration = ports.systemPower.registerForSystemPower();
