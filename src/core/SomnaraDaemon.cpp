@@ -113,7 +113,7 @@ void SomnaraDaemon::setSleepmode(std::int64_t sleepmode) {
 
 std::optional<std::int32_t> SomnaraDaemon::currentsleepstate() {
   const auto reading = hibernation::hibernation_currenthibernationstate(context_);
-  if (reading != currentsleepstate_) {
+  if (!currentsleepstate_ || *currentsleepstate_ != reading) {
     currentsleepstate_ = reading;
     announceCurrentSleepStateChange();
   }
