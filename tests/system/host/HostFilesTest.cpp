@@ -20,6 +20,30 @@
 #include "powertool/SavedPowerSettings.h"
 #include "powertool/SleepDropIn.h"
 
+namespace somnara::host {
+
+// Readable failures for the readings compared below.
+void PrintTo(const BatteryReading& b, std::ostream* os) {
+  *os << b.percent << " %, " << (b.minutesToEmpty ? std::to_string(*b.minutesToEmpty) : "unknown") << " min";
+}
+void PrintTo(const PowerReading& r, std::ostream* os) {
+  *os << "{battery ";
+  if (r.battery)
+    PrintTo(*r.battery, os);
+  else
+    *os << "none";
+  *os << ", " << r.unreadableBatteries << " unreadable, external " << r.onExternalPower << "}";
+}
+void PrintTo(const HibernateModeReading& r, std::ostream* os) {
+  static const char* const kAbsences[] = {"not recorded", "not an integer", "out of step"};
+  if (r.mode)
+    *os << "mode " << *r.mode;
+  else
+    *os << "no mode: " << kAbsences[static_cast<int>(r.absence)];
+}
+
+}  // namespace somnara::host
+
 namespace somnara::linuxhost {
 namespace {
 
