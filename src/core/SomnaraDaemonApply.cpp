@@ -128,7 +128,9 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
   const bool hardValues = usehardvalues();
   if (hardValues) args.erase(args.begin() + 1);
 
-  auto current = [this] { return static_cast<std::int64_t>(hibernation::hibernation_currenthibernationstate(context_)); };
+  auto current = [this] { return hibernation::hibernation_currenthibernationstate(context_); };
+  // Log lines and messages show a mode that is not in force as -1.
+  auto shown = [](std::optional<std::int32_t> mode) { return static_cast<long>(mode.value_or(-1)); };
   if (current() == wanted) {
     streak_.reset();
     return true;
@@ -144,11 +146,11 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     }
     const int status = context_.processes().run(*helper, args).value_or(-1);
     if (status == POWER_TOOL_OK) {
-      const std::int64_t now = current();
+      const auto now = current();
       if (now == wanted) break;
       logApplyFailure(__LINE__, kPmsetMethod,
                       platform::format("Waiting for sleep state to get reflected %ld != %ld",
-                                       static_cast<long>(wanted), static_cast<long>(now)));
+                                       static_cast<long>(wanted), shown(now)));
       context_.loop().sleepBlocking(kReflectWait);
       continue;
     }
@@ -164,12 +166,12 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     return false;
   }
 
-  const std::int64_t now = current();
+  const auto now = current();
   if (now != wanted) {
     logApplyFailure(__LINE__, kPmsetMethod,
                     platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
-                                     static_cast<long>(now)));
-    applyFailure_ = platform::format("the sleep mode did not take effect (%ld instead of %ld)", static_cast<long>(now),
+                                     shown(now)));
+    applyFailure_ = platform::format("the sleep mode did not take effect (%ld instead of %ld)", shown(now),
                                      static_cast<long>(wanted));
     applyFailed_ = true;
     return false;

@@ -348,28 +348,29 @@ TEST(SleepStatusReason, NamesTheChoiceTheReadingAndWhatTheMachineCannotDo) {
   struct Case {
     std::int64_t mode;
     bool battery;
-    std::int32_t charge, timeLeft;
+    std::optional<std::int32_t> charge, timeLeft;
     powertool::SleepCapabilities caps;
     const char* reason;
   };
+  constexpr auto unknown = std::nullopt;
   const Case cases[] = {
       {0, true, 50, 100, every, "Because the system's own setting is chosen."},
       {3, true, 50, 100, every, "Because \"Hibernate\" is chosen."},
       {1, true, 63, 130, every, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
       {1, true, 80, 15, every, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
-      {1, true, 3, -1, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
-      {1, true, -1, -1, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
-      {1, false, -1, -1, every,
+      {1, true, 3, unknown, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
+      {1, true, unknown, unknown, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+      {1, false, unknown, unknown, every,
        "\"Adaptive\" needs a battery and this machine has none: the system's own setting applies."},
       {3, true, 50, 100, noSwap,
        "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps."},
       {4, true, 50, 100, noHybrid,
        "Because \"Sleep and hibernate\" is chosen. This machine can't sleep and hibernate: not offered by the "
        "kernel, so it sleeps."},
-      {1, true, 3, -1, noSwap,
+      {1, true, 3, unknown, noSwap,
        "Adaptive: battery at 3 %, level 3: the battery is nearly empty. This machine can't hibernate: no swap "
        "space, so it sleeps."},
-      {1, true, 80, -1, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
+      {1, true, 80, unknown, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
       {4, true, 50, 100, none, "This machine can't sleep: not offered by the kernel."},
   };
   for (const auto& c : cases)

@@ -239,9 +239,7 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   find<QRadioButton>("sleepMode3")->click();
   settle();
   EXPECT_EQ(stored(kS_SomnaraUserDefaultSleepModeIndex), Value(3));
-  const auto mode = machine.state().peekRootDomainProperty("Hibernate Mode");
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(mode->integer(), 1) << "the daemon applied hibernate";
+  EXPECT_EQ(machine.state().peekHibernateMode().mode, 1) << "the daemon applied hibernate";
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will hibernate on sleep");
 
   find<QRadioButton>("sleepMode1")->click();

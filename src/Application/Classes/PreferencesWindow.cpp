@@ -447,7 +447,7 @@ void PreferencesWindow::refreshStatus() {
   status_->setText(qs(controller_.currentStateString()));
   SleepStatusFacts facts;
   facts.chosenMode = controller_.sleepmodeissomnara() ? 1 : controller_.sleepmode();
-  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_) != 0;
+  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_);
   facts.charge = hibernation::hibernation_currentchargestate(context_);
   facts.timeLeft = hibernation::hibernation_currenttimeleft(context_);
   facts.hibernateLevel = controller_.hibernatelevel();
