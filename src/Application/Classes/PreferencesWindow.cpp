@@ -153,8 +153,7 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, [this] { refreshStatus(); });
   timer->start(kStatusRefreshMs);
-  // Until the machine has been asked, every kind of sleep counts as possible.
-  showStatus(controller_.sleepCapabilities());
+  refreshStatus();
   afterWindowShown([this, inhibitors] {
     refreshStatus();
     inhibitors->startLooking();
@@ -382,9 +381,7 @@ void PreferencesWindow::connectDelegate(Somnara_AppDelegate& delegate) {
   });
 }
 
-void PreferencesWindow::refreshStatus() { showStatus(controller_.readSleepCapabilities()); }
-
-void PreferencesWindow::showStatus(const powertool::SleepCapabilities& capabilities) {
+void PreferencesWindow::refreshStatus() {
   status_->setText(qs(controller_.currentStateString()));
   SleepStatusFacts facts;
   facts.chosenMode = controller_.sleepmodeissomnara() ? 1 : controller_.sleepmode();
@@ -392,7 +389,9 @@ void PreferencesWindow::showStatus(const powertool::SleepCapabilities& capabilit
   facts.charge = hibernation::hibernation_currentchargestate(context_);
   facts.timeLeft = hibernation::hibernation_currenttimeleft(context_);
   facts.hibernateLevel = controller_.hibernatelevel();
-  facts.capabilities = capabilities;
+  // Until the window is drawn the machine is not asked: every kind of sleep
+  // counts as possible, or as found when the controller last asked.
+  facts.capabilities = shown_ ? controller_.readSleepCapabilities() : controller_.sleepCapabilities();
   statusReason_->setText(qs(sleepStatusReason(facts)));
   // A choice the machine cannot do is greyed out with the reason beneath it;
   // the one stored stays checked, so the window shows what was chosen.

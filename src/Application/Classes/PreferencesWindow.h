@@ -11,7 +11,6 @@
 #include "Application/Classes/ApplicationInterface.h"
 #include "host/HostContext.h"
 #include "host/PreferencesPorts.h"
-#include "powertool/SleepCapabilities.h"
 
 class QButtonGroup;
 class QDoubleSpinBox;
@@ -87,9 +86,9 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   void applySecondaryColour();
   void renderVersionText();
   QSize startSize() const;
-  /// Asks the machine which kinds of sleep work, then showStatus.
+  /// The status line, its reason and the choices; once the window has been
+  /// drawn, after asking the machine which kinds of sleep work.
   void refreshStatus();
-  void showStatus(const powertool::SleepCapabilities& capabilities);
   void shown();
   void runAfterShown();
   void refreshPrograms();
