@@ -30,6 +30,15 @@ host::Applications::BundleInfo bundle(std::string identifier, std::string name, 
 // and an application menu of titles.
 struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
+  void afterWindowShown(std::function<void()> fn) override { afterShown.push_back(std::move(fn)); }
+  /// The window has been drawn: what waited for it runs.
+  void shown() {
+    while (!afterShown.empty()) {
+      auto fn = std::move(afterShown.front());
+      afterShown.erase(afterShown.begin());
+      fn();
+    }
+  }
   void setVersionText(const VersionText& text) override { version = text; }
   void setNotice(Notice notice, const std::string& text) override { notices[notice] = text; }
   void showMessage(const std::string& title, const std::string& text) override { messages.push_back(title + ": " + text); }
@@ -43,6 +52,7 @@ struct FakeInterface : ApplicationInterface {
     daemon = d;
   }
   int fronted = 0;
+  std::vector<std::function<void()>> afterShown;
   VersionText version;
   std::map<Notice, std::string> notices;
   std::vector<std::string> messages;
@@ -81,9 +91,17 @@ TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
   SimProgram& stale = machine.addProgram(kDaemon, {kDaemonPath});
   SimProgram& otherCopy = machine.addProgram(kDaemon, {"/opt/Old/Somnara Daemon.app"});
   otherCopy.setIgnoresTerminate(true);
+  statusArea.setKind(host::StatusArea::Kind::None);
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   delegate.awakeFromNib();
+  delegate.applicationWillBecomeActive();
   machine.runPending();
+  EXPECT_TRUE(stale.isRunning()) << "nothing that blocks before the window is drawn";
+  EXPECT_EQ(statusArea.lookCount(), 0);
+  EXPECT_EQ(ui.daemon, delegate.daemonController()) << "the switches are bound at once";
+  ui.shown();
+  machine.runPending();
+  EXPECT_EQ(statusArea.lookCount(), 1) << "one look serves both asks";
   EXPECT_FALSE(stale.isRunning()) << "the running daemon is restarted, not kept";
   EXPECT_FALSE(otherCopy.isRunning());
   ASSERT_EQ(running(kDaemon).size(), 1u);
@@ -114,6 +132,7 @@ TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   {
     Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
     delegate.awakeFromNib();
+    ui.shown();
     machine.runPending();
     EXPECT_EQ(loginItemPaths(), (std::vector<std::string>{kAgentPath, kDaemonPath}));
     EXPECT_EQ(running(kAgent).size(), 1u) << "the tray icon shows at once";
@@ -131,6 +150,7 @@ TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   FakeInterface second;
   Somnara_AppDelegate later(prefs.context(), ports(), second);
   later.awakeFromNib();
+  second.shown();
   machine.runPending();
   EXPECT_EQ(loginItemPaths(), std::vector<std::string>{kDaemonPath});
   EXPECT_TRUE(running(kAgent).empty());
@@ -165,6 +185,7 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
         app.context(),
         {bundles, list, desktop, app.agentPorts().sounds, statusArea, app.agentPorts().inhibitors, nullptr}, face);
     delegate.awakeFromNib();
+    face.shown();
     std::vector<std::string> paths;
     for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);
     EXPECT_EQ(paths, c.paths);
@@ -187,6 +208,7 @@ TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
       delegate.awakeFromNib();
     else
       delegate.applicationWillBecomeActive();
+    ui.shown();
     const std::string& notice = ui.notices[ApplicationInterface::Notice::NoStatusArea];
     EXPECT_EQ(notice.find("needs a tray extension") != std::string::npos, cases[i].second) << i << ": " << notice;
     EXPECT_EQ(notice.empty(), !cases[i].second) << i;
@@ -246,9 +268,11 @@ TEST_F(PreferencesTest, InstallingAnUpdateStopsBothProgramsLoginItemsIncluded) {
   Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
   delegate.awakeFromNib();
   delegate.applicationDidFinishLaunching();
+  ui.shown();
   EXPECT_TRUE(delegate.menuBarController()->isLoginitem());
   machine.runPending();
   ASSERT_EQ(running(kAgent).size(), 1u);
+  ASSERT_EQ(running(kDaemon).size(), 1u);
   updater.installUpdate();
   machine.runPending();
   EXPECT_TRUE(running(kAgent).empty());
