@@ -31,7 +31,8 @@ MenuBarAppDelegate::MenuBarAppDelegate(host::HostContext& context, const host::A
       statusItem_(statusItem),
       inhibitorList_(ports.inhibitors),
       insomniaRules_(context, ports.sessionLock,
-                     {[this] { followInsomniaRules(); }, [this] { externalPowerCame(); }}) {}
+                     {[this] { followInsomniaRules(); }, [this] { externalPowerCame(); }}),
+      userPresence_(ports.displays) {}
 
 MenuBarAppDelegate::~MenuBarAppDelegate() {
   insomniaDriverConnection_.reset();

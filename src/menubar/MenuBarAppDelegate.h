@@ -16,6 +16,7 @@
 #include "menubar/InsomniaRuleWatch.h"
 #include "menubar/ORVTimeFormatter.h"
 #include "menubar/StatusItem.h"
+#include "menubar/UserPresenceWatch.h"
 
 namespace somnara {
 
@@ -145,7 +146,8 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   void registerForRootDomain();
   void announceInsomniaStringChange();
   void reportLidLockFailure();
-  /// Holds (driver start, idle-sleep veto) or releases what keeps the machine awake.
+  /// Holds (driver start, idle-sleep veto, the watch on the user's presence)
+  /// or releases what keeps the machine awake.
   void holdAwake(bool hold);
   /// Applies the rules' verdict to a running Insomnia: pause, resume or stop.
   void followInsomniaRules();
@@ -175,6 +177,8 @@ class MenuBarAppDelegate final : public KeyValueObservable, public host::Applica
   std::unique_ptr<host::Sounds::Sound> insomniaSound_;
   InsomniaRuleWatch insomniaRules_;
   bool insomniaPaused_ = false;
+  /// Watched while Insomnia keeps the machine awake (on and not paused).
+  UserPresenceWatch userPresence_;
 
   host::RegistrationPtr rootDomain_;
   std::int64_t clamshellstate_ = 0;

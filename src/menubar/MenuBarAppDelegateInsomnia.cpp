@@ -42,6 +42,12 @@ void MenuBarAppDelegate::holdAwake(bool hold) {
   else if (!callInsomniaPluginWithMode(host::InsomniaDriver::kStart))
     reportLidLockFailure();
   if (systemPower_) systemPower_->setIdleSleepVetoed(hold);
+  // The tick then takes the display's and the screen saver's state from
+  // their change notices instead of asking for them.
+  if (hold)
+    userPresence_.start();
+  else
+    userPresence_.stop();
 }
 
 void MenuBarAppDelegate::setInsomniaTimeInterval(double seconds) {
@@ -99,7 +105,7 @@ std::string MenuBarAppDelegate::insomniaLengthString() const {
 void MenuBarAppDelegate::keepMeAwake() {
   // A paused Insomnia keeps nothing awake; only its end is looked at.
   if (!insomniaPaused_) {
-    const bool userAway = ports_.displays.mainDisplayAsleep() || ports_.displays.screenSaverActive();
+    const bool userAway = userPresence_.userAway();
     if (!userAway)
       ports_.systemPower.reportActivity(host::SystemPower::Activity::Overall);
     else if (!systemPower_)

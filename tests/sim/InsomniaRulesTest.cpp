@@ -156,6 +156,7 @@ TEST_F(InsomniaRuleTest, OnlyOnExternalPowerPausesOnBatteryAndResumesOnMains) {
     EXPECT_EQ(delegate().insomniaPaused(), step.paused);
     EXPECT_EQ(desktop.requestIdleSleep(), step.paused) << "the veto follows";
     EXPECT_EQ(desktop.lidClosedHoldTaken(), !step.paused) << "the lid lock follows";
+    EXPECT_EQ(desktop.presenceWatchers(), step.paused ? 0u : 2u) << "and the watch on the user's presence";
     EXPECT_EQ(agent.item.image(), step.paused ? kHibernateSleepImage : kInsomniaImage);
     EXPECT_EQ(delegate().insomniaString().find(" (paused on battery)") != std::string::npos, step.paused);
   }

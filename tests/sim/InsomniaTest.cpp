@@ -252,6 +252,94 @@ INSTANTIATE_TEST_SUITE_P(Presence, TickTable,
                                            TickCase{true, false, false, Activity::Idle},
                                            TickCase{false, true, false, Activity::Idle}));
 
+// The tick's one call is the activity report: the display's and the screen
+// saver's states come from their change notices, read once at the start,
+// and are read at each tick only where the desktop sends no notices.
+struct PresenceCase {
+  const char* name;
+  bool displayObservable;
+  bool screenSaverObservable;
+  int readsAtTicks;  // over the six ticks below: what sends no notices is read
+};
+
+void PrintTo(const PresenceCase& c, std::ostream* os) { *os << c.name; }
+
+class PresenceTable : public ::testing::TestWithParam<PresenceCase> {};
+
+TEST_P(PresenceTable, EachTickMakesOneReportFollowingTheNoticesAndNothingIsWatchedWhileOff) {
+  const auto& c = GetParam();
+  SimMachine machine;
+  auto& desktop = machine.desktop();
+  desktop.setMainDisplayObservable(c.displayObservable);
+  desktop.setScreenSaverObservable(c.screenSaverObservable);
+  Agent agent(machine);
+  agent.start();
+  const std::size_t watched = (c.displayObservable ? 1 : 0) + (c.screenSaverObservable ? 1 : 0);
+
+  desktop.setScreenSaverActive(true);
+  desktop.setScreenSaverActive(false);
+  machine.advance(5min);
+  EXPECT_EQ(desktop.presenceWatchers(), 0u) << "off: nothing watched";
+  EXPECT_EQ(desktop.presenceReads(), 0) << "off: nothing read";
+
+  agent.delegate.setInsomnia(true);
+  EXPECT_EQ(desktop.presenceWatchers(), watched);
+  const int startReads = desktop.presenceReads();
+  EXPECT_EQ(startReads, static_cast<int>(watched)) << "each watched state is read once, at the start";
+
+  struct Step {
+    bool displayAsleep;
+    bool screenSaver;
+    bool reported;
+  };
+  const Step steps[] = {{false, false, true}, {false, true, false}, {true, true, false},
+                        {true, false, false}, {false, false, true}, {false, false, true}};
+  std::size_t reports = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(::testing::Message() << "display asleep " << step.displayAsleep << ", screen saver "
+                                      << step.screenSaver);
+    desktop.setMainDisplayAsleep(step.displayAsleep);
+    desktop.setScreenSaverActive(step.screenSaver);
+    machine.advance(29s);
+    reports += step.reported ? 1 : 0;
+    ASSERT_EQ(desktop.activityReports().size(), reports) << "one report per tick, only for a present user";
+    if (step.reported) {
+      EXPECT_EQ(desktop.activityReports().back().activity, Activity::Overall);
+    }
+  }
+  EXPECT_EQ(desktop.presenceReads() - startReads, c.readsAtTicks);
+
+  agent.delegate.setInsomnia(false);
+  EXPECT_EQ(desktop.presenceWatchers(), 0u) << "stopped: nothing watched";
+  const int readsAtStop = desktop.presenceReads();
+  desktop.setMainDisplayAsleep(true);
+  machine.advance(5min);
+  EXPECT_EQ(desktop.presenceReads(), readsAtStop);
+  EXPECT_EQ(desktop.activityReports().size(), reports);
+}
+
+INSTANTIATE_TEST_SUITE_P(Notices, PresenceTable,
+                         // The screen saver is not asked while the display sleeps (two of the ticks).
+                         ::testing::Values(PresenceCase{"both watched", true, true, 0},
+                                           PresenceCase{"display read", false, true, 6},
+                                           PresenceCase{"screen saver read", true, false, 4},
+                                           PresenceCase{"both read", false, false, 10}));
+
+TEST_F(InsomniaTest, TheWatchEndsWithATimedInsomniaAndARestartReadsAfresh) {
+  auto& desktop = machine.desktop();
+  delegate().setInsomniaTimeInterval(60);
+  delegate().setInsomnia(true);
+  desktop.setScreenSaverActive(true);
+  machine.runPending();
+  delegate().setInsomnia(true);
+  EXPECT_EQ(desktop.presenceWatchers(), 2u) << "a restart keeps one watch each";
+  EXPECT_EQ(desktop.presenceReads(), 4);
+  machine.advance(87s);
+  EXPECT_FALSE(delegate().hasInsomnia());
+  EXPECT_EQ(desktop.presenceWatchers(), 0u);
+  EXPECT_TRUE(desktop.activityReports().empty()) << "the screen saver was in front at every tick";
+}
+
 TEST_F(InsomniaTest, TheDriverIsCalledOnEveryStartAndStopAndShownInTheTitle) {
   auto& desktop = machine.desktop();
   delegate().setInsomnia(false);

@@ -91,6 +91,18 @@ host::RegistrationPtr SimDesktopState::publishInsomnia(host::InsomniaService::Ha
   return std::make_unique<OfferTicket>(insomniaHandler_);
 }
 
+void SimDesktopState::setMainDisplayAsleep(bool asleep) {
+  displayAsleep_ = asleep;
+  displayObservers_.forEach([](const auto&) { return true; },
+                            [asleep](const std::function<void(bool)>& fn) { fn(asleep); });
+}
+
+void SimDesktopState::setScreenSaverActive(bool active) {
+  screenSaver_ = active;
+  screenSaverObservers_.forEach([](const auto&) { return true; },
+                                [active](const std::function<void(bool)>& fn) { fn(active); });
+}
+
 void SimDesktopState::setSessionLocked(std::optional<bool> locked) {
   sessionLocked_ = locked;
   if (!locked) return;

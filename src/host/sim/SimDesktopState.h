@@ -27,8 +27,8 @@ namespace somnara::sim {
 /// through the setters; programs reach it through their agent ports.
 ///
 /// A fresh machine has power management reachable, no lid-closed service,
-/// no lid property, one awake display, no screen saver, an unlocked session,
-/// no sound files, a notification server.
+/// no lid property, one awake display, no screen saver (both observable),
+/// an unlocked session, no sound files, a notification server.
 class SimDesktopState {
  public:
   using Duration = std::chrono::milliseconds;
@@ -101,11 +101,31 @@ class SimDesktopState {
   }
   std::size_t sessionLockObservers() const { return sessionLockObservers_.size(); }
 
-  // --- Displays.
+  // --- Displays and the screen saver.
   bool mainDisplayAsleep() const { return displayAsleep_; }
-  void setMainDisplayAsleep(bool asleep) { displayAsleep_ = asleep; }
+  /// Sets the state and tells every observer of the display.
+  void setMainDisplayAsleep(bool asleep);
   bool screenSaverActive() const { return screenSaver_; }
-  void setScreenSaverActive(bool active) { screenSaver_ = active; }
+  /// Sets the state and tells every observer of the screen saver.
+  void setScreenSaverActive(bool active);
+  /// When false, programs cannot observe the display's (or the screen
+  /// saver's) changes and must read them.
+  bool mainDisplayObservable() const { return displayObservable_; }
+  void setMainDisplayObservable(bool observable) { displayObservable_ = observable; }
+  bool screenSaverObservable() const { return screenSaverObservable_; }
+  void setScreenSaverObservable(bool observable) { screenSaverObservable_ = observable; }
+  /// Observers of either; called at once, in order.
+  host::RegistrationPtr observeMainDisplay(std::function<void(bool)> onChange) {
+    return displayObservers_.add(std::move(onChange));
+  }
+  host::RegistrationPtr observeScreenSaver(std::function<void(bool)> onChange) {
+    return screenSaverObservers_.add(std::move(onChange));
+  }
+  /// How many watch the display or the screen saver now.
+  std::size_t presenceWatchers() const { return displayObservers_.size() + screenSaverObservers_.size(); }
+  /// How often a program read the display's or the screen saver's state.
+  int presenceReads() const { return presenceReads_; }
+  void countPresenceRead() { ++presenceReads_; }
   std::size_t activeDisplays() const { return activeDisplays_; }
   void setActiveDisplays(std::size_t n) { activeDisplays_ = n; }
   /// Probe passes made, with the number of displays each asked.
@@ -175,6 +195,11 @@ class SimDesktopState {
 
   bool displayAsleep_ = false;
   bool screenSaver_ = false;
+  bool displayObservable_ = true;
+  bool screenSaverObservable_ = true;
+  ObserverList<std::function<void(bool)>> displayObservers_;
+  ObserverList<std::function<void(bool)>> screenSaverObservers_;
+  int presenceReads_ = 0;
   std::size_t activeDisplays_ = 1;
   std::vector<std::size_t> probePasses_;
 

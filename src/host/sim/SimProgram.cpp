@@ -33,7 +33,7 @@ SimProgram::SimProgram(SimMachine& machine, std::string bundleIdentifier, int pi
       systemPower_(machine.desktop(), bundleIdentifier_, pid),
       insomniaDriver_(machine.desktop()),
       clamshell_(machine.desktop(), loop_),
-      displays_(machine.desktop()),
+      displays_(machine.desktop(), loop_),
       sounds_(machine.desktop(), workspace_),
       notices_(machine.desktop()),
       inhibitors_(machine.desktop()),

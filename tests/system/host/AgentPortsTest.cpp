@@ -410,13 +410,23 @@ TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
     LinuxDisplays displays(c.bus, MachineRoot(root.path()));
+    std::vector<bool> told;
+    auto watch = displays.observeScreenSaver([&](bool active) { told.push_back(active); });
+    ASSERT_NE(watch, nullptr) << "a screen saver that starts later is heard too";
     EXPECT_FALSE(displays.screenSaverActive());
     if (!c.set) continue;
     c.set(true);
     EXPECT_TRUE(displays.screenSaverActive());
     c.set(false);
     EXPECT_FALSE(displays.screenSaverActive());
+    EXPECT_TRUE(spinUntil([&] { return told == std::vector<bool>{true, false}; })) << told.size();
+    watch.reset();
+    c.set(true);
+    c.set(false);
+    spinFor(100ms);
+    EXPECT_EQ(told.size(), 2u) << "nothing told once the registration is gone";
   }
+  EXPECT_EQ(LinuxDisplays(absentBus(), MachineRoot(root.path())).observeScreenSaver([](bool) {}), nullptr);
 }
 
 // The lock from the logind session's LockedHint; without a logind session,
@@ -485,6 +495,45 @@ class ScopedEnvironment {
  private:
   std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
 };
+
+// GNOME tells of the display's sleep through Mutter's PowerSaveMode; where
+// Mutter does not run, or cannot tell the mode, nothing is watched. A mode
+// that becomes unknown is read from the display itself (here: the DRM panel).
+TEST_F(AgentPorts, DisplaySleepNoticesFromMutterOnly) {
+  const ScopedEnvironment noX11{{"DISPLAY", nullptr}};
+  TempTree root;
+  writeFile(root / "sys/class/drm/card0-eDP-1/status", "connected\n");
+  writeFile(root / "sys/class/drm/card0-eDP-1/dpms", "Off\n");
+  PrivateBus gnome, unknown;
+  ASSERT_TRUE(gnome.startMock("org.gnome.Mutter.DisplayConfig", mockTemplate("mutter_display_config")));
+  ASSERT_TRUE(unknown.startMock("org.gnome.Mutter.DisplayConfig", mockTemplate("mutter_display_config"),
+                                R"({"PowerSaveMode": -1})"));
+  const QString mutter = "org.gnome.Mutter.DisplayConfig", path = "/org/gnome/Mutter/DisplayConfig";
+  auto setMode = [&](int mode) {
+    setProperty(gnome, mutter, path, mutter, "PowerSaveMode", QVariant::fromValue(mode));
+  };
+
+  LinuxDisplays displays(gnome.connection(), MachineRoot(root.path()));
+  std::vector<bool> told;
+  auto watch = displays.observeMainDisplayAsleep([&](bool asleep) { told.push_back(asleep); });
+  ASSERT_NE(watch, nullptr);
+  for (int mode : {3, 0, 1, 2, 0, -1}) setMode(mode);
+  const std::vector<bool> expected{true, false, true, true, false, true};
+  EXPECT_TRUE(spinUntil([&] { return told == expected; })) << told.size();
+  watch.reset();
+  setMode(3);
+  spinFor(100ms);
+  EXPECT_EQ(told.size(), expected.size()) << "nothing told once the registration is gone";
+
+  struct {
+    const char* what;
+    QDBusConnection bus;
+  } const none[] = {{"mode unknown", unknown.connection()}, {"no Mutter", empty->connection()}, {"no bus", absentBus()}};
+  for (const auto& c : none) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(LinuxDisplays(c.bus, MachineRoot(root.path())).observeMainDisplayAsleep([](bool) {}), nullptr);
+  }
+}
 
 // Without an X display: DPMS from the DRM connectors, and no probe.
 TEST(Displays, WithoutX11TheFirstConnectedConnectorTellsAndNothingIsProbed) {
