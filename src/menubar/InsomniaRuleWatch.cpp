@@ -12,10 +12,16 @@ constexpr const char* kRuleKeys[] = {
 
 std::string keyPath(const char* key) { return UserDefaultsController::keyPath(key); }
 
+// A lock that comes while a new watch is still being set up on the bus (its
+// match rule not yet in force) is caught by one look this long after.
+constexpr std::chrono::milliseconds kLockLookAfterWatching{1000};
+
 }  // namespace
 
 InsomniaRuleWatch::InsomniaRuleWatch(host::HostContext& context, host::SessionLock& sessionLock, Events events)
     : context_(context), sessionLock_(sessionLock), events_(std::move(events)) {}
+
+InsomniaRuleWatch::~InsomniaRuleWatch() { context_.loop().cancel(lockLook_); }
 
 void InsomniaRuleWatch::start() {
   auto& defaults = UserDefaultsController::sharedUserDefaultsController(context_);
@@ -64,10 +70,17 @@ void InsomniaRuleWatch::updateWatches() {
     lastSeen_ = powerConditions();
     powerWatch_ = context_.powerSources().observeChanges([this] { powerSourcesChanged(); });
   }
-  if (!InsomniaRules::watchesSessionLock(settings_, insomniaOn_))
+  if (!InsomniaRules::watchesSessionLock(settings_, insomniaOn_)) {
     lockWatch_.reset();
-  else if (!lockWatch_)
+    context_.loop().cancel(lockLook_);
+  } else if (!lockWatch_) {
     lockWatch_ = sessionLock_.observeLocked([this](bool) { events_.changed(); });
+    context_.loop().cancel(lockLook_);
+    lockLook_ = context_.loop().schedule(kLockLookAfterWatching, false, [this] {
+      lockLook_ = 0;
+      if (insomniaOn_) events_.changed();
+    });
+  }
 }
 
 void InsomniaRuleWatch::powerSourcesChanged() {

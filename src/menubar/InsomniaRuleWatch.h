@@ -26,6 +26,9 @@ class InsomniaRuleWatch {
   };
 
   InsomniaRuleWatch(host::HostContext& context, host::SessionLock& sessionLock, Events events);
+  ~InsomniaRuleWatch();
+  InsomniaRuleWatch(const InsomniaRuleWatch&) = delete;
+  InsomniaRuleWatch& operator=(const InsomniaRuleWatch&) = delete;
 
   /// Reads the settings and observes them from now on.
   void start();
@@ -56,6 +59,7 @@ class InsomniaRuleWatch {
   std::vector<host::RegistrationPtr> settingsWatches_;
   host::RegistrationPtr powerWatch_;
   host::RegistrationPtr lockWatch_;
+  host::RunLoop::TimerId lockLook_ = 0;
 };
 
 }  // namespace somnara
