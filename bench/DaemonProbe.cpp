@@ -94,9 +94,15 @@ void FakeLaptop::setBattery(int percent) const {
   if (std::system(cmd.c_str()) != 0) fail("cannot set the fake battery: " + cmd);
 }
 
-void FakeLaptop::setActiveMode(int mode) const { writeAtomically(modeFile(), std::to_string(mode) + "\n"); }
+void FakeLaptop::setActiveMode(int mode) const {
+  refillChangeBudget();
+  writeAtomically(modeFile(), std::to_string(mode) + "\n");
+}
+
+void FakeLaptop::refillChangeBudget() const { std::filesystem::remove(root_ + "/run/somnara/changes"); }
 
 void FakeLaptop::writeSleepModeIndex(int index) const {
+  refillChangeBudget();
   writeAtomically(settingsFile(),
                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                   "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "

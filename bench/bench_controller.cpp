@@ -116,7 +116,7 @@ DayCounts runDay(bool withDaemon) {
   for (int minute = 1; minute <= kChargeMinutes; ++minute) {
     const int percent = (100 * minute) / kChargeMinutes;
     if (percent != lastPercent) {
-      machine.state().setBattery(percent, -1);
+      machine.state().setBattery(percent, std::nullopt);
       lastPercent = percent;
     }
     machine.advance(1min);

@@ -172,6 +172,10 @@ for icon in "$top"/packaging/icons/hicolor/*/apps/*; do
   check "application icon ${icon#"$top"/packaging/icons/}" test -f "/usr/share/icons/${icon#"$top"/packaging/icons/}"
 done
 
+# The daemon carries nothing of the desktop ports: no X, sound or Qt Gui libraries.
+check "the daemon links no xcb, canberra, vorbis or Qt Gui library" \
+  sh -c '! ldd "$1" | grep -Eq "libxcb|libcanberra|libvorbis|libQt6Gui"' sh "$daemon"
+
 step "The unprivileged user changes the sleep mode through the installed helper"
 mode_now() { as_user "$pmset" -g | head -n 1; }  # "hibernatemode N"
 # Hibernation where this machine can do it; elsewhere the power tool must

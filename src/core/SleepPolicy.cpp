@@ -4,14 +4,15 @@
 
 namespace somnara::policy {
 
-std::int64_t batteryLevel(std::int32_t charge, std::int32_t timeLeft) {
-  if (charge < timeLeft) return charge > 0 ? charge : timeLeft;
-  return timeLeft > 0 ? timeLeft : charge;
+std::optional<std::int64_t> batteryLevel(std::optional<std::int32_t> charge, std::optional<std::int32_t> timeLeft) {
+  if (!charge || !timeLeft) return charge ? charge : timeLeft;
+  if (*charge < *timeLeft) return *charge > 0 ? *charge : *timeLeft;
+  return *timeLeft > 0 ? *timeLeft : *charge;
 }
 
-std::int64_t adaptiveSleepState(std::int64_t level, std::int64_t hibernateLevel) {
-  if (level <= kCriticalBatteryLevel) return kSleepStateHibernate;
-  if (level > hibernateLevel) return kSleepStateSleep;
+std::int64_t adaptiveSleepState(std::optional<std::int64_t> level, std::int64_t hibernateLevel) {
+  if (!level || *level <= kCriticalBatteryLevel) return kSleepStateHibernate;
+  if (*level > hibernateLevel) return kSleepStateSleep;
   return kSleepStateSleepAndHibernate;
 }
 

@@ -9,12 +9,14 @@ namespace somnara::policy {
 
 /// The battery level the adaptive mode compares: the smaller of charge
 /// (percent) and time left (minutes), unless that one is 0 or below, in
-/// which case the other one. -1 readings mean "not available".
-std::int64_t batteryLevel(std::int32_t charge, std::int32_t timeLeft);
+/// which case the other one; the one that is known when the other is not;
+/// nullopt when neither is.
+std::optional<std::int64_t> batteryLevel(std::optional<std::int32_t> charge, std::optional<std::int32_t> timeLeft);
 
 /// Sleep state of the adaptive mode for a battery level: hibernate at or
-/// below the critical level, sleep above hibernateLevel, else sleep and hibernate.
-std::int64_t adaptiveSleepState(std::int64_t level, std::int64_t hibernateLevel);
+/// below the critical level and without a level, sleep above
+/// hibernateLevel, else sleep and hibernate.
+std::int64_t adaptiveSleepState(std::optional<std::int64_t> level, std::int64_t hibernateLevel);
 
 /// Sleep state for a stored sleep mode index; nullopt for the adaptive
 /// mode (1), whose state comes from the battery. Unknown modes give the

@@ -46,7 +46,7 @@ void SomnaraDaemon::init() {
   setBlackandwhiteicon(static_cast<std::uint8_t>(controller.integerValue(
                            UserDefaultsController::keyPath(kS_SomnaraUserDefaultBlackAndWhiteIcon))) != 0);
 
-  machinesupportssomnara_ = hibernation::hibernation_machinehasbattery(context_) != 0;
+  machinesupportssomnara_ = hibernation::hibernation_machinehasbattery(context_);
 
   distributedGroup_ = std::make_unique<ORVDistributedNotificationGroup>(context_, kS_SomnaraDaemonDistributedGroupName);
   distributedGroup_->setDelegate(this);
@@ -111,9 +111,9 @@ void SomnaraDaemon::setSleepmode(std::int64_t sleepmode) {
   didChangeValueForKey(kS_Property_sleepmode);
 }
 
-std::int64_t SomnaraDaemon::currentsleepstate() {
-  const std::int64_t reading = hibernation::hibernation_currenthibernationstate(context_);
-  if (reading != currentsleepstate_) {
+std::optional<std::int32_t> SomnaraDaemon::currentsleepstate() {
+  const auto reading = hibernation::hibernation_currenthibernationstate(context_);
+  if (!currentsleepstate_ || *currentsleepstate_ != reading) {
     currentsleepstate_ = reading;
     announceCurrentSleepStateChange();
   }
@@ -127,9 +127,9 @@ void SomnaraDaemon::announceCurrentSleepStateChange() {
 
 std::string SomnaraDaemon::currentStateString() {
   static const char* const kWords[4] = {"sleep", "hibernate", "do unknown sleep behaviour", "sleep and hibernate"};
-  const std::int64_t reading = currentsleepstate();
-  if (reading >= 0)
-    currentStateString_ = std::string("Machine will ") + kWords[reading & 3] + " on sleep";
+  const auto reading = currentsleepstate();
+  if (reading && *reading >= 0)
+    currentStateString_ = std::string("Machine will ") + kWords[*reading & 3] + " on sleep";
   else if (!readSleepCapabilities().canSleep())
     currentStateString_ = "This machine can't sleep";
   else

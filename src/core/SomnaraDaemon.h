@@ -54,9 +54,10 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   bool usehardvalues() const;
 
   // --- machine state ---
-  /// The hibernatemode read from the power manager now, -1 when unreadable;
-  /// observers are told when it differs from the last reading.
-  std::int64_t currentsleepstate();
+  /// The hibernatemode read from the power manager now, nullopt when no
+  /// mode is in force; observers are told when it differs from the last
+  /// reading (and of the first one).
+  std::optional<std::int32_t> currentsleepstate();
   /// "Machine will <sleep|hibernate|sleep and hibernate|do unknown sleep behaviour> on sleep";
   /// "This machine can't sleep" where no kind of sleep works. An unreadable
   /// mode is an unknown behaviour.
@@ -135,7 +136,8 @@ class SomnaraDaemon final : public KeyValueObservable, public ORVDistributedNoti
   std::int64_t sleepmode_ = 0;
   std::int64_t hibernatelevel_ = 0;
   bool blackandwhiteicon_ = false;
-  std::int64_t currentsleepstate_ = 0xFFFFFFFF;
+  // The last reading of currentsleepstate; nullopt before the first.
+  std::optional<std::optional<std::int32_t>> currentsleepstate_;
   std::string currentStateString_;
   bool machinesupportssomnara_ = false;
   std::optional<double> workspaceWillSleepDate_;

@@ -128,7 +128,9 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
   const bool hardValues = usehardvalues();
   if (hardValues) args.erase(args.begin() + 1);
 
-  auto current = [this] { return static_cast<std::int64_t>(hibernation::hibernation_currenthibernationstate(context_)); };
+  auto current = [this] { return hibernation::hibernation_currenthibernationstate(context_); };
+  // Log lines and messages show a mode that is not in force as -1.
+  auto shown = [](std::optional<std::int32_t> mode) { return static_cast<long>(mode.value_or(-1)); };
   if (current() == wanted) {
     streak_.reset();
     return true;
@@ -143,18 +145,19 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
       return false;
     }
     const int status = context_.processes().run(*helper, args).value_or(-1);
-    if (status == 0) {
-      const std::int64_t now = current();
+    if (status == POWER_TOOL_OK) {
+      const auto now = current();
       if (now == wanted) break;
       logApplyFailure(__LINE__, kPmsetMethod,
                       platform::format("Waiting for sleep state to get reflected %ld != %ld",
-                                       static_cast<long>(wanted), static_cast<long>(now)));
+                                       static_cast<long>(wanted), shown(now)));
       context_.loop().sleepBlocking(kReflectWait);
       continue;
     }
     logApplyFailure(__LINE__, kPmsetMethod, platform::format("Can't set next sleep state: %ld", static_cast<long>(status)));
     const bool repairable =
-        (status == POWER_TOOL_DENIED && hardValues) || (status == 7 && platform::isNewerSystem(context_));
+        (status == POWER_TOOL_DENIED && hardValues) ||
+        (status == HELPER_NOT_PRIVILEGED && platform::isNewerSystem(context_));
     if (repairable && repairHelperPrivileges(*helper)) break;
     applyFailure_ = status == POWER_TOOL_BUSY
                         ? std::string("the power tool was busy with other changes; trying again")
@@ -163,12 +166,12 @@ bool SomnaraDaemon::pmset(std::int64_t state) {
     return false;
   }
 
-  const std::int64_t now = current();
+  const auto now = current();
   if (now != wanted) {
     logApplyFailure(__LINE__, kPmsetMethod,
                     platform::format("Can't set next sleep state : %ld != %ld", static_cast<long>(wanted),
-                                     static_cast<long>(now)));
-    applyFailure_ = platform::format("the sleep mode did not take effect (%ld instead of %ld)", static_cast<long>(now),
+                                     shown(now)));
+    applyFailure_ = platform::format("the sleep mode did not take effect (%ld instead of %ld)", shown(now),
                                      static_cast<long>(wanted));
     applyFailed_ = true;
     return false;

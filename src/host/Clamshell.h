@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "host/Registration.h"
-#include "plist/Value.h"
 
 namespace somnara::host {
 
@@ -14,10 +13,9 @@ class Clamshell {
  public:
   virtual ~Clamshell() = default;
 
-  /// The power manager's lid property: Boolean true when closed, false when
-  /// open; nullopt when the machine reports no lid. A value of another type
-  /// is handed on as read.
-  virtual std::optional<Value> clamshellState() const = 0;
+  /// Whether the lid is closed; nullopt when the machine reports no lid or
+  /// a lid state that is neither closed nor open.
+  virtual std::optional<bool> clamshellState() const = 0;
 
   /// Calls onMessage on the run loop for every message of the power manager
   /// that may come with a lid change (it may come without one); null when the

@@ -1,29 +1,29 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "host/Registration.h"
 
 namespace somnara::host {
 
-/// What one power source (a battery) reports.
-struct PowerSourceReading {
+/// The batteries that power the machine, taken together.
+struct BatteryReading {
   /// Charge in percent, 0..100.
-  std::int64_t percent = 0;
-  /// Running time left on this source in minutes; -1 when unknown or when
-  /// the source is not discharging.
-  std::int64_t minutesToEmpty = -1;
-  bool operator==(const PowerSourceReading&) const = default;
+  int percent = 0;
+  /// Running time left on battery in minutes, below 2^31; nullopt when
+  /// unknown or when no battery is discharging.
+  std::optional<int> minutesToEmpty;
+  bool operator==(const BatteryReading&) const = default;
 };
 
 /// The power sources at one moment.
 struct PowerReading {
-  /// One entry per source, nullopt for a source that cannot be read;
-  /// nullopt when no list of sources can be had at all.
-  std::optional<std::vector<std::optional<PowerSourceReading>>> sources;
+  /// Every battery whose charge can be read, combined; nullopt when there is
+  /// none (no battery, or none readable).
+  std::optional<BatteryReading> battery;
+  /// Batteries whose charge cannot be read; they are left out of battery.
+  int unreadableBatteries = 0;
   /// Whether the machine runs on external power.
   bool onExternalPower = false;
   bool operator==(const PowerReading&) const = default;

@@ -6,7 +6,7 @@ InsomniaRules::Verdict InsomniaRules::verdict(const Settings& settings, const Co
   if (settings.stopWhenLocked && conditions.locked.value_or(false)) return Verdict::StopWhenLocked;
   if (!conditions.onBattery) return Verdict::Run;
   if (settings.onlyOnExternalPower) return Verdict::Pause;
-  if (settings.batteryFloor > 0 && conditions.charge >= 0 && conditions.charge <= settings.batteryFloor)
+  if (settings.batteryFloor > 0 && conditions.charge && *conditions.charge <= settings.batteryFloor)
     return Verdict::StopAtBatteryFloor;
   return Verdict::Run;
 }

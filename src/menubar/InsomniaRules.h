@@ -25,8 +25,8 @@ class InsomniaRules {
 
   struct Conditions {
     bool onBattery = false;
-    /// Battery charge in percent; -1 when unknown.
-    std::int32_t charge = -1;
+    /// Battery charge in percent; nullopt when unknown.
+    std::optional<std::int32_t> charge;
     /// Whether the session is locked; nullopt when that cannot be told.
     std::optional<bool> locked;
   };

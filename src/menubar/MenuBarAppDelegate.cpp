@@ -119,7 +119,7 @@ void MenuBarAppDelegate::updateMenuBarIconBlink(bool blink) {
   if (hasInsomnia() && !insomniaPaused_) {
     normal = kImageInsomnia;
     flash = kImageHibernate;
-  } else if (const std::int64_t state = sharedSomnaraDaemon_->currentsleepstate(); state < 0) {
+  } else if (const auto state = sharedSomnaraDaemon_->currentsleepstate(); !state || *state < 0) {
     // No mode in force: the machine does what the system does by itself
     // (a plain sleep), or, where it cannot sleep at all, stays awake.
     const bool canSleep = sharedSomnaraDaemon_->readSleepCapabilities().canSleep();
@@ -127,7 +127,7 @@ void MenuBarAppDelegate::updateMenuBarIconBlink(bool blink) {
     flash = kImageHibernate;
   } else {
     // Reading the state may announce its change, which comes back here once.
-    switch (state & 3) {
+    switch (*state & 3) {
       case 0:
         normal = kImageSleep;
         flash = kImageHibernate;

@@ -12,9 +12,7 @@ constexpr std::size_t kMaxProbedDisplays = 64;
 }  // namespace
 
 std::int64_t MenuBarAppDelegate::getCurrentClamshellState() const {
-  const auto reading = ports_.clamshell.clamshellState();
-  if (!reading) return 0;
-  const bool* closed = std::get_if<bool>(&reading->storage());
+  const auto closed = ports_.clamshell.clamshellState();
   if (!closed) return 0;
   return *closed ? 1 : 2;
 }

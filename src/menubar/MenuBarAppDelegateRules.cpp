@@ -34,7 +34,8 @@ void MenuBarAppDelegate::stopByInsomniaRule(InsomniaRules::Verdict verdict,
     ORV_LOG(context_.logger(), this, kFollowRules, "Insomnia stopped: the session is locked");
     return;
   }
-  const std::string body = "The battery is at " + std::to_string(conditions.charge) +
+  // The floor stops Insomnia only on a known charge.
+  const std::string body = "The battery is at " + std::to_string(*conditions.charge) +
                            " %, at or below the floor of " +
                            std::to_string(insomniaRules_.settings().batteryFloor) + " %.";
   ORV_LOG(context_.logger(), this, kFollowRules, "Insomnia stopped: " + body);

@@ -8,14 +8,17 @@ namespace {
 using Answer = SimAuthorization::Answer;
 
 /// What the adaptive mode writes for a reading (hibernate level 20, older system).
-std::int64_t adaptiveMode(int charge, int minutes) {
-  const int level = charge < minutes ? (charge > 0 ? charge : minutes) : (minutes > 0 ? minutes : charge);
+std::int64_t adaptiveMode(int charge, std::optional<int> minutes) {
+  const int level = !minutes ? charge
+                    : charge < *minutes ? (charge > 0 ? charge : *minutes)
+                                        : (*minutes > 0 ? *minutes : charge);
   return level <= 4 ? 1 : level > 20 ? 0 : 3;
 }
 
 struct Battery {
   bool onCharger;
-  int charge, minutes;
+  int charge;
+  std::optional<int> minutes;  // nullopt: no estimate
   bool operator==(const Battery&) const = default;
 };
 
@@ -23,10 +26,10 @@ struct Battery {
 /// heavy load 6-7 h); flat until 9:30; charging back to full by 12:30.
 Battery batteryAt(int s) {
   constexpr int h = 3600;
-  if (s < h) return {true, 100, -1};
-  if (s >= 9 * h + h / 2) return {true, std::min(100, (s - 9 * h - h / 2) / 108), -1};
+  if (s < h) return {true, 100, std::nullopt};
+  if (s >= 9 * h + h / 2) return {true, std::min(100, (s - 9 * h - h / 2) / 108), std::nullopt};
   const int charge = std::max(0, 100 - (s - h) / 288);
-  if (s < h + 120) return {false, charge, -1};
+  if (s < h + 120) return {false, charge, std::nullopt};
   return {false, charge, s >= 6 * h && s < 7 * h ? charge / 2 : charge * 3 / 2 - 2};
 }
 
@@ -40,7 +43,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
   SimProgram& daemon = machine.addProgram(kDaemon);
   ASSERT_TRUE(controllerOf(daemon).registeredForPowerChanges());
   auto noteChange = [&] { changes += std::exchange(mode, hibernateMode(machine)) != mode; };
-  std::int64_t wanted = adaptiveMode(100, -1);
+  std::int64_t wanted = adaptiveMode(100, std::nullopt);
   Battery last = batteryAt(0);
   for (int s = 1; s <= 24 * 3600; ++s) {
     const Battery b = batteryAt(s);

@@ -79,8 +79,7 @@ TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
   const Case cases[] = {
       {"battery", [](SimMachineState&) {}, true, false},
       {"no battery", [](SimMachineState& s) { s.removeBatteries(); }, false, false},
-      {"no snapshot at all", [](SimMachineState& s) { s.setPowerSources(std::nullopt); }, false, false},
-      {"unreadable source only", [](SimMachineState& s) { s.removeBatteries(), s.addUnreadableSource(); }, false, true},
+      {"unreadable battery only", [](SimMachineState& s) { s.removeBatteries(), s.addUnreadableBattery(); }, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -98,12 +97,12 @@ TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
   }
 }
 
-TEST(Faults, SleepDisabledReadsMinusOneAndSaysTheMachineCantSleep) {
+TEST(Faults, SleepDisabledReadsNoModeAndSaysTheMachineCantSleep) {
   SimMachine m;
   m.state().setSleepEnabled(false);
   SimProgram& agent = m.addProgram(kAgent);
   for (int i = 1; i <= 3; ++i) {
-    EXPECT_EQ(controllerOf(agent).currentsleepstate(), -1);
+    EXPECT_EQ(controllerOf(agent).currentsleepstate(), std::nullopt);
     EXPECT_EQ(countDiagnostic(agent, "hibernation.currenthibernationstate(): machine does not support sleep."), i);
   }
   EXPECT_EQ(controllerOf(agent).currentStateString(), "This machine can't sleep");
@@ -124,7 +123,7 @@ TEST(Faults, DaemonKeepsItsPolicyByTimersAlone) {
     EXPECT_EQ(countLog(daemon, "-[SomnaraDaemon addToPowerRunLoop]", noSource), busGone ? 0 : 1);
     m.advance(5s);
     for (const auto& [charge, mode] : {std::pair{10, 3}, std::pair{3, 1}, std::pair{60, 0}}) {
-      m.state().setBattery(charge, -1);
+      m.state().setBattery(charge, std::nullopt);
       m.advance(3s);
       EXPECT_EQ(hibernateMode(m), mode) << "charge " << charge;
     }
@@ -166,19 +165,25 @@ TEST(Properties, CurrentStateStringAndItsNotices) {
   SomnaraDaemon& ctl = controllerOf(m.addProgram(kAgent));
   NoticeCounter notices(ctl, kS_Property_currentsleepstate);
   NoticeCounter stringNotices(ctl, kS_Property_currentStateString);
-  m.state().setRootDomainProperty("Hibernate Mode", Value(0));
+  m.state().setHibernateMode(host::HibernateModeReading::of(0));
   EXPECT_EQ(ctl.currentsleepstate(), 0);
   EXPECT_EQ(notices.take(), 1) << "the first reading notifies, even of 0";
   EXPECT_EQ(stringNotices.take(), 1);
   EXPECT_EQ(ctl.currentsleepstate(), 0);
   EXPECT_EQ(notices.take(), 0);
 
-  const std::pair<long long, const char*> cases[] = {{0, "sleep"}, {1, "hibernate"}, {2, "do unknown sleep behaviour"},
-                                                     {3, "sleep and hibernate"}, {25, "hibernate"},
-                                                     {-1, "do unknown sleep behaviour"}};
+  using host::HibernateModeReading;
+  const std::pair<HibernateModeReading, const char*> cases[] = {
+      {HibernateModeReading::of(0), "sleep"},
+      {HibernateModeReading::of(1), "hibernate"},
+      {HibernateModeReading::of(2), "do unknown sleep behaviour"},
+      {HibernateModeReading::of(3), "sleep and hibernate"},
+      {HibernateModeReading::of(25), "hibernate"},
+      {HibernateModeReading::of(-1), "do unknown sleep behaviour"},
+      {HibernateModeReading::none(HibernateModeReading::Absence::OutOfStep), "do unknown sleep behaviour"}};
   for (const auto& [mode, word] : cases) {
-    m.state().setRootDomainProperty("Hibernate Mode", Value(mode));
-    EXPECT_EQ(ctl.currentStateString(), std::string("Machine will ") + word + " on sleep") << mode;
+    m.state().setHibernateMode(mode);
+    EXPECT_EQ(ctl.currentStateString(), std::string("Machine will ") + word + " on sleep") << word;
   }
 }
 

@@ -13,7 +13,7 @@ class InsomniaRuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     machine.state().setBattery(60, 180);
-    machine.desktop().setLid(Value(false));
+    machine.desktop().setLid(false);
     machine.desktop().setDriverServices(1);
     agent.program.workspace().addResource("Insomnia.wav");
   }
@@ -104,7 +104,7 @@ TEST_F(InsomniaRuleTest, WithTheLidClosedTheFloorReleasesTheLidLockAndTheMachine
   machine.state().setOnExternalPower(false);
   agent.start();
   delegate().setInsomnia(true);
-  machine.desktop().setLid(Value(true));
+  machine.desktop().setLid(true);
   machine.runPending();
   ASSERT_TRUE(machine.desktop().lidClosedHoldTaken());
   for (int percent = 59; percent > 10; --percent) {

@@ -80,9 +80,10 @@ struct DelegateNotices {
   int take() { return std::exchange(count, 0); }
 };
 
-inline void setHibernateMode(SimMachine& machine, std::optional<std::int64_t> mode) {
-  machine.state().setRootDomainProperty("Hibernate Mode",
-                                        mode ? std::optional<Value>(Value(static_cast<long long>(*mode))) : std::nullopt);
+inline void setHibernateMode(SimMachine& machine, std::optional<int> mode) {
+  using host::HibernateModeReading;
+  machine.state().setHibernateMode(mode ? HibernateModeReading::of(*mode)
+                                        : HibernateModeReading::none(HibernateModeReading::Absence::NotRecorded));
 }
 
 }  // namespace somnara::sim::testing

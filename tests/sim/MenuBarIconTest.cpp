@@ -7,7 +7,7 @@ namespace {
 constexpr const char* kAwake = "-[MenuBarAppDelegate awakeFromNib]";
 
 struct IconCase {
-  std::optional<std::int64_t> hibernateMode;  // nullopt: unreadable (-1)
+  std::optional<int> hibernateMode;  // nullopt: none in force
   bool insomnia;
   const char* normal;
   const char* flash;
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Intervals, BlinkTable,
 
 TEST(MenuBarAgent, StartUpRunsItsStepsInOrder) {
   SimMachine machine;
-  machine.desktop().setLid(Value(false));
+  machine.desktop().setLid(false);
   Agent agent(machine);
   agent.program.defaults().setValue("insomniatime", Value(600.0));
   agent.start();

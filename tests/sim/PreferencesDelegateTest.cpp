@@ -30,6 +30,15 @@ host::Applications::BundleInfo bundle(std::string identifier, std::string name, 
 // and an application menu of titles.
 struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
+  void afterWindowShown(std::function<void()> fn) override { afterShown.push_back(std::move(fn)); }
+  /// The window has been drawn: what waited for it runs.
+  void shown() {
+    while (!afterShown.empty()) {
+      auto fn = std::move(afterShown.front());
+      afterShown.erase(afterShown.begin());
+      fn();
+    }
+  }
   void setVersionText(const VersionText& text) override { version = text; }
   void setNotice(Notice notice, const std::string& text) override { notices[notice] = text; }
   void showMessage(const std::string& title, const std::string& text) override { messages.push_back(title + ": " + text); }
@@ -43,6 +52,7 @@ struct FakeInterface : ApplicationInterface {
     daemon = d;
   }
   int fronted = 0;
+  std::vector<std::function<void()>> afterShown;
   VersionText version;
   std::map<Notice, std::string> notices;
   std::vector<std::string> messages;
@@ -81,9 +91,17 @@ TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
   SimProgram& stale = machine.addProgram(kDaemon, {kDaemonPath});
   SimProgram& otherCopy = machine.addProgram(kDaemon, {"/opt/Old/Somnara Daemon.app"});
   otherCopy.setIgnoresTerminate(true);
+  statusArea.setKind(host::StatusArea::Kind::None);
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   delegate.awakeFromNib();
+  delegate.applicationWillBecomeActive();
   machine.runPending();
+  EXPECT_TRUE(stale.isRunning()) << "nothing that blocks before the window is drawn";
+  EXPECT_EQ(statusArea.lookCount(), 0);
+  EXPECT_EQ(ui.daemon, delegate.daemonController()) << "the switches are bound at once";
+  ui.shown();
+  machine.runPending();
+  EXPECT_EQ(statusArea.lookCount(), 1) << "one look serves both asks";
   EXPECT_FALSE(stale.isRunning()) << "the running daemon is restarted, not kept";
   EXPECT_FALSE(otherCopy.isRunning());
   ASSERT_EQ(running(kDaemon).size(), 1u);
@@ -114,6 +132,7 @@ TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   {
     Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
     delegate.awakeFromNib();
+    ui.shown();
     machine.runPending();
     EXPECT_EQ(loginItemPaths(), (std::vector<std::string>{kAgentPath, kDaemonPath}));
     EXPECT_EQ(running(kAgent).size(), 1u) << "the tray icon shows at once";
@@ -131,6 +150,7 @@ TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   FakeInterface second;
   Somnara_AppDelegate later(prefs.context(), ports(), second);
   later.awakeFromNib();
+  second.shown();
   machine.runPending();
   EXPECT_EQ(loginItemPaths(), std::vector<std::string>{kDaemonPath});
   EXPECT_TRUE(running(kAgent).empty());
@@ -165,6 +185,7 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
         app.context(),
         {bundles, list, desktop, app.agentPorts().sounds, statusArea, app.agentPorts().inhibitors, nullptr}, face);
     delegate.awakeFromNib();
+    face.shown();
     std::vector<std::string> paths;
     for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);
     EXPECT_EQ(paths, c.paths);
@@ -187,6 +208,7 @@ TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
       delegate.awakeFromNib();
     else
       delegate.applicationWillBecomeActive();
+    ui.shown();
     const std::string& notice = ui.notices[ApplicationInterface::Notice::NoStatusArea];
     EXPECT_EQ(notice.find("needs a tray extension") != std::string::npos, cases[i].second) << i << ": " << notice;
     EXPECT_EQ(notice.empty(), !cases[i].second) << i;
@@ -246,9 +268,11 @@ TEST_F(PreferencesTest, InstallingAnUpdateStopsBothProgramsLoginItemsIncluded) {
   Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
   delegate.awakeFromNib();
   delegate.applicationDidFinishLaunching();
+  ui.shown();
   EXPECT_TRUE(delegate.menuBarController()->isLoginitem());
   machine.runPending();
   ASSERT_EQ(running(kAgent).size(), 1u);
+  ASSERT_EQ(running(kDaemon).size(), 1u);
   updater.installUpdate();
   machine.runPending();
   EXPECT_TRUE(running(kAgent).empty());
@@ -348,28 +372,29 @@ TEST(SleepStatusReason, NamesTheChoiceTheReadingAndWhatTheMachineCannotDo) {
   struct Case {
     std::int64_t mode;
     bool battery;
-    std::int32_t charge, timeLeft;
+    std::optional<std::int32_t> charge, timeLeft;
     powertool::SleepCapabilities caps;
     const char* reason;
   };
+  constexpr auto unknown = std::nullopt;
   const Case cases[] = {
       {0, true, 50, 100, every, "Because the system's own setting is chosen."},
       {3, true, 50, 100, every, "Because \"Hibernate\" is chosen."},
       {1, true, 63, 130, every, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
       {1, true, 80, 15, every, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
-      {1, true, 3, -1, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
-      {1, true, -1, -1, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
-      {1, false, -1, -1, every,
+      {1, true, 3, unknown, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
+      {1, true, unknown, unknown, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+      {1, false, unknown, unknown, every,
        "\"Adaptive\" needs a battery and this machine has none: the system's own setting applies."},
       {3, true, 50, 100, noSwap,
        "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps."},
       {4, true, 50, 100, noHybrid,
        "Because \"Sleep and hibernate\" is chosen. This machine can't sleep and hibernate: not offered by the "
        "kernel, so it sleeps."},
-      {1, true, 3, -1, noSwap,
+      {1, true, 3, unknown, noSwap,
        "Adaptive: battery at 3 %, level 3: the battery is nearly empty. This machine can't hibernate: no swap "
        "space, so it sleeps."},
-      {1, true, 80, -1, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
+      {1, true, 80, unknown, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
       {4, true, 50, 100, none, "This machine can't sleep: not offered by the kernel."},
   };
   for (const auto& c : cases)

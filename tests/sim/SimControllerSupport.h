@@ -28,10 +28,7 @@ inline SomnaraDaemon& controllerOf(SimProgram& program) {
 }
 
 /// The machine's hibernatemode as it stands, without counting a read.
-inline std::optional<std::int64_t> hibernateMode(SimMachine& machine) {
-  const auto v = machine.state().peekRootDomainProperty("Hibernate Mode");
-  return v ? v->integer() : std::nullopt;
-}
+inline std::optional<int> hibernateMode(SimMachine& machine) { return machine.state().peekHibernateMode().mode; }
 
 /// Whether line reads "\t(0x<address>.<4+ digits>) <method> <message>" (message a prefix if prefixOnly).
 inline bool isLogLine(const std::string& line, std::string_view method, std::string_view message,

@@ -129,7 +129,7 @@ TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   EXPECT_EQ(hibernateMode(m), 0);
 
   m.tools().setScript(kHelper, SimToolRunner::Script::exit(2));
-  m.state().setRootDomainProperty("Hibernate Mode", Value(3));
+  m.state().setHibernateMode(host::HibernateModeReading::of(3));
   m.advance(10s);
   EXPECT_EQ(countLog(daemon, kPmset, "Can't set next sleep state: 2"), 2) << "a new streak logs again";
 }
@@ -157,8 +157,7 @@ TEST(SleepCapability, ABusyToolOrAModeOutOfStepIsAppliedAgain) {
     m.advance(2s);
     ASSERT_EQ(hibernateMode(m), 0);
     const int runs = m.tools().runCount(kHelper);
-    m.state().setRootDomainProperty("Hibernate Mode",
-                                    Value("0, out of step: the drop-in makes suspend requests do hibernate"));
+    m.state().setHibernateMode(host::HibernateModeReading::none(host::HibernateModeReading::Absence::OutOfStep));
     m.advance(5min);
     EXPECT_EQ(hibernateMode(m), 0);
     EXPECT_EQ(m.tools().runCount(kHelper), runs + 1);

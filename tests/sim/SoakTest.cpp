@@ -20,7 +20,7 @@ constexpr std::int64_t kSystemDefault = 3;  // saved on a fresh machine
 /// The hibernatemode settings ask for on the older system, worked out
 /// independently of the controller: 0 system default, 1 adaptive, 2 sleep,
 /// 3 hibernate, 4 sleep and hibernate.
-std::int64_t wantedMode(std::int64_t modeIndex, std::int64_t hibernateLevel, int charge, int minutes) {
+std::int64_t wantedMode(std::int64_t modeIndex, std::int64_t hibernateLevel, int charge, std::optional<int> minutes) {
   switch (modeIndex) {
     case 2:
       return 0;
@@ -30,7 +30,9 @@ std::int64_t wantedMode(std::int64_t modeIndex, std::int64_t hibernateLevel, int
       return 3;
     case 1: {
       // The smaller of charge and minutes, unless that one is 0 or unknown.
-      const int level = charge < minutes ? (charge > 0 ? charge : minutes) : (minutes > 0 ? minutes : charge);
+      const int level = !minutes ? charge
+                        : charge < *minutes ? (charge > 0 ? charge : *minutes)
+                                            : (*minutes > 0 ? *minutes : charge);
       return level <= 4 ? 1 : level > hibernateLevel ? 0 : 3;
     }
     default:
@@ -103,7 +105,10 @@ class Soak {
  private:
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
-  int minutes() const { return onCharger_ || !estimate_ ? -1 : charge_ * minutesPerPercent_; }
+  std::optional<int> minutes() const {
+    if (onCharger_ || !estimate_) return std::nullopt;
+    return charge_ * minutesPerPercent_;
+  }
   int helperRuns() { return machine_.tools().runCount(kHelper, kDaemon); }
 
   void startDaemon() {
@@ -198,7 +203,7 @@ class Soak {
 
   std::string trace() const {
     return " (seed " + std::to_string(seed_) + ", " + std::to_string(machine_.elapsed().count() / 1000) +
-           " s, charge " + std::to_string(charge_) + " %, " + std::to_string(minutes()) + " min" +
+           " s, charge " + std::to_string(charge_) + " %, " + (minutes() ? std::to_string(*minutes()) : "unknown") + " min" +
            (onCharger_ ? ", on charger" : "") + ")";
   }
 

@@ -3,6 +3,7 @@ atomic file replacement. Imported by the tests in the directories below."""
 
 import os
 import plistlib
+import re
 import signal
 import subprocess
 import sys
@@ -70,6 +71,55 @@ def replace(path, data):
     os.rename(path + ".new", path)
 
 
+def hibernate_mode(root):
+    """The hibernate mode applied under machine root, or None while it is unreadable."""
+    try:
+        with open(os.path.join(root, "run/somnara/hibernatemode")) as f:
+            return int(f.read())
+    except (OSError, ValueError):
+        return None
+
+
+def pids_running(executable):
+    """Live processes running executable, by their /proc entry. Zombies are
+    left out, and so is a child forked to start another program that has yet
+    to call exec (its parent runs the same executable)."""
+    parents = {}  # pid -> parent pid
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink("/proc/%s/exe" % entry) != executable:
+                continue
+            with open("/proc/%s/stat" % entry) as f:
+                state, parent = f.read().rsplit(") ", 1)[-1].split()[:2]
+        except OSError:
+            continue
+        if state != "Z":
+            parents[int(entry)] = int(parent)
+    return sorted(pid for pid, parent in parents.items() if parent not in parents)
+
+
+def resident_kib(pid):
+    """VmRSS of pid in KiB."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise ValueError("no VmRSS for pid %d" % pid)
+
+
+def open_descriptor_targets(pid):
+    """What each open descriptor of pid refers to ("socket:[123]", a path, ...), sorted."""
+    targets = []
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            targets.append(os.readlink("/proc/%d/fd/%s" % (pid, fd)))
+        except OSError:
+            pass  # closed meanwhile
+    return sorted(targets)
+
+
 class Xvfb:
     """A virtual X server on a free display, of the given size; extra: more Xvfb options."""
 
@@ -114,6 +164,62 @@ class PrivateBus:
 
     def call(self, name, path, interface, method, *args):
         return getattr(self.connection.get_object(name, path), method)(*args, dbus_interface=interface)
+
+
+LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1")
+WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+PROPERTIES = "org.freedesktop.DBus.Properties"
+DBUSMENU = "com.canonical.dbusmenu"
+STATUS_LINE = re.compile(r"^Machine will (.+) on sleep$")
+
+
+def logind_inhibitors(bus, mode="block"):
+    """The logind mock's locks of that mode (all modes for None) as sorted "what/mode"."""
+    return sorted("%s/%s" % (what, m) for what, _, _, m, _, _ in
+                  bus.call(LOGIND[0], LOGIND[1], "org.freedesktop.login1.Manager", "ListInhibitors")
+                  if mode in (None, m))
+
+
+class TrayItems:
+    """The StatusNotifierItems registered with the watcher on bus, their
+    properties and their dbusmenu menus."""
+
+    def __init__(self, bus):
+        self.bus = bus
+
+    def services(self):
+        """The bus names of the registered items."""
+        registered = self.bus.call(WATCHER[0], WATCHER[1], PROPERTIES, "Get", WATCHER[0],
+                                   "RegisteredStatusNotifierItems")
+        return [str(item).split("/")[0] for item in registered]
+
+    def property(self, service, name):
+        return self.bus.call(service, "/StatusNotifierItem", PROPERTIES, "Get", "org.kde.StatusNotifierItem", name)
+
+    def menu(self, service):
+        """The menu as [(id, label, enabled)] in order, from dbusmenu's GetLayout."""
+        path = self.property(service, "Menu")
+        _, layout = self.bus.call(service, path, DBUSMENU, "GetLayout", 0, -1,
+                                  dbus.Array([], "s"))
+        entries = []
+
+        def walk(node):
+            ident, props, children = node
+            if ident != 0 and props.get("type", "") != "separator":
+                entries.append((int(ident), str(props.get("label", "")).replace("_", ""),
+                                bool(props.get("enabled", True))))
+            for child in children:
+                walk(child)
+        walk(layout)
+        return entries
+
+    def entry(self, service, pattern):
+        """The first entry whose label matches pattern, or None."""
+        return next((e for e in self.menu(service) if re.match(pattern, e[1])), None)
+
+    def click(self, service, ident):
+        self.bus.call(service, self.property(service, "Menu"), DBUSMENU, "Event", ident,
+                      "clicked", dbus.String("", variant_level=1), dbus.UInt32(0))
 
 
 def main_in_own_pid_namespace(run=unittest.main):

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -23,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTextDocument>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -239,9 +241,7 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   find<QRadioButton>("sleepMode3")->click();
   settle();
   EXPECT_EQ(stored(kS_SomnaraUserDefaultSleepModeIndex), Value(3));
-  const auto mode = machine.state().peekRootDomainProperty("Hibernate Mode");
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(mode->integer(), 1) << "the daemon applied hibernate";
+  EXPECT_EQ(machine.state().peekHibernateMode().mode, 1) << "the daemon applied hibernate";
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will hibernate on sleep");
 
   find<QRadioButton>("sleepMode1")->click();
@@ -251,40 +251,78 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   EXPECT_EQ(find<QLabel>("statusReason")->text().toStdString(),
             "Adaptive: battery at 63 %, 130 min left, level 63 is at or below the hibernate level 70.");
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will sleep and hibernate on sleep");
-
-  find<QCheckBox>(kS_SomnaraUserDefaultsHardSetValues)->click();
-  find<QSlider>("volume")->setValue(50);
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultsHardSetValues), Value(true));
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultsInsomniaSoundVolume), Value(0.5));
-
-  // A change made elsewhere shows up in the window.
-  prefs.defaults().setValue(kS_SomnaraUserDefaultBlackAndWhiteIcon, Value(true));
-  settle();
-  EXPECT_TRUE(find<QCheckBox>(kS_SomnaraUserDefaultBlackAndWhiteIcon)->isChecked());
 }
 
-// Insomnia's rules live with the other agent settings, in the shared domain
-// the agent reads; a missing floor shows its default.
-TEST_F(WindowTest, InsomniaRulesAreEditedInTheSharedDomain) {
-  open();
-  auto* floor = find<QSpinBox>("insomniaBatteryFloor");
-  EXPECT_EQ(floor->value(), 10);
-  EXPECT_FALSE(stored(kS_SomnaraUserDefaultsInsomniaBatteryFloor)) << "showing the default writes nothing";
-  floor->setValue(0);
-  EXPECT_EQ(floor->text().toStdString(), "Never");
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultsInsomniaBatteryFloor), Value(0));
-  for (const char* key : {kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower,
+// Every setting the window edits, in the shared domain the agent and the
+// daemon read: its control shows the stored value (the default while none is
+// stored, writing nothing), follows a change made elsewhere, and stores what
+// the user sets, of the type the programs read.
+TEST_F(WindowTest, EachSettingIsShownFollowedAndStored) {
+  struct Case {
+    const char* key;
+    QString control;  // object name; "sleepMode": the checked choice's index
+    QString byDefault;
+    Value elsewhere;
+    QString shownElsewhere;
+    std::function<void(QWidget*)> userSets;
+    std::optional<Value> stored;  // nullopt: no value, the default applies
+  };
+  auto click = [](QWidget* w) { static_cast<QAbstractButton*>(w)->click(); };
+  auto spin = [](int v) { return [v](QWidget* w) { static_cast<QSpinBox*>(w)->setValue(v); }; };
+  std::vector<Case> cases = {
+      {kS_SomnaraUserDefaultSleepModeIndex, "sleepMode", "0", Value(4), "4",
+       [this](QWidget*) { find<QRadioButton>("sleepMode2")->click(); }, Value(2)},
+      {kS_SomnaraUserDefaultsHibernateLevel, "hibernateLevel", "20", Value(45), "45", spin(70), Value(70)},
+      {kS_SomnaraUserDefaultsInsomniaBatteryFloor, "insomniaBatteryFloor", "10", Value(25), "25", spin(0), Value(0)},
+      {kS_SomnaraUserDefaultsBlinkInterval, "blinkInterval", "58", Value(12.5), "12.5",
+       [](QWidget* w) { static_cast<QDoubleSpinBox*>(w)->setValue(3.5); }, Value(3.5)},
+      {kS_SomnaraUserDefaultsInsomniaSoundVolume, "volume", "20", Value(0.75), "75",
+       [](QWidget* w) { static_cast<QSlider*>(w)->setValue(50); }, Value(0.5)},
+      {kS_SomnaraUserDefaultsInsomniaSound, "soundFile", "", Value("/sounds/bell.oga"), "/sounds/bell.oga",
+       [](QWidget* w) {
+         static_cast<QLineEdit*>(w)->setText("  ");
+         emit static_cast<QLineEdit*>(w)->editingFinished();
+       },
+       std::nullopt},
+  };
+  for (const char* key : {kS_SomnaraUserDefaultBlackAndWhiteIcon, kS_SomnaraUserDefaultsHardSetValues,
+                          kS_SomnaraUserDefaultsEnableInsomniaOnStart,
+                          kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection,
+                          kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower,
                           kS_SomnaraUserDefaultsInsomniaStartOnExternalPower,
-                          kS_SomnaraUserDefaultsInsomniaStopWhenLocked}) {
-    SCOPED_TRACE(key);
-    auto* box = find<QCheckBox>(key);
-    EXPECT_FALSE(box->isChecked());
-    box->click();
-    EXPECT_EQ(stored(key), Value(true));
+                          kS_SomnaraUserDefaultsInsomniaStopWhenLocked})
+    cases.push_back({key, key, "off", Value(true), "on", click, Value(false)});
+  auto shown = [this](const QString& name) -> QString {
+    if (name == "sleepMode") {
+      for (int i = 0; i < 5; ++i)
+        if (find<QRadioButton>(QString("sleepMode%1").arg(i).toUtf8())->isChecked()) return QString::number(i);
+      return "none";
+    }
+    QWidget* w = find<QWidget>(name.toUtf8());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->isChecked() ? "on" : "off";
+    if (auto* n = qobject_cast<QSpinBox*>(w)) return QString::number(n->value());
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) return QString::number(d->value());
+    if (auto* l = qobject_cast<QSlider*>(w)) return QString::number(l->value());
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    return "no control";
+  };
+
+  open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    EXPECT_EQ(shown(c.control).toStdString(), c.byDefault.toStdString());
+    EXPECT_FALSE(stored(c.key)) << "showing writes nothing";
   }
-  prefs.defaults().setValue(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(25));
-  settle();
-  EXPECT_EQ(floor->value(), 25) << "a change made elsewhere shows up";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    prefs.defaults().setValue(c.key, c.elsewhere);
+    settle();
+    EXPECT_EQ(shown(c.control).toStdString(), c.shownElsewhere.toStdString()) << "a change made elsewhere shows";
+    c.userSets(c.control == "sleepMode" ? nullptr : find<QWidget>(c.control.toUtf8()));
+    settle();
+    EXPECT_EQ(stored(c.key), c.stored);
+  }
+  EXPECT_EQ(find<QSpinBox>("insomniaBatteryFloor")->text().toStdString(), "Never");
 }
 
 TEST_F(WindowTest, ProgramSwitchesFollowTheControllersAndMissingProgramsAreExplained) {

@@ -31,10 +31,10 @@ InsomniaRules::Settings stopWhenLocked() {
   s.onlyOnExternalPower = true;
   return s;
 }
-InsomniaRules::Conditions battery(std::int32_t charge, std::optional<bool> locked = std::nullopt) {
+InsomniaRules::Conditions battery(std::optional<std::int32_t> charge, std::optional<bool> locked = std::nullopt) {
   return {true, charge, locked};
 }
-InsomniaRules::Conditions mains(std::int32_t charge, std::optional<bool> locked = std::nullopt) {
+InsomniaRules::Conditions mains(std::optional<std::int32_t> charge, std::optional<bool> locked = std::nullopt) {
   return {false, charge, locked};
 }
 
@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"AboveTheFloor", floorAt(10), battery(11), Verdict::Run, " (stops on battery at 10 %)"},
         VerdictCase{"AtTheFloor", floorAt(10), battery(10), Verdict::StopAtBatteryFloor, ""},
         VerdictCase{"EmptyBattery", floorAt(10), battery(0), Verdict::StopAtBatteryFloor, ""},
-        VerdictCase{"UnknownCharge", floorAt(10), battery(-1), Verdict::Run, " (stops on battery at 10 %)"},
+        VerdictCase{"UnknownCharge", floorAt(10), battery(std::nullopt), Verdict::Run, " (stops on battery at 10 %)"},
         VerdictCase{"FloorZeroIsOff", floorAt(0), battery(0), Verdict::Run, ""},
         VerdictCase{"OnMainsBelowTheFloor", floorAt(10), mains(3), Verdict::Run, ""},
         VerdictCase{"FloorOfAHundred", floorAt(100), battery(100), Verdict::StopAtBatteryFloor, ""},

@@ -6,10 +6,13 @@
 namespace somnara {
 namespace {
 
+constexpr auto unknown = std::nullopt;
+
 struct BatteryCase {
-  std::int32_t charge, timeLeft;
+  std::optional<std::int32_t> charge, timeLeft;
   std::int64_t hibernateLevel;
-  std::int64_t level, state;
+  std::optional<std::int64_t> level;
+  std::int64_t state;
 };
 
 class BatteryRule : public testing::TestWithParam<BatteryCase> {};
@@ -25,8 +28,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, BatteryRule,
     testing::Values(BatteryCase{80, 300, 20, 80, kSleepStateSleep},              // charge is the smaller
                     BatteryCase{50, 15, 20, 15, kSleepStateSleepAndHibernate},   // time left is the smaller
-                    BatteryCase{30, -1, 20, 30, kSleepStateSleep},               // time unknown: charge
-                    BatteryCase{-1, 30, 20, 30, kSleepStateSleep},               // charge unknown: time
+                    BatteryCase{30, unknown, 20, 30, kSleepStateSleep},          // time unknown: charge
+                    BatteryCase{unknown, 30, 20, 30, kSleepStateSleep},          // charge unknown: time
+                    BatteryCase{0, unknown, 20, 0, kSleepStateHibernate},        // the known one, even 0
                     BatteryCase{100, 0, 20, 100, kSleepStateSleep},              // time 0 is passed over
                     BatteryCase{0, 100, 20, 100, kSleepStateSleep},              // charge 0 is passed over
                     BatteryCase{3, 200, 20, 3, kSleepStateHibernate},
@@ -34,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BatteryCase{5, 200, 20, 5, kSleepStateSleepAndHibernate},
                     BatteryCase{20, 200, 20, 20, kSleepStateSleepAndHibernate},  // level == hibernatelevel
                     BatteryCase{21, 200, 20, 21, kSleepStateSleep},
-                    BatteryCase{-1, -1, 20, -1, kSleepStateHibernate},           // nothing readable
+                    BatteryCase{unknown, unknown, 20, unknown, kSleepStateHibernate},  // nothing readable
                     BatteryCase{0, 0, 20, 0, kSleepStateHibernate},
                     BatteryCase{50, 50, 60, 50, kSleepStateSleepAndHibernate},   // custom level
                     BatteryCase{50, 50, 2, 50, kSleepStateSleep},

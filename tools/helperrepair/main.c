@@ -32,15 +32,14 @@
 
 #include "HelperDigest.h"
 #include "TrustedPath.h"
-
-enum { EXIT_REFUSED = 2, EXIT_CHOWN_FAILED = 3, EXIT_CHMOD_FAILED = 4 };
+#include "powertool/PowerToolStatus.h"
 
 static const char kHelperName[] = "pmsethelper";
 static const char kDirectoryName[] = "Resources";
 
 static int refuse(const char *path, const char *why) {
   fprintf(stderr, "pmsethelper-repair: refusing %s: %s\n", path ? path : "(none)", why);
-  return EXIT_REFUSED;
+  return REPAIR_REFUSED;
 }
 
 /* 0 when the content of fd has the digest of the built helper. */
@@ -79,7 +78,7 @@ int main(int argc, char **argv) {
 
   if (argc != 2 || argv[1] == NULL) {
     fprintf(stderr, "usage: pmsethelper-repair /absolute/path/to/%s\n", kHelperName);
-    return EXIT_REFUSED;
+    return REPAIR_REFUSED;
   }
   const char *path = argv[1];
   if (path[0] != '/') return refuse(path, "path is not absolute");
@@ -135,12 +134,12 @@ int main(int argc, char **argv) {
 
   if (fchown(fd, 0, 0) != 0) {
     fprintf(stderr, "pmsethelper-repair: cannot chown %s: %s\n", path, strerror(errno));
-    return EXIT_CHOWN_FAILED;
+    return REPAIR_CHOWN_FAILED;
   }
   const mode_t plain = st.st_mode & 0777;
   if (fchmod(fd, plain | S_ISUID | S_ISGID) != 0) {
     fprintf(stderr, "pmsethelper-repair: cannot chmod %s: %s\n", path, strerror(errno));
-    return EXIT_CHMOD_FAILED;
+    return REPAIR_CHMOD_FAILED;
   }
   if (fcntl(fd, F_GETLEASE) != F_RDLCK) {
     /* Someone opened the file for writing while it was being changed. */
@@ -150,7 +149,7 @@ int main(int argc, char **argv) {
   (void)fcntl(fd, F_SETLEASE, F_UNLCK);
   if (close(fd) != 0) {
     fprintf(stderr, "pmsethelper-repair: cannot close %s: %s\n", path, strerror(errno));
-    return EXIT_CHMOD_FAILED;
+    return REPAIR_CHMOD_FAILED;
   }
   return 0;
 }

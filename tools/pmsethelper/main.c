@@ -38,18 +38,11 @@
 
 #include "HelperArguments.h"
 #include "TrustedPath.h"
+#include "powertool/PowerToolStatus.h"
 
 #ifndef HELPER_TOOL_PATH
 #error "HELPER_TOOL_PATH must name the power tool"
 #endif
-
-enum {
-  EXIT_REFUSED_ARGS = 64,
-  EXIT_UNTRUSTED_TOOL = 65,
-  EXIT_UNSAFE_PROCESS = 71,
-  EXIT_CANNOT_START = 126,
-  EXIT_NOT_FOUND = 127
-};
 
 static const char kSafePath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
@@ -154,7 +147,7 @@ static int run_tool(int tool_fd, char *const argv[], char *const envp[]) {
   pid_t pid = fork();
   if (pid < 0) {
     complain("cannot start the power tool", strerror(errno));
-    return EXIT_CANNOT_START;
+    return HELPER_CANNOT_START;
   }
   if (pid == 0) {
     /* A session of its own: the caller's terminal cannot interrupt or stop
@@ -162,14 +155,14 @@ static int run_tool(int tool_fd, char *const argv[], char *const envp[]) {
     int null_fd = open("/dev/null", O_RDONLY | O_NOCTTY);
     if (setsid() < 0 || null_fd < 0 || dup2(null_fd, STDIN_FILENO) != STDIN_FILENO) {
       complain("cannot detach the power tool from the terminal", strerror(errno));
-      _exit(EXIT_CANNOT_START);
+      _exit(HELPER_CANNOT_START);
     }
     if (null_fd != STDIN_FILENO) close(null_fd);
     execveat(tool_fd, "", argv, envp, AT_EMPTY_PATH);
     if (errno == ENOSYS) fexecve(tool_fd, argv, envp);
     int err = errno;
     complain("cannot run " HELPER_TOOL_PATH, strerror(err));
-    _exit(err == ENOENT ? EXIT_NOT_FOUND : EXIT_CANNOT_START);
+    _exit(err == ENOENT ? HELPER_TOOL_NOT_FOUND : HELPER_CANNOT_START);
   }
   close(tool_fd);
 
@@ -177,12 +170,12 @@ static int run_tool(int tool_fd, char *const argv[], char *const envp[]) {
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
       complain("cannot wait for the power tool", strerror(errno));
-      return EXIT_CANNOT_START;
+      return HELPER_CANNOT_START;
     }
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return EXIT_CANNOT_START;
+  return HELPER_CANNOT_START;
 }
 
 int main(int argc, char **argv) {
@@ -192,20 +185,20 @@ int main(int argc, char **argv) {
   if (verdict != HELPER_ARGS_OK) {
     complain("refused", helper_verdict_text(verdict));
     complain("usage: pmsethelper " HELPER_TOOL_PATH " [force] hibernatemode <0|1|3|25>", NULL);
-    return EXIT_REFUSED_ARGS;
+    return HELPER_REFUSED_ARGUMENTS;
   }
 
   const int privileged = is_privileged();
   /* First, while the helper itself has used little stack. */
   if (privileged && reset_limits() != 0) {
     complain("cannot reset resource limits", strerror(errno));
-    return EXIT_UNSAFE_PROCESS;
+    return HELPER_UNSAFE_PROCESS;
   }
-  if (ensure_standard_descriptors() != 0) return EXIT_UNSAFE_PROCESS;
+  if (ensure_standard_descriptors() != 0) return HELPER_UNSAFE_PROCESS;
   close_inherited_descriptors();
   if (reset_signals() != 0) {
     complain("cannot reset signals", strerror(errno));
-    return EXIT_UNSAFE_PROCESS;
+    return HELPER_UNSAFE_PROCESS;
   }
 
   static char *clean_env[] = {(char *)kSafePath, NULL};
@@ -213,17 +206,17 @@ int main(int argc, char **argv) {
   if (privileged) {
     if (clearenv() != 0 || putenv((char *)kSafePath) != 0) {
       complain("cannot clear the environment", NULL);
-      return EXIT_UNSAFE_PROCESS;
+      return HELPER_UNSAFE_PROCESS;
     }
     envp = clean_env;
     umask(022);
     if (adopt_effective_ids() != 0) {
       complain("cannot set user and group ids", strerror(errno));
-      return EXIT_UNSAFE_PROCESS;
+      return HELPER_UNSAFE_PROCESS;
     }
     if (chdir("/") != 0) {
       complain("cannot change to /", strerror(errno));
-      return EXIT_UNSAFE_PROCESS;
+      return HELPER_UNSAFE_PROCESS;
     }
   }
 
@@ -237,7 +230,7 @@ int main(int argc, char **argv) {
     if (trusted_open_parent(HELPER_TOOL_PATH, &parent, &why) != 0) {
       int err = errno;
       complain(HELPER_TOOL_PATH, why);
-      return err == ENOENT ? EXIT_NOT_FOUND : EXIT_UNTRUSTED_TOOL;
+      return err == ENOENT ? HELPER_TOOL_NOT_FOUND : HELPER_UNTRUSTED_TOOL;
     }
     tool_fd = openat(parent.fd, parent.name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     int err = errno;
@@ -249,20 +242,20 @@ int main(int argc, char **argv) {
   if (tool_fd < 0) {
     int err = errno;
     complain("cannot open " HELPER_TOOL_PATH, strerror(err));
-    return err == ENOENT ? EXIT_NOT_FOUND : EXIT_CANNOT_START;
+    return err == ENOENT ? HELPER_TOOL_NOT_FOUND : HELPER_CANNOT_START;
   }
   struct stat st;
   if (fstat(tool_fd, &st) != 0) {
     complain("cannot inspect " HELPER_TOOL_PATH, strerror(errno));
-    return EXIT_CANNOT_START;
+    return HELPER_CANNOT_START;
   }
   if (!S_ISREG(st.st_mode)) {
     complain(HELPER_TOOL_PATH, "not a regular file");
-    return EXIT_UNTRUSTED_TOOL;
+    return HELPER_UNTRUSTED_TOOL;
   }
   if (privileged && (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
     complain(HELPER_TOOL_PATH, "must be owned by root and writable only by its owner");
-    return EXIT_UNTRUSTED_TOOL;
+    return HELPER_UNTRUSTED_TOOL;
   }
 
   /* The tool's argv is rebuilt from constants; nothing of the caller's is passed. */

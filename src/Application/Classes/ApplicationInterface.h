@@ -28,6 +28,10 @@ class ApplicationInterface {
 
   /// Shows the settings window in front and gives it the keyboard.
   virtual void makeKeyAndOrderFront() = 0;
+  /// Runs fn from the run loop once the settings window has first been
+  /// drawn on screen (soon, when it has been already): the place for work
+  /// the window need not wait for. Functions run in the order given.
+  virtual void afterWindowShown(std::function<void()> fn) = 0;
   virtual void setVersionText(const VersionText& text) = 0;
   /// Shows a notice with this text; an empty text hides it.
   virtual void setNotice(Notice notice, const std::string& text) = 0;

@@ -8,7 +8,9 @@
 namespace somnara {
 
 InhibitorGroup::InhibitorGroup(host::Inhibitors& inhibitors, QWidget* parent)
-    : QGroupBox("Keeping the machine awake", parent), list_(inhibitors) {
+    : QGroupBox("Keeping the machine awake", parent),
+      list_(inhibitors),
+      changes_(std::make_unique<qtbridge::KeyValueSignal>(list_, InhibitorList::kProperty_inhibitors)) {
   setObjectName("inhibitorGroup");
   auto* layout = new QVBoxLayout(this);
   lines_ = new QLabel(this);
@@ -16,16 +18,25 @@ InhibitorGroup::InhibitorGroup(host::Inhibitors& inhibitors, QWidget* parent)
   lines_->setWordWrap(true);
   lines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(lines_);
-  auto* changes = new qtbridge::KeyValueSignal(list_, InhibitorList::kProperty_inhibitors, this);
-  connect(changes, &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
+  connect(changes_.get(), &qtbridge::KeyValueSignal::changed, this, &InhibitorGroup::fill);
   fill();
 }
 
 InhibitorGroup::~InhibitorGroup() = default;
 
-void InhibitorGroup::showEvent(QShowEvent* event) {
-  if (!looking_) list_.beginLooking();
+void InhibitorGroup::startLooking() {
+  started_ = true;
+  if (isVisible()) look();
+}
+
+void InhibitorGroup::look() {
+  if (looking_) return;
+  list_.beginLooking();
   looking_ = true;
+}
+
+void InhibitorGroup::showEvent(QShowEvent* event) {
+  if (started_) look();
   QGroupBox::showEvent(event);
 }
 

@@ -24,22 +24,27 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "Application/Classes/FittingScrollArea.h"
 #include "Application/Classes/InhibitorGroup.h"
 #include "Application/Classes/ReadableColor.h"
+#include "Application/Classes/SettingBindings.h"
 #include "Application/Classes/SleepStatusText.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "core/Constants.h"
 #include "core/SomnaraDaemon.h"
 #include "core/UserDefaultsController.h"
 #include "hibernation/hibernation.h"
-#include "qtbridge/DefaultsSignal.h"
 #include "qtbridge/KeyValueSignal.h"
 
 namespace somnara {
 namespace {
 
 constexpr int kStatusRefreshMs = 2000;
+// Work waiting for the window's first drawing runs after this long at the
+// latest, drawn or not (a window on a hidden workspace may not be drawn).
+constexpr int kShownAtLatestMs = 500;
 constexpr double kDefaultSoundVolume = 0.2;
 // The settings area is never shorter than this many lines of text.
 constexpr int kMinimumSettingsLines = 16;
@@ -100,7 +105,8 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
       ports_(ports),
       // The interface creates the shared controller before its bindings are used.
       controller_(SomnaraDaemon::sharedSomnaraDaemon(context)),
-      values_(UserDefaultsController::sharedUserDefaultsController(context)) {
+      settings_(new SettingBindings(context.defaults(), UserDefaultsController::sharedUserDefaultsController(context),
+                                    this)) {
   setWindowTitle("Somnara");
   setObjectName("SomnaraPreferences");
   auto* settings = new QWidget;
@@ -118,7 +124,8 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   layout->addWidget(buildSleepGroup());
   layout->addWidget(buildAgentGroup());
   layout->addWidget(buildProgramsGroup());
-  layout->addWidget(new InhibitorGroup(ports_.inhibitors, settings));
+  auto* inhibitors = new InhibitorGroup(ports_.inhibitors, settings);
+  layout->addWidget(inhibitors);
   version_ = secondaryLabel(QString(), settings);
   version_->setObjectName("versionText");
   version_->setTextFormat(Qt::RichText);
@@ -137,23 +144,9 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   setCentralWidget(central);
   buildMenu();
   applySecondaryColour();
-  readSettings();
-
-  // Settings changed by another program, or through the controller.
-  for (const char* key : {kS_SomnaraUserDefaultSleepModeIndex, kS_SomnaraUserDefaultsHibernateLevel,
-                          kS_SomnaraUserDefaultBlackAndWhiteIcon, kS_SomnaraUserDefaultsHardSetValues,
-                          kS_SomnaraUserDefaultsEnableInsomniaOnStart, kS_SomnaraUserDefaultsBlinkInterval,
-                          kS_SomnaraUserDefaultsInsomniaSound, kS_SomnaraUserDefaultsInsomniaSoundVolume,
-                          kS_SomnaraUserDefaultsInsomniaDisableDisplayDetection,
-                          kS_SomnaraUserDefaultsInsomniaBatteryFloor, kS_SomnaraUserDefaultsInsomniaOnlyOnExternalPower,
-                          kS_SomnaraUserDefaultsInsomniaStartOnExternalPower,
-                          kS_SomnaraUserDefaultsInsomniaStopWhenLocked}) {
-    auto* signal = new qtbridge::DefaultsSignal(values_, UserDefaultsController::keyPath(key), this);
-    connect(signal, &qtbridge::DefaultsSignal::changed, this, [this] {
-      readSettings();
-      refreshStatus();
-    });
-  }
+  settings_->showAll();
+  // A setting changed by another program, or through the controller.
+  connect(settings_, &SettingBindings::changed, this, [this] { refreshStatus(); });
   auto* state = new qtbridge::KeyValueSignal(controller_, kS_Property_currentStateString, this);
   connect(state, &qtbridge::KeyValueSignal::changed, this, [this] { refreshStatus(); });
   // Battery readings change without notice.
@@ -161,12 +154,17 @@ PreferencesWindow::PreferencesWindow(host::HostContext& context, host::Preferenc
   connect(timer, &QTimer::timeout, this, [this] { refreshStatus(); });
   timer->start(kStatusRefreshMs);
   refreshStatus();
+  afterWindowShown([this, inhibitors] {
+    refreshStatus();
+    inhibitors->startLooking();
+  });
+  QTimer::singleShot(kShownAtLatestMs, this, [this] { shown(); });
 }
 
 PreferencesWindow::~PreferencesWindow() {
   if (!sized_) return;  // never shown: the kept size stays
   const QSize size = normalGeometry().size();
-  writeSetting(kWindowFrameKey, Value(Array{Value(size.width()), Value(size.height())}));
+  settings_->write(kWindowFrameKey, Value(Array{Value(size.width()), Value(size.height())}));
 }
 
 QLayout* PreferencesWindow::buildCommandButtons() {
@@ -216,8 +214,8 @@ QWidget* PreferencesWindow::buildSleepGroup() {
     modeExplanations_[i]->setObjectName(QString("sleepMode%1Explanation").arg(i));
     layout->addWidget(modeExplanations_[i]);
   }
-  connect(modeGroup_, &QButtonGroup::idClicked, this,
-          [this](int id) { writeSetting(kS_SomnaraUserDefaultSleepModeIndex, Value(id)); });
+  // Shown as the controller takes it: an index it cannot use shows as the system default.
+  settings_->bind(modeGroup_, kS_SomnaraUserDefaultSleepModeIndex, [this] { return controller_.sleepmode(); });
 
   auto* form = new QFormLayout;
   hibernateLevel_ = new QSpinBox(group);
@@ -226,8 +224,7 @@ QWidget* PreferencesWindow::buildSleepGroup() {
   hibernateLevel_->setAccessibleDescription(
       "In adaptive mode: battery percent or minutes left at or below which the machine also hibernates");
   hibernateLevel_->setToolTip(hibernateLevel_->accessibleDescription());
-  connect(hibernateLevel_, &QSpinBox::valueChanged, this,
-          [this](int v) { writeSetting(kS_SomnaraUserDefaultsHibernateLevel, Value(v)); });
+  settings_->bind(hibernateLevel_, kS_SomnaraUserDefaultsHibernateLevel, kDefaultHibernateLevel);
   form->addRow("Hibernate l&evel (% or minutes):", hibernateLevel_);
   layout->addLayout(form);
 
@@ -258,7 +255,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   for (const auto& [text, key] : boxes) {
     auto* box = new QCheckBox(text, group);
     box->setObjectName(key);
-    bindCheckBox(box, key);
+    settings_->bind(box, key);
     form->addRow(box);
   }
   batteryFloor_ = new QSpinBox(group);
@@ -269,8 +266,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   batteryFloor_->setAccessibleDescription(
       "Insomnia running on battery stops when the charge falls to this level, so a closed laptop can sleep");
   batteryFloor_->setToolTip(batteryFloor_->accessibleDescription());
-  connect(batteryFloor_, &QSpinBox::valueChanged, this,
-          [this](int v) { writeSetting(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(v)); });
+  settings_->bind(batteryFloor_, kS_SomnaraUserDefaultsInsomniaBatteryFloor, kDefaultInsomniaBatteryFloor);
   form->addRow("Stop Insomnia on battery at (&zero: never):", batteryFloor_);
   blinkInterval_ = new QDoubleSpinBox(group);
   blinkInterval_->setObjectName("blinkInterval");
@@ -278,23 +274,15 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   blinkInterval_->setDecimals(1);
   blinkInterval_->setSuffix(" s");
   blinkInterval_->setSpecialValueText("No blinking");
-  connect(blinkInterval_, &QDoubleSpinBox::valueChanged, this,
-          [this](double v) { writeSetting(kS_SomnaraUserDefaultsBlinkInterval, Value(v)); });
+  settings_->bind(blinkInterval_, kS_SomnaraUserDefaultsBlinkInterval, static_cast<double>(kDefaultBlinkInterval));
   form->addRow("Icon &blink interval:", blinkInterval_);
 
   auto* soundRow = new QHBoxLayout;
   soundFile_ = new QLineEdit(group);
   soundFile_->setObjectName("soundFile");
   soundFile_->setPlaceholderText("Built-in \"Insomnia\" sound");
-  connect(soundFile_, &QLineEdit::editingFinished, this, [this] {
-    const std::string path = soundFile_->text().trimmed().toStdString();
-    if (path.empty()) {
-      context_.defaults().removeValue(kS_SomnaraUserDefaultsInsomniaSound);
-      context_.defaults().synchronize();
-    } else {
-      writeSetting(kS_SomnaraUserDefaultsInsomniaSound, Value(path));
-    }
-  });
+  // Empty: the built-in sound.
+  settings_->bind(soundFile_, kS_SomnaraUserDefaultsInsomniaSound);
   auto* choose = new QPushButton("Choose &file…", group);
   choose->setAccessibleDescription("Choose the Insomnia sound file");
   connect(choose, &QPushButton::clicked, this, [this] {
@@ -322,8 +310,7 @@ QWidget* PreferencesWindow::buildAgentGroup() {
   volume_ = new QSlider(Qt::Horizontal, group);
   volume_->setObjectName("volume");
   volume_->setRange(0, 100);
-  connect(volume_, &QSlider::valueChanged, this,
-          [this](int v) { writeSetting(kS_SomnaraUserDefaultsInsomniaSoundVolume, Value(v / 100.0)); });
+  settings_->bindFraction(volume_, kS_SomnaraUserDefaultsInsomniaSoundVolume, kDefaultSoundVolume);
   form->addRow("Vol&ume:", volume_);
   return group;
 }
@@ -394,64 +381,17 @@ void PreferencesWindow::connectDelegate(Somnara_AppDelegate& delegate) {
   });
 }
 
-void PreferencesWindow::bindCheckBox(QCheckBox* box, const char* key) {
-  checkBoxes_.emplace_back(box, key);
-  connect(box, &QCheckBox::toggled, this, [this, key](bool on) { writeSetting(key, Value(on)); });
-}
-
-void PreferencesWindow::writeSetting(const char* key, const Value& value) {
-  const auto current = context_.defaults().value(key);
-  if (current && *current == value) return;
-  context_.defaults().setValue(key, value);
-  // Written at once: nothing is lost when the window closes right away.
-  context_.defaults().synchronize();
-}
-
-void PreferencesWindow::readSettings() {
-  auto number = [this](const char* key) { return values_.doubleValue(UserDefaultsController::keyPath(key)); };
-  {
-    const QSignalBlocker block(modeGroup_);
-    if (auto* b = modeGroup_->button(static_cast<int>(controller_.sleepmode()))) b->setChecked(true);
-  }
-  {
-    const QSignalBlocker block(hibernateLevel_);
-    hibernateLevel_->setValue(static_cast<int>(values_.integerValue(UserDefaultsController::keyPath(
-        kS_SomnaraUserDefaultsHibernateLevel))));
-  }
-  for (auto& [box, key] : checkBoxes_) {
-    const QSignalBlocker block(box);
-    box->setChecked(values_.boolValue(UserDefaultsController::keyPath(key)));
-  }
-  {
-    const QSignalBlocker block(batteryFloor_);
-    batteryFloor_->setValue(static_cast<int>(values_.integerValue(
-        UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaBatteryFloor), kDefaultInsomniaBatteryFloor)));
-  }
-  {
-    const QSignalBlocker block(blinkInterval_);
-    blinkInterval_->setValue(number(kS_SomnaraUserDefaultsBlinkInterval).value_or(0.0));
-  }
-  {
-    const QSignalBlocker block(soundFile_);
-    const auto v = values_.value(UserDefaultsController::keyPath(kS_SomnaraUserDefaultsInsomniaSound));
-    if (!soundFile_->hasFocus()) soundFile_->setText(v && v->string() ? qs(*v->string()) : QString());
-  }
-  {
-    const QSignalBlocker block(volume_);
-    const double volume = number(kS_SomnaraUserDefaultsInsomniaSoundVolume).value_or(kDefaultSoundVolume);
-    volume_->setValue(static_cast<int>(volume * 100 + 0.5));
-  }
-}
-
 void PreferencesWindow::refreshStatus() {
   status_->setText(qs(controller_.currentStateString()));
   SleepStatusFacts facts;
   facts.chosenMode = controller_.sleepmodeissomnara() ? 1 : controller_.sleepmode();
-  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_) != 0;
+  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_);
   facts.charge = hibernation::hibernation_currentchargestate(context_);
   facts.timeLeft = hibernation::hibernation_currenttimeleft(context_);
   facts.hibernateLevel = controller_.hibernatelevel();
-  facts.capabilities = controller_.readSleepCapabilities();
+  // Until the window is drawn the machine is not asked: every kind of sleep
+  // counts as possible, or as found when the controller last asked.
+  facts.capabilities = shown_ ? controller_.readSleepCapabilities() : controller_.sleepCapabilities();
   statusReason_->setText(qs(sleepStatusReason(facts)));
   // A choice the machine cannot do is greyed out with the reason beneath it;
   // the one stored stays checked, so the window shows what was chosen.
@@ -472,11 +412,6 @@ void PreferencesWindow::refreshPrograms() {
     s->running->setChecked(s->controller->isLaunched());
     s->note->hide();
   }
-}
-
-void PreferencesWindow::refresh() {
-  refreshStatus();
-  refreshPrograms();
 }
 
 void PreferencesWindow::bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
@@ -502,7 +437,8 @@ void PreferencesWindow::bindBackgroundControllers(ORVBackgroundApplicationContro
       s->signals_.push_back(std::move(signal));
     }
   }
-  refreshPrograms();
+  // Asking which programs run and which are login items takes a while.
+  afterWindowShown([this] { refreshPrograms(); });
 }
 
 void PreferencesWindow::playSound() {
@@ -548,6 +484,22 @@ void PreferencesWindow::makeKeyAndOrderFront() {
   setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   raise();
   activateWindow();
+}
+
+void PreferencesWindow::afterWindowShown(std::function<void()> fn) {
+  afterShown_.push_back(std::move(fn));
+  if (shown_) QTimer::singleShot(0, this, [this] { runAfterShown(); });
+}
+
+void PreferencesWindow::shown() {
+  if (shown_) return;
+  shown_ = true;
+  runAfterShown();
+}
+
+void PreferencesWindow::runAfterShown() {
+  // What these functions ask to run afterwards waits for the next turn.
+  for (auto& fn : std::exchange(afterShown_, {})) fn();
 }
 
 void PreferencesWindow::setNotice(Notice notice, const std::string& text) {
@@ -599,7 +551,9 @@ void PreferencesWindow::insertApplicationMenuItem(std::size_t index, const std::
 }
 
 bool PreferencesWindow::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) refreshPrograms();
+  if (event->type() == QEvent::WindowActivate && shown_) refreshPrograms();
+  // Handled once the drawing is on screen.
+  if (event->type() == QEvent::Paint && !shown_) QTimer::singleShot(0, this, [this] { shown(); });
   if (event->type() == QEvent::PaletteChange) applySecondaryColour();
   return QMainWindow::event(event);
 }

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,9 +12,7 @@
 #include "host/HostContext.h"
 #include "host/PreferencesPorts.h"
 
-class QAbstractButton;
 class QButtonGroup;
-class QCheckBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
@@ -23,9 +22,9 @@ class QSpinBox;
 
 namespace somnara {
 
+class SettingBindings;
 class SomnaraDaemon;
 class Somnara_AppDelegate;
-class UserDefaultsController;
 
 /// The settings window. Its controls are bound to the shared settings at
 /// "values.<key>" (written to the application's domain and kept in step
@@ -61,6 +60,9 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
 
   /// The first call sizes the window for its screen (see the class).
   void makeKeyAndOrderFront() override;
+  /// Runs fn once the window has first been painted, or half a second
+  /// after it was made when it has not been painted by then.
+  void afterWindowShown(std::function<void()> fn) override;
   void setVersionText(const VersionText& text) override;
   void setNotice(Notice notice, const std::string& text) override;
   void showMessage(const std::string& title, const std::string& text) override;
@@ -68,9 +70,6 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   void insertApplicationMenuItem(std::size_t index, const std::string& title, std::function<void()> action) override;
   void bindBackgroundControllers(ORVBackgroundApplicationController* menuBar,
                                  ORVBackgroundApplicationController* daemon) override;
-
-  /// Re-reads the status line and the background programs' switches.
-  void refresh();
 
  protected:
   bool event(QEvent* event) override;
@@ -87,17 +86,19 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   void applySecondaryColour();
   void renderVersionText();
   QSize startSize() const;
-  void bindCheckBox(QCheckBox* box, const char* key);
-  void writeSetting(const char* key, const Value& value);
-  void readSettings();
+  /// The status line, its reason and the choices; once the window has been
+  /// drawn, after asking the machine which kinds of sleep work.
   void refreshStatus();
+  void shown();
+  void runAfterShown();
   void refreshPrograms();
   void playSound();
 
   host::HostContext& context_;
   host::PreferencesPorts ports_;
   SomnaraDaemon& controller_;
-  UserDefaultsController& values_;
+  // Every setting the window edits, with its control.
+  SettingBindings* settings_;
   Somnara_AppDelegate* delegate_ = nullptr;
 
   QButtonGroup* modeGroup_ = nullptr;
@@ -107,7 +108,6 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   QSpinBox* hibernateLevel_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* statusReason_ = nullptr;
-  std::vector<std::pair<QCheckBox*, const char*>> checkBoxes_;
   QDoubleSpinBox* blinkInterval_ = nullptr;
   QSpinBox* batteryFloor_ = nullptr;
   QLineEdit* soundFile_ = nullptr;
@@ -121,6 +121,9 @@ class PreferencesWindow final : public QMainWindow, public ApplicationInterface 
   std::vector<QLabel*> secondaryLabels_;
   QMenu* applicationMenu_ = nullptr;
   bool sized_ = false;
+  // Painted once, or given up waiting for it.
+  bool shown_ = false;
+  std::vector<std::function<void()>> afterShown_;
 };
 
 }  // namespace somnara

@@ -9,10 +9,11 @@ namespace {
 using powertool::SleepAbility;
 
 std::string adaptiveReason(const SleepStatusFacts& f, std::int64_t* state) {
-  std::string reading = f.charge >= 0 ? "battery at " + std::to_string(f.charge) + " %" : "no charge reading";
-  if (f.timeLeft > 0) reading += ", " + std::to_string(f.timeLeft) + " min left";
-  const std::int64_t level = policy::batteryLevel(f.charge, f.timeLeft);
-  const std::string head = "Adaptive: " + reading + ", level " + std::to_string(level);
+  std::string reading = f.charge ? "battery at " + std::to_string(*f.charge) + " %" : "no charge reading";
+  if (f.timeLeft > 0) reading += ", " + std::to_string(*f.timeLeft) + " min left";
+  const auto level = policy::batteryLevel(f.charge, f.timeLeft);
+  // Without a level the text has always read "level -1".
+  const std::string head = "Adaptive: " + reading + ", level " + (level ? std::to_string(*level) : "-1");
   const std::string hibernateLevel = std::to_string(f.hibernateLevel);
   *state = policy::adaptiveSleepState(level, f.hibernateLevel);
   switch (*state) {

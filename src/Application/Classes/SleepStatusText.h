@@ -14,9 +14,9 @@ struct SleepStatusFacts {
   /// a battery, where it stands for the system default).
   std::int64_t chosenMode = 0;
   bool hasBattery = false;
-  /// Battery charge (percent, -1 unknown) and running time left (minutes,
-  /// -1 or 0 unknown).
-  std::int32_t charge = -1, timeLeft = -1;
+  /// Battery charge (percent) and running time left (minutes, 0 counts as
+  /// unknown); nullopt when unknown.
+  std::optional<std::int32_t> charge, timeLeft;
   std::int64_t hibernateLevel = 20;
   powertool::SleepCapabilities capabilities = powertool::SleepCapabilities::all();
 };

@@ -28,14 +28,24 @@ void Somnara_AppDelegate::awakeFromNib() {
   daemonController_ = ORVBackgroundApplicationController::initWithName(context_, ports_.applications, ports_.loginItems,
                                                                        kS_SomnaraDaemonBundleIdentifier);
   updateVersionTextField();
-  if (daemonController_) {
-    daemonController_->setLaunchandterminateonloginitemstate(false);
-    daemonController_->terminate();
-    daemonController_->setLaunch(true);
-  }
-  if (firstStart) startBothAtEveryLogin();
+  if (daemonController_) daemonController_->setLaunchandterminateonloginitemstate(false);
   interface_.bindBackgroundControllers(menuBarController_.get(), daemonController_.get());
-  lookForStatusArea();
+  // Stopping and starting programs blocks: the window shows first.
+  afterWindowShown([this, firstStart] {
+    if (daemonController_) {
+      daemonController_->terminate();
+      daemonController_->setLaunch(true);
+    }
+    if (firstStart) startBothAtEveryLogin();
+  });
+  lookForStatusAreaOnceShown();
+}
+
+void Somnara_AppDelegate::afterWindowShown(std::function<void()> fn) {
+  std::weak_ptr<const bool> alive = alive_;
+  interface_.afterWindowShown([alive, fn = std::move(fn)] {
+    if (!alive.expired()) fn();
+  });
 }
 
 void Somnara_AppDelegate::startBothAtEveryLogin() {
@@ -60,12 +70,18 @@ void Somnara_AppDelegate::startBothAtEveryLogin() {
 
 void Somnara_AppDelegate::applicationWillBecomeActive() {
   interface_.makeKeyAndOrderFront();
-  lookForStatusArea();
+  lookForStatusAreaOnceShown();
 }
 
-void Somnara_AppDelegate::lookForStatusArea() {
-  const bool none = ports_.statusArea.find() == host::StatusArea::Kind::None;
-  interface_.setNotice(ApplicationInterface::Notice::NoStatusArea, none ? kNoStatusAreaNotice : "");
+void Somnara_AppDelegate::lookForStatusAreaOnceShown() {
+  // Asking the session bus blocks; one look serves every request made meanwhile.
+  if (statusAreaLookPending_) return;
+  statusAreaLookPending_ = true;
+  afterWindowShown([this] {
+    statusAreaLookPending_ = false;
+    const bool none = ports_.statusArea.find() == host::StatusArea::Kind::None;
+    interface_.setNotice(ApplicationInterface::Notice::NoStatusArea, none ? kNoStatusAreaNotice : "");
+  });
 }
 
 void Somnara_AppDelegate::applicationDidFinishLaunching() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,15 +33,16 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
   Somnara_AppDelegate(host::HostContext& context, host::PreferencesPorts ports, ApplicationInterface& interface);
   ~Somnara_AppDelegate() override;
 
-  /// Crash check, the two controllers, the version text, then the daemon
-  /// stopped wherever it runs and started afresh from this bundle. On the
-  /// very first start (no settings domain yet) both programs become login
-  /// items, which starts the agent, and the window says so. Then the look
-  /// for a status area.
+  /// Crash check, the two controllers and the version text. Once the
+  /// window has been drawn: the daemon stopped wherever it runs and started
+  /// afresh from this bundle; on the very first start (no settings domain
+  /// yet) both programs made login items, which starts the agent, and the
+  /// window says so; then the look for a status area.
   void awakeFromNib() override;
   /// Puts the update command in the application menu when an updater exists.
   void applicationDidFinishLaunching() override;
-  /// Brings the settings window forward and looks for a status area again.
+  /// Brings the settings window forward and looks for a status area again
+  /// once it has been drawn.
   void applicationWillBecomeActive();
   /// Stops both background programs, login items included.
   void updaterWillInstallUpdate() override;
@@ -62,9 +64,10 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
   ORVBackgroundApplicationController* daemonController() const { return daemonController_.get(); }
 
  private:
-  void openResource(const std::string& name);
+  /// interface_.afterWindowShown, for as long as this delegate lives.
+  void afterWindowShown(std::function<void()> fn);
   void startBothAtEveryLogin();
-  void lookForStatusArea();
+  void lookForStatusAreaOnceShown();
   void openResource(const std::string& name, const std::string& title);
   void showWhereFileIs(const std::string& title, const std::string& path);
 
@@ -73,6 +76,9 @@ class Somnara_AppDelegate final : public host::ApplicationDelegate, public host:
   ApplicationInterface& interface_;
   std::unique_ptr<ORVBackgroundApplicationController> menuBarController_;
   std::unique_ptr<ORVBackgroundApplicationController> daemonController_;
+  bool statusAreaLookPending_ = false;
+  // Work left for after the window shows runs only while this lives.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace somnara

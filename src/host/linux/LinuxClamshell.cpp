@@ -31,18 +31,18 @@ LinuxClamshell::LinuxClamshell(QDBusConnection systemBus, LogindClient& logind, 
     : upower_(std::move(systemBus), kUPower), logind_(logind), root_(std::move(root)), loop_(loop),
       pollInterval_(pollInterval) {}
 
-std::optional<Value> LinuxClamshell::clamshellState() const {
+std::optional<bool> LinuxClamshell::clamshellState() const {
   if (upower_.present()) {
     const auto present = upower_.property(kUPowerPath, kUPower, QStringLiteral("LidIsPresent"));
     const auto closed = upower_.property(kUPowerPath, kUPower, QStringLiteral("LidIsClosed"));
     if (present && closed) {
       if (!present->toBool()) return std::nullopt;
-      if (closed->userType() == QMetaType::Bool) return Value(closed->toBool());
-      return Value(closed->toString().toStdString());
+      if (closed->userType() == QMetaType::Bool) return closed->toBool();
+      return std::nullopt;
     }
   }
   if (logind_.reachable() && hasLidSwitch())
-    if (auto closed = logind_.lidClosed()) return Value(*closed);
+    if (auto closed = logind_.lidClosed()) return closed;
   return procLidState();
 }
 
@@ -60,19 +60,22 @@ bool LinuxClamshell::hasLidSwitch() const {
   return false;
 }
 
-std::optional<Value> LinuxClamshell::procLidState() const {
+std::optional<std::string> LinuxClamshell::procLidText() const {
   const QDir lids(QString::fromStdString(root_.path("/proc/acpi/button/lid")));
-  for (const QString& entry : lids.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-    const auto text = MachineRoot::readValue(lids.filePath(entry + "/state").toStdString());
-    if (!text) continue;
-    // "state:      closed"
-    const auto colon = text->find(':');
-    std::string word = colon == std::string::npos ? *text : text->substr(colon + 1);
-    word.erase(0, word.find_first_not_of(" \t"));
-    if (word == "closed") return Value(true);
-    if (word == "open") return Value(false);
-    return Value(word);
-  }
+  for (const QString& entry : lids.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+    if (auto text = MachineRoot::readValue(lids.filePath(entry + "/state").toStdString())) return text;
+  return std::nullopt;
+}
+
+std::optional<bool> LinuxClamshell::procLidState() const {
+  const auto text = procLidText();
+  if (!text) return std::nullopt;
+  // "state:      closed"
+  const auto colon = text->find(':');
+  std::string word = colon == std::string::npos ? *text : text->substr(colon + 1);
+  word.erase(0, word.find_first_not_of(" \t"));
+  if (word == "closed") return true;
+  if (word == "open") return false;
   return std::nullopt;
 }
 
@@ -94,13 +97,13 @@ host::RegistrationPtr LinuxClamshell::observeRootDomain(std::function<void()> on
     if (registrations->parts.empty()) return nullptr;
     return registrations;
   }
-  if (!procLidState()) return nullptr;
-  auto last = std::make_shared<std::optional<Value>>(procLidState());
+  if (!procLidText()) return nullptr;
+  auto last = std::make_shared<std::optional<bool>>(procLidState());
   host::RunLoop& loop = loop_;
   const auto timer = loop.schedule(pollInterval_, true, [this, shared, last] {
     auto now = procLidState();
     if (now == *last) return;
-    *last = std::move(now);
+    *last = now;
     (*shared)();
   });
   registrations->parts.push_back(CallbackRegistration::make([&loop, timer] { loop.cancel(timer); }));

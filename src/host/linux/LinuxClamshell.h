@@ -18,7 +18,8 @@ namespace somnara::linuxhost {
 ///      <root>/sys/class/input reports the lid switch (bit SW_LID of its
 ///      capabilities/sw): logind reads false without one
 ///   3. <root>/proc/acpi/button/lid/*/state: "closed" or "open" (first entry
-///      in name order); no lid when there is no such file
+///      in name order); no reading when there is no such file or it says
+///      something else
 /// Messages: UPower and logind both emit PropertiesChanged when the lid moves
 /// (UPower for LidIsClosed and LidIsPresent, logind for LidClosed), and each
 /// is forwarded. When neither service is on the system bus at registration,
@@ -29,11 +30,13 @@ class LinuxClamshell final : public host::Clamshell {
   LinuxClamshell(QDBusConnection systemBus, LogindClient& logind, MachineRoot root, host::RunLoop& loop,
                  std::chrono::milliseconds pollInterval = std::chrono::seconds(5));
 
-  std::optional<Value> clamshellState() const override;
+  std::optional<bool> clamshellState() const override;
   host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) override;
 
  private:
-  std::optional<Value> procLidState() const;
+  /// The text of the first lid's state file; nullopt when there is none.
+  std::optional<std::string> procLidText() const;
+  std::optional<bool> procLidState() const;
   bool hasLidSwitch() const;
 
   BusPeer upower_;

@@ -8,60 +8,12 @@
 
 #include <cstdlib>
 
-#include "host/linux/CanberraSounds.h"
-#include "host/linux/DBusInsomniaService.h"
-#include "host/linux/FreedesktopNotices.h"
-#include "host/linux/LinuxClamshell.h"
-#include "host/linux/LinuxDisplays.h"
-#include "host/linux/LinuxInhibitors.h"
-#include "host/linux/LinuxTrayHosts.h"
-#include "host/linux/LogindInsomniaDriver.h"
-#include "host/linux/LogindSessionLock.h"
-#include "host/linux/LogindSystemPower.h"
-
 namespace somnara::linuxhost {
-namespace {
 
-std::string programName() {
-  const QString name = QCoreApplication::applicationName();
-  return name.isEmpty() ? std::string("somnara") : name.toStdString();
-}
-
-// The program's logind session as the session manager named it; empty when unnamed.
-std::string sessionId() {
+std::string LinuxHost::sessionId() {
   const char* session = std::getenv("XDG_SESSION_ID");
   return session ? session : "";
 }
-
-}  // namespace
-
-struct LinuxHost::AgentBackends {
-  AgentBackends(LinuxHost& host, const std::string& who)
-      : systemPower(host.logind_, QDBusConnection::sessionBus(), host.loop_, host.logger_, who),
-        insomniaDriver(host.logind_, who),
-        clamshell(QDBusConnection::systemBus(), host.logind_, host.root_, host.loop_),
-        displays(QDBusConnection::sessionBus(), host.root_),
-        sounds(*host.workspace_),
-        notices(QDBusConnection::sessionBus(), who),
-        trayHosts(QDBusConnection::sessionBus()),
-        inhibitors(host.logind_, QDBusConnection::sessionBus(), static_cast<unsigned>(::getpid())),
-        insomniaService(QDBusConnection::sessionBus()),
-        sessionLock(host.logind_, QDBusConnection::sessionBus(), sessionId(), static_cast<unsigned>(::getpid())),
-        ports{systemPower, insomniaDriver, clamshell, displays, sounds,      notices,
-              trayHosts,   inhibitors,     insomniaService, sessionLock} {}
-
-  LogindSystemPower systemPower;
-  LogindInsomniaDriver insomniaDriver;
-  LinuxClamshell clamshell;
-  LinuxDisplays displays;
-  CanberraSounds sounds;
-  FreedesktopNotices notices;
-  LinuxTrayHosts trayHosts;
-  LinuxInhibitors inhibitors;
-  DBusInsomniaService insomniaService;
-  LogindSessionLock sessionLock;
-  host::AgentPorts ports;
-};
 
 LinuxHost::LinuxHost()
     : logger_(programName()),
@@ -98,12 +50,11 @@ LinuxHost::~LinuxHost() {
   QObject::disconnect(aboutToQuit_);
   signals_.reset();
   context_.reset();  // the program's singletons go while every port still exists
-  agent_.reset();
 }
 
-host::AgentPorts& LinuxHost::agentPorts() {
-  if (!agent_) agent_ = std::make_unique<AgentBackends>(*this, programName());
-  return agent_->ports;
+std::string LinuxHost::programName() {
+  const QString name = QCoreApplication::applicationName();
+  return name.isEmpty() ? std::string("somnara") : name.toStdString();
 }
 
 int LinuxHost::exec() { return QCoreApplication::exec(); }

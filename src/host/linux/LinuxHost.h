@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "host/AgentPorts.h"
 #include "host/ApplicationDelegate.h"
 #include "host/HostContext.h"
 #include "host/linux/BundleWorkspace.h"
@@ -59,17 +58,17 @@ class LinuxHost {
   BundleWorkspace& workspace() { return *workspace_; }
   LogindClient& logind() { return logind_; }
 
-  /// The tray agent's ports (LogindSystemPower, LogindInsomniaDriver,
-  /// LinuxClamshell, LinuxDisplays, CanberraSounds, FreedesktopNotices,
-  /// LinuxTrayHosts, LinuxInhibitors, DBusInsomniaService,
-  /// LogindSessionLock), made on the first call;
-  /// none of them contacts anything before it is used, so a program that
-  /// never asks pays nothing.
-  host::AgentPorts& agentPorts();
+  MachineRoot& root() { return root_; }
+  SyslogLogger& logger() { return logger_; }
+
+  /// The application's name, or "somnara" where it has none: the program
+  /// as logs, locks and notices name it.
+  static std::string programName();
+  /// The program's logind session as the session manager named it
+  /// (XDG_SESSION_ID); empty when unnamed.
+  static std::string sessionId();
 
  private:
-  struct AgentBackends;
-
   void willTerminate();
 
   SyslogLogger logger_;
@@ -90,7 +89,6 @@ class LinuxHost {
   std::unique_ptr<TerminationSignals> signals_;
   bool terminationAnnounced_ = false;
   QMetaObject::Connection aboutToQuit_;
-  std::unique_ptr<AgentBackends> agent_;
 };
 
 }  // namespace somnara::linuxhost

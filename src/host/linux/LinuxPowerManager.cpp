@@ -45,19 +45,20 @@ bool LinuxPowerManager::sleepEnabled() const {
   return false;
 }
 
-std::optional<Value> LinuxPowerManager::rootDomainProperty(const std::string& key) const {
-  if (key != "Hibernate Mode") return std::nullopt;
+host::HibernateModeReading LinuxPowerManager::hibernateMode() const {
+  using Absence = host::HibernateModeReading::Absence;
   const auto text = MachineRoot::readValue(root_.path("/run/somnara/hibernatemode"));
-  if (!text) return std::nullopt;
+  if (!text) return host::HibernateModeReading::none(Absence::NotRecorded);
   const std::string& t = *text;
-  long long n = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return Value(t);
-  if (!root_.isDirectory(std::string("/") + powertool::kSystemdRunDirectory)) return Value(n);
+  int mode = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), mode);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size())
+    return host::HibernateModeReading::none(Absence::NotAnInteger);
+  if (!root_.isDirectory(std::string("/") + powertool::kSystemdRunDirectory)) return host::HibernateModeReading::of(mode);
   const auto disagreement = powertool::dropInDisagreement(
-      static_cast<int>(n), root_.read(std::string("/") + powertool::kRuntimeDropIn, 4096),
+      mode, root_.read(std::string("/") + powertool::kRuntimeDropIn, 4096),
       root_.exists(std::string("/") + powertool::kLegacyRuntimeDropIn));
-  return disagreement ? Value(t + ", out of step: " + *disagreement) : Value(n);
+  return disagreement ? host::HibernateModeReading::none(Absence::OutOfStep) : host::HibernateModeReading::of(mode);
 }
 
 powertool::SavedPowerSettings LinuxPowerManager::savedSettings() const {

@@ -10,7 +10,7 @@ namespace somnara::linuxhost {
 ///   sys/power/state                     sleep states the kernel offers
 ///   sys/power/disk, sys/kernel/security/lockdown, proc/swaps, proc/meminfo
 ///                                       whether hibernation can work
-///   run/somnara/hibernatemode           active "Hibernate Mode" (an integer)
+///   run/somnara/hibernatemode           the active hibernate mode (an integer)
 ///   run/systemd/system/…/60-somnara-runtime.conf
 ///                                       what suspend requests do
 ///   etc/somnara/PowerManagement.plist   saved settings
@@ -29,12 +29,12 @@ class LinuxPowerManager final : public host::PowerManager {
   /// system" when they show none.
   powertool::SleepCapabilities sleepCapabilities() const override;
 
-  /// "Hibernate Mode": the integer in run/somnara/hibernatemode; the trimmed
-  /// text as a string when it is not an integer, or, on a systemd machine,
-  /// when the suspend drop-in does not make suspend requests do that mode
-  /// ("25, out of step: …": the mode is not in force, and is applied
-  /// again); nullopt when the file is missing. Every other key: nullopt.
-  std::optional<Value> rootDomainProperty(const std::string& key) const override;
+  /// The integer in run/somnara/hibernatemode. No mode when the file is
+  /// missing (NotRecorded) or holds anything else (NotAnInteger), or, on a
+  /// systemd machine, when the runtime suspend drop-in does not make suspend
+  /// requests do that mode (OutOfStep: the mode is not in force, and the
+  /// daemon applies it again).
+  host::HibernateModeReading hibernateMode() const override;
 
   powertool::SavedPowerSettings savedSettings() const override;
 

@@ -1,5 +1,7 @@
 #include "host/linux/PkexecAuthorization.h"
 
+#include "powertool/PowerToolStatus.h"
+
 #ifndef SOMNARA_REPAIR_PATH
 #error "SOMNARA_REPAIR_PATH must name the privilege repair tool"
 #endif
@@ -15,8 +17,8 @@ std::optional<host::Authorization::Failure> PkexecAuthorization::repairHelperPri
   const std::optional<int> status = processes_.effectiveUid() == 0
                                         ? processes_.run(repairTool_, {path})
                                         : processes_.run(pkexec_, {repairTool_, path});
-  if (status == 0) return std::nullopt;
-  if (status == 4) return Failure{Step::Chmod, 4};
+  if (status == REPAIR_OK) return std::nullopt;
+  if (status == REPAIR_CHMOD_FAILED) return Failure{Step::Chmod, REPAIR_CHMOD_FAILED};
   return Failure{Step::Chown, status.value_or(-1)};
 }
 

@@ -42,7 +42,6 @@ SysfsPowerSources::SysfsPowerSources(MachineRoot root, std::chrono::milliseconds
 
 host::PowerReading SysfsPowerSources::read(const MachineRoot& root) {
   const std::string base = root.path(kPowerSupplyDir);
-  if (!QDir(QString::fromStdString(base)).exists()) return powerReadingOf(std::nullopt);
   std::vector<PowerSupplyAttributes> entries;
   for (const std::string& dir : supplies(base)) {
     PowerSupplyAttributes& entry = entries.emplace_back();

@@ -12,7 +12,7 @@ class SimClamshell : public host::Clamshell {
  public:
   SimClamshell(SimDesktopState& state, SimRunLoop& loop) : state_(state), loop_(loop) {}
 
-  std::optional<Value> clamshellState() const override { return state_.lid(); }
+  std::optional<bool> clamshellState() const override { return state_.lid(); }
   host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) override;
 
  private:

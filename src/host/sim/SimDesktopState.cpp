@@ -25,7 +25,7 @@ void SimDesktopState::connectionClosed() {
 }
 
 void SimDesktopState::lidSwitchCheck() {
-  const bool closed = lid_ && *lid_ == Value(true);
+  const bool closed = lid_.value_or(false);
   if (closed && holds_ == 0) lidSwitchSleeps_.push_back(clock_.now());
 }
 
@@ -46,9 +46,9 @@ bool SimDesktopState::showNotice(Notice notice) {
   return true;
 }
 
-void SimDesktopState::setLid(std::optional<Value> lid) {
-  const bool wasClosed = lid_ && *lid_ == Value(true);
-  lid_ = std::move(lid);
+void SimDesktopState::setLid(std::optional<bool> closed) {
+  const bool wasClosed = lid_.value_or(false);
+  lid_ = closed;
   if (!wasClosed) lidSwitchCheck();
   rootDomainObservers_.forEach([](const auto&) { return true; }, [](const std::function<void()>& fn) { fn(); });
 }

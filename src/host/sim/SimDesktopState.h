@@ -16,7 +16,6 @@
 #include "host/SystemPower.h"
 #include "host/sim/ObserverList.h"
 #include "host/sim/SimScheduler.h"
-#include "plist/Value.h"
 
 namespace somnara::sim {
 
@@ -80,10 +79,10 @@ class SimDesktopState {
   const std::string& driverFailureReason() const { return driverFailureReason_; }
   void setDriverFailureReason(std::string reason) { driverFailureReason_ = std::move(reason); }
 
-  // --- Lid: the power manager's lid property as read (any value, or none).
-  const std::optional<Value>& lid() const { return lid_; }
-  /// Sets the property and sends the root-domain message to every observer.
-  void setLid(std::optional<Value> lid);
+  // --- Lid: closed, open, or (nullopt) no reading.
+  std::optional<bool> lid() const { return lid_; }
+  /// Sets the reading and sends the root-domain message to every observer.
+  void setLid(std::optional<bool> closed);
   /// Observers of root-domain messages; called at once, in order.
   host::RegistrationPtr observeRootDomain(std::function<void()> onMessage) {
     return rootDomainObservers_.add(std::move(onMessage));
@@ -187,7 +186,7 @@ class SimDesktopState {
   std::vector<Duration> lidSwitchSleeps_;
   void lidSwitchCheck();
 
-  std::optional<Value> lid_;
+  std::optional<bool> lid_;
   ObserverList<std::function<void()>> rootDomainObservers_;
 
   std::optional<bool> sessionLocked_ = false;

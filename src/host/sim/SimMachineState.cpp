@@ -5,8 +5,7 @@
 namespace somnara::sim {
 
 SimMachineState::SimMachineState(const SimScheduler& clock)
-    : clock_(clock), sources_(Sources{host::PowerSourceReading{100, -1}}) {
-  rootDomain_[kHibernateModeKey] = Value(3);
+    : clock_(clock), power_{host::BatteryReading{100, std::nullopt}, 0, true} {
   saveHibernateMode(3);
 }
 
@@ -14,64 +13,54 @@ void SimMachineState::sourcesChanged() {
   if (listener_) listener_();
 }
 
-void SimMachineState::setPowerSources(std::optional<Sources> sources) {
-  if (sources == sources_) return;
-  sources_ = std::move(sources);
+void SimMachineState::setBattery(int capacityPercent, std::optional<int> minutesToEmpty) {
+  const host::BatteryReading battery{capacityPercent, minutesToEmpty};
+  if (power_.battery == battery) return;
+  power_.battery = battery;
   sourcesChanged();
 }
 
-void SimMachineState::setBattery(int capacityPercent, int minutesToEmpty) {
-  setPowerSources(Sources{host::PowerSourceReading{capacityPercent, minutesToEmpty}});
+void SimMachineState::removeBatteries() {
+  if (!power_.battery && power_.unreadableBatteries == 0) return;
+  power_.battery.reset();
+  power_.unreadableBatteries = 0;
+  sourcesChanged();
 }
 
-void SimMachineState::removeBatteries() { setPowerSources(Sources{}); }
-
-void SimMachineState::addUnreadableSource() {
-  Sources next = sources_.value_or(Sources{});
-  next.push_back(std::nullopt);
-  setPowerSources(std::move(next));
+void SimMachineState::addUnreadableBattery() {
+  ++power_.unreadableBatteries;
+  sourcesChanged();
 }
 
 void SimMachineState::setOnExternalPower(bool on) {
-  if (on == onExternalPower_) return;
-  onExternalPower_ = on;
+  if (on == power_.onExternalPower) return;
+  power_.onExternalPower = on;
   sourcesChanged();
 }
 
-std::optional<Value> SimMachineState::readRootDomainProperty(const std::string& key) {
-  if (key == kHibernateModeKey) {
-    ++reads_;
-    if (pending_) {
-      if (pending_->readsLeft > 0) {
-        --pending_->readsLeft;
-      } else if (clock_.now() >= pending_->visibleAt) {
-        rootDomain_[key] = pending_->value;
-        pending_.reset();
-      }
+host::HibernateModeReading SimMachineState::readHibernateMode() {
+  ++reads_;
+  if (pending_) {
+    if (pending_->readsLeft > 0) {
+      --pending_->readsLeft;
+    } else if (clock_.now() >= pending_->visibleAt) {
+      hibernateMode_ = host::HibernateModeReading::of(pending_->mode);
+      pending_.reset();
     }
   }
-  return peekRootDomainProperty(key);
+  return hibernateMode_;
 }
 
-std::optional<Value> SimMachineState::peekRootDomainProperty(const std::string& key) const {
-  auto it = rootDomain_.find(key);
-  if (it == rootDomain_.end()) return std::nullopt;
-  return it->second;
+void SimMachineState::setHibernateMode(host::HibernateModeReading reading) {
+  pending_.reset();
+  hibernateMode_ = reading;
 }
 
-void SimMachineState::setRootDomainProperty(const std::string& key, std::optional<Value> value) {
-  if (key == kHibernateModeKey) pending_.reset();
-  if (value)
-    rootDomain_[key] = std::move(*value);
-  else
-    rootDomain_.erase(key);
-}
-
-void SimMachineState::writeHibernateMode(std::int64_t mode) {
+void SimMachineState::writeHibernateMode(int mode) {
   ++writes_;
-  pending_ = PendingWrite{Value(static_cast<long long>(mode)), lag_.reads, clock_.now() + lag_.time};
+  pending_ = PendingWrite{mode, lag_.reads, clock_.now() + lag_.time};
   if (lag_.reads == 0 && lag_.time <= Duration{0}) {
-    rootDomain_[kHibernateModeKey] = pending_->value;
+    hibernateMode_ = host::HibernateModeReading::of(mode);
     pending_.reset();
   }
 }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "host/PowerManager.h"
 #include "host/PowerSources.h"
 #include "host/sim/SimScheduler.h"
-#include "plist/Value.h"
 #include "powertool/SavedPowerSettings.h"
 #include "powertool/SleepCapabilities.h"
 
@@ -23,15 +23,11 @@ namespace somnara::sim {
 /// the programs read it through their ports.
 ///
 /// A fresh machine is a laptop on mains power with a full battery, sleep
-/// enabled, "Hibernate Mode" 3 in force and saved, and no privileged files.
+/// enabled, hibernate mode 3 in force and saved, and no privileged files.
 class SimMachineState {
  public:
   using Duration = std::chrono::milliseconds;
-  using Sources = std::vector<std::optional<host::PowerSourceReading>>;
-
-  static constexpr const char* kHibernateModeKey = "Hibernate Mode";
-
-  /// How long a written "Hibernate Mode" takes to read back: it appears once
+  /// How long a written hibernate mode takes to read back: it appears once
   /// `reads` further reads have returned the old value and `time` has passed.
   struct ReadBackLag {
     int reads = 0;
@@ -41,16 +37,15 @@ class SimMachineState {
   explicit SimMachineState(const SimScheduler& clock);
 
   // --- Power sources. Every change calls the change listener.
-  /// The sources and the external-power flag as a program reads them.
-  host::PowerReading powerReading() const { return {sources_, onExternalPower_}; }
-  /// nullopt: no list of sources can be had at all.
-  void setPowerSources(std::optional<Sources> sources);
-  /// One battery with this capacity (percent) and time to empty (minutes, -1 unknown).
-  void setBattery(int capacityPercent, int minutesToEmpty);
-  /// A machine without batteries: an empty list of sources.
+  /// The batteries and the external-power flag as a program reads them.
+  const host::PowerReading& powerReading() const { return power_; }
+  /// The batteries taken together: this charge (percent) and time to empty
+  /// (minutes, nullopt unknown).
+  void setBattery(int capacityPercent, std::optional<int> minutesToEmpty);
+  /// A machine without batteries, readable or not.
   void removeBatteries();
-  /// Adds a source whose description cannot be read.
-  void addUnreadableSource();
+  /// Adds a battery whose charge cannot be read.
+  void addUnreadableBattery();
   void setOnExternalPower(bool on);
   /// When false, programs cannot register for power-source changes.
   bool powerSourceChangesObservable() const { return changesObservable_; }
@@ -67,17 +62,17 @@ class SimMachineState {
   void setSleepCapabilities(const powertool::SleepCapabilities& caps) { capabilities_ = caps; }
   int sleepCapabilityReads() const { return capabilityReads_; }
 
-  /// A property of the root entry as a program reads it: counts reads of
-  /// "Hibernate Mode" and lets a pending write appear once its lag is over.
-  std::optional<Value> readRootDomainProperty(const std::string& key);
-  /// The stored property, without counting or applying anything.
-  std::optional<Value> peekRootDomainProperty(const std::string& key) const;
-  /// Sets or (nullopt) removes a property at once, as something outside the
-  /// programs would; drops a pending write of the same key.
-  void setRootDomainProperty(const std::string& key, std::optional<Value> value);
+  /// The hibernate mode as a program reads it: counts the read and lets a
+  /// pending write appear once its lag is over.
+  host::HibernateModeReading readHibernateMode();
+  /// The hibernate mode as it stands, without counting or applying anything.
+  const host::HibernateModeReading& peekHibernateMode() const { return hibernateMode_; }
+  /// Sets the reading at once, as something outside the programs would;
+  /// drops a pending write.
+  void setHibernateMode(host::HibernateModeReading reading);
 
-  /// The power tool writing "Hibernate Mode": visible after the read-back lag.
-  void writeHibernateMode(std::int64_t mode);
+  /// The power tool writing the hibernate mode: visible after the read-back lag.
+  void writeHibernateMode(int mode);
   void setReadBackLag(ReadBackLag lag) { lag_ = lag; }
   int hibernateModeReads() const { return reads_; }
   int hibernateModeWrites() const { return writes_; }
@@ -105,22 +100,21 @@ class SimMachineState {
 
  private:
   struct PendingWrite {
-    Value value;
+    int mode;
     int readsLeft;
     Duration visibleAt;
   };
   void sourcesChanged();
 
   const SimScheduler& clock_;
-  std::optional<Sources> sources_;
-  bool onExternalPower_ = true;
+  host::PowerReading power_;
   bool changesObservable_ = true;
   std::function<void()> listener_;
 
   bool sleepEnabled_ = true;
   powertool::SleepCapabilities capabilities_ = powertool::SleepCapabilities::all();
   mutable int capabilityReads_ = 0;
-  std::map<std::string, Value> rootDomain_;
+  host::HibernateModeReading hibernateMode_ = host::HibernateModeReading::of(3);
   std::optional<PendingWrite> pending_;
   ReadBackLag lag_;
   int reads_ = 0;

@@ -12,10 +12,8 @@ class SimPowerManager : public host::PowerManager {
 
   bool sleepEnabled() const override { return state_.sleepEnabled(); }
   powertool::SleepCapabilities sleepCapabilities() const override { return state_.sleepCapabilities(); }
-  /// Each read of "Hibernate Mode" is counted by the machine.
-  std::optional<Value> rootDomainProperty(const std::string& key) const override {
-    return state_.readRootDomainProperty(key);
-  }
+  /// Each read is counted by the machine.
+  host::HibernateModeReading hibernateMode() const override { return state_.readHibernateMode(); }
   powertool::SavedPowerSettings savedSettings() const override { return state_.savedSettings(); }
 
  private:

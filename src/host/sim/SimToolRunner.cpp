@@ -6,9 +6,6 @@
 namespace somnara::sim {
 namespace {
 
-// Exit status of the real helper.
-constexpr int kHelperRefused = 64;
-
 /// `[force] hibernatemode N` as the real tools read it.
 std::optional<hibernatemode_command> parseHibernateMode(const std::vector<std::string>& args) {
   std::vector<const char*> words;
@@ -55,12 +52,12 @@ std::optional<int> SimToolRunner::emulate(const Run& run) {
 }
 
 std::optional<int> SimToolRunner::helper(const Run& run) {
-  if (run.args.empty()) return kHelperRefused;
+  if (run.args.empty()) return HELPER_REFUSED_ARGUMENTS;
   const std::string& tool = run.args[0];
-  if (powerToolPath_.empty() ? toolName(tool) != "pmset" : tool != powerToolPath_) return kHelperRefused;
+  if (powerToolPath_.empty() ? toolName(tool) != "pmset" : tool != powerToolPath_) return HELPER_REFUSED_ARGUMENTS;
   const std::vector<std::string> toolArgs(run.args.begin() + 1, run.args.end());
-  if (!parseHibernateMode(toolArgs)) return kHelperRefused;
-  if (!state_.isPrivileged(run.path) && run.caller.effectiveUid != 0) return 1;
+  if (!parseHibernateMode(toolArgs)) return HELPER_REFUSED_ARGUMENTS;
+  if (!state_.isPrivileged(run.path) && run.caller.effectiveUid != 0) return POWER_TOOL_DENIED;
   return powerTool(toolArgs, true);
 }
 

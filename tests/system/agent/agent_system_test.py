@@ -8,7 +8,6 @@ SOMNARA_DAEMON and SOMNARA_FAKE_LAPTOP."""
 
 import os
 import plistlib
-import re
 import shutil
 import signal
 import subprocess
@@ -20,8 +19,8 @@ import unittest
 import dbus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import (PrivateBus, ProgramLogs, Xvfb, main_in_own_pid_namespace, replace, stop,  # noqa: E402
-                            wait_for)
+from somnara_system import (DBUSMENU, LOGIND, STATUS_LINE, WATCHER, PrivateBus, ProgramLogs, TrayItems, Xvfb,  # noqa: E402
+                            hibernate_mode, logind_inhibitors, main_in_own_pid_namespace, replace, stop, wait_for)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 PREFERENCES = os.environ.get("SOMNARA_PREFERENCES", "")
@@ -29,15 +28,9 @@ DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 FAKE_LAPTOP = os.environ.get("SOMNARA_FAKE_LAPTOP", "")
 
 SESSION_ID = "c7"
-LOGIND = ("org.freedesktop.login1", "/org/freedesktop/login1")
-WATCHER = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
 NOTIFICATIONS = ("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
-SNI = "org.kde.StatusNotifierItem"
-DBUSMENU = "com.canonical.dbusmenu"
-PROPERTIES = "org.freedesktop.DBus.Properties"
 MOCK = "org.freedesktop.DBus.Mock"
 ADAPTIVE = {"somnaramodeindex": 1}
-STATUS_LINE = re.compile(r"^Machine will (.+) on sleep$")
 
 
 class AgentTest(ProgramLogs, unittest.TestCase):
@@ -99,9 +92,7 @@ class AgentTest(ProgramLogs, unittest.TestCase):
         return self.system_bus.call(LOGIND[0], LOGIND[1], interface, method, *args)
 
     def inhibitors(self, mode="block"):
-        """logind's locks of that mode (all modes for None) as "what/mode"."""
-        return sorted("%s/%s" % (what, m) for what, _, _, m, _, _ in self.logind("ListInhibitors")
-                      if mode in (None, m))
+        return logind_inhibitors(self.system_bus, mode)
 
     # --- the machine ----------------------------------------------------------------------
 
@@ -112,11 +103,7 @@ class AgentTest(ProgramLogs, unittest.TestCase):
         replace(os.path.join(self.tmp, "config/somnara/de.orvane.Somnara.plist"), settings)
 
     def mode(self):
-        try:
-            with open(os.path.join(self.root, "run/somnara/hibernatemode")) as f:
-                return int(f.read())
-        except (OSError, ValueError):
-            return None
+        return hibernate_mode(self.root)
 
     def sleep_requests(self):
         try:
@@ -142,49 +129,30 @@ class AgentTest(ProgramLogs, unittest.TestCase):
     # --- the tray item over D-Bus ---------------------------------------------------------
 
     def items(self):
-        return list(self.session_bus.call(WATCHER[0], WATCHER[1], PROPERTIES, "Get", WATCHER[0],
-                                           "RegisteredStatusNotifierItems"))
+        return TrayItems(self.session_bus).services()
 
     def wait_item(self, agent, timeout=10):
         took = wait_for(lambda: self.items(), timeout)
         self.assertIsNotNone(took, "no StatusNotifierItem registered:\n%s" % self.log_of(agent))
-        service = self.items()[0]
-        return service.split("/")[0] if "/" in service else service
+        return self.items()[0]
 
     def item(self, service, name):
-        return self.session_bus.call(service, "/StatusNotifierItem", PROPERTIES, "Get", SNI, name)
+        return TrayItems(self.session_bus).property(service, name)
 
     def menu(self, service):
-        """The menu as [(id, label, enabled)] in order, from dbusmenu's GetLayout."""
-        path = self.item(service, "Menu")
-        _, layout = self.session_bus.call(service, path, DBUSMENU, "GetLayout", 0, -1, dbus.Array([], "s"))
-        entries = []
-
-        def walk(node):
-            ident, props, children = node
-            if ident != 0 and props.get("type", "") != "separator":
-                entries.append((int(ident), str(props.get("label", "")).replace("_", ""),
-                                bool(props.get("enabled", True))))
-            for child in children:
-                walk(child)
-        walk(layout)
-        return entries
+        return TrayItems(self.session_bus).menu(service)
 
     def has_entry(self, service, pattern):
-        return any(re.match(pattern, label) for _, label, _ in self.menu(service))
+        return TrayItems(self.session_bus).entry(service, pattern) is not None
 
     def entry(self, service, pattern):
-        for entry in self.menu(service):
-            if re.match(pattern, entry[1]):
-                return entry
-        self.fail("no menu item %r in %r" % (pattern, self.menu(service)))
+        found = TrayItems(self.session_bus).entry(service, pattern)
+        if found is None:
+            self.fail("no menu item %r in %r" % (pattern, self.menu(service)))
+        return found
 
     def click(self, service, pattern):
-        ident = self.entry(service, pattern)[0]
-        path = self.item(service, "Menu")
-        self.session_bus.call(service, path, DBUSMENU, "Event", ident, "clicked",
-                              dbus.String("", variant_level=1), dbus.UInt32(0))
-
+        TrayItems(self.session_bus).click(service, self.entry(service, pattern)[0])
 
     def submenu(self, service, title):
         """The labels under the submenu titled title, read as the panel does on opening it."""
@@ -443,7 +411,7 @@ class TrayHostChanges(AgentTest):
         self.assertIsNotNone(wait_for(lambda: self.watcher_owner() is None))
         self.start_watcher()
         self.assertRegistersWithin3s(agent, "came after the host went away")
-        service = self.items()[0].split("/")[0]
+        service = self.items()[0]
         self.click(service, r"Start Insomnia")
         self.assertIsNotNone(wait_for(lambda: self.entry(service, r"Stop Insomnia")), "the new item's menu works")
         self.assertAlive(agent)

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
 
   context.loop().schedule(std::chrono::milliseconds(std::atoi(argv[3])), false, [&] {
     std::printf("timeout message=%d notice=%d state=%lld\n", appliedMessage, stateNotice,
-                static_cast<long long>(controller->currentsleepstate()));
+                static_cast<long long>(controller->currentsleepstate().value_or(-1)));
     std::fflush(stdout);
     QCoreApplication::exit(3);
   });

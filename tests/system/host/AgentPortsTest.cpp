@@ -14,6 +14,7 @@
 #include "host/linux/BundleWorkspace.h"
 #include "host/linux/CanberraSounds.h"
 #include "host/linux/FreedesktopNotices.h"
+#include "host/linux/LinuxAgentHost.h"
 #include "host/linux/LinuxClamshell.h"
 #include "host/linux/LinuxDisplays.h"
 #include "host/linux/LinuxHost.h"
@@ -309,20 +310,20 @@ TEST_F(AgentPorts, LidReadingFromTheFirstSourceThatAnswers) {
     std::optional<bool> upowerPresent, upowerClosed, logindClosed;
     std::optional<std::string> proc;  // lid0 state file
     std::vector<std::string> switches;  // capabilities/sw of input0, input1, …
-    std::optional<Value> expected;
+    std::optional<bool> expected;
   } const cases[] = {
-      {"UPower: closed", full, true, true, false, "state:      open", {kLidSwitch}, Value(true)},
-      {"UPower: open", full, true, false, true, "state:      closed", {kLidSwitch}, Value(false)},
+      {"UPower: closed", full, true, true, false, "state:      open", {kLidSwitch}, true},
+      {"UPower: open", full, true, false, true, "state:      closed", {kLidSwitch}, false},
       {"UPower: no lid", full, false, true, true, "state:      closed", {kLidSwitch}, std::nullopt},
-      {"logind: closed", logindOnly, {}, {}, true, "state:      open", {kLidSwitch}, Value(true)},
-      {"logind: open", logindOnly, {}, {}, false, std::nullopt, {"0", kLidSwitch}, Value(false)},
-      {"logind: lid bit among others", logindOnly, {}, {}, true, std::nullopt, {"2", "0 4003"}, Value(true)},
+      {"logind: closed", logindOnly, {}, {}, true, "state:      open", {kLidSwitch}, true},
+      {"logind: open", logindOnly, {}, {}, false, std::nullopt, {"0", kLidSwitch}, false},
+      {"logind: lid bit among others", logindOnly, {}, {}, true, std::nullopt, {"2", "0 4003"}, true},
       {"logind without a lid switch", logindOnly, {}, {}, false, std::nullopt, {}, std::nullopt},
       {"logind, switches but no lid", logindOnly, {}, {}, true, std::nullopt, {"2", "1 0", "zz"}, std::nullopt},
-      {"logind without a lid switch, proc", logindOnly, {}, {}, false, "state:      closed", {"2"}, Value(true)},
-      {"proc: closed", empty, {}, {}, {}, "state:      closed", {}, Value(true)},
-      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", {}, Value(false)},
-      {"proc: another word", empty, {}, {}, {}, "state:      unknown", {}, Value("unknown")},
+      {"logind without a lid switch, proc", logindOnly, {}, {}, false, "state:      closed", {"2"}, true},
+      {"proc: closed", empty, {}, {}, {}, "state:      closed", {}, true},
+      {"proc: open, no bus", nullptr, {}, {}, {}, "state:      open", {}, false},
+      {"proc: another word", empty, {}, {}, {}, "state:      unknown", {}, std::nullopt},
       {"nothing at all", empty, {}, {}, {}, std::nullopt, {kLidSwitch}, std::nullopt},
   };
   for (const auto& c : cases) {
@@ -665,13 +666,13 @@ TEST(Sounds, FilesByReferenceBundleResourcesThenTheSoundTheme) {
 }
 
 // Last: the process-wide buses point at private ones from here on.
-TEST_F(AgentPorts, TheHostMakesThePortsOnDemandAndTheyContactNothingBeforeUse) {
+TEST_F(AgentPorts, TheAgentHostMakesThePortsAndTheyContactNothingBeforeUse) {
   ::setenv("DBUS_SYSTEM_BUS_ADDRESS", full->address().toUtf8().constData(), 1);
   ::setenv("DBUS_SESSION_BUS_ADDRESS", session->address().toUtf8().constData(), 1);
   full->call(kLogind, kLogindPath, kMock, "ClearCalls");
   LinuxHost host;
-  host::AgentPorts& ports = host.agentPorts();
-  EXPECT_EQ(&ports, &host.agentPorts()) << "one set per host";
+  LinuxAgentHost agentHost(host);
+  host::AgentPorts& ports = agentHost.ports();
   spinFor(100ms);
   EXPECT_EQ(mockCalls(*full, kLogind, kLogindPath), 0) << "logind was called before any port was used";
   auto registration = ports.systemPower.registerForSystemPower();

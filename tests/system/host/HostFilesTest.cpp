@@ -20,10 +20,32 @@
 #include "powertool/SavedPowerSettings.h"
 #include "powertool/SleepDropIn.h"
 
+namespace somnara::host {
+
+// Readable failures for the readings compared below.
+void PrintTo(const BatteryReading& b, std::ostream* os) {
+  *os << b.percent << " %, " << (b.minutesToEmpty ? std::to_string(*b.minutesToEmpty) : "unknown") << " min";
+}
+void PrintTo(const PowerReading& r, std::ostream* os) {
+  *os << "{battery ";
+  if (r.battery)
+    PrintTo(*r.battery, os);
+  else
+    *os << "none";
+  *os << ", " << r.unreadableBatteries << " unreadable, external " << r.onExternalPower << "}";
+}
+void PrintTo(const HibernateModeReading& r, std::ostream* os) {
+  static const char* const kAbsences[] = {"not recorded", "not an integer", "out of step"};
+  if (r.mode)
+    *os << "mode " << *r.mode;
+  else
+    *os << "no mode: " << kAbsences[static_cast<int>(r.absence)];
+}
+
+}  // namespace somnara::host
+
 namespace somnara::linuxhost {
 namespace {
-
-using Sources = std::vector<std::optional<host::PowerSourceReading>>;
 
 /// Writes power supply files from "NAME:file=value file=value;NAME:...".
 void makeSupplies(const TempTree& root, const std::string& layout) {
@@ -36,49 +58,70 @@ void makeSupplies(const TempTree& root, const std::string& layout) {
   }
 }
 
-host::PowerSourceReading battery(std::int64_t percent, std::int64_t minutes) { return {percent, minutes}; }
+host::BatteryReading battery(int percent, std::optional<int> minutes) { return {percent, minutes}; }
 
 TEST(SysfsPowerSources, Readings) {
+  constexpr auto unknown = std::nullopt;
   struct {
     const char* what;
     std::optional<std::string> supplies;  // nullopt: no power_supply directory
-    std::optional<Sources> expected;
+    std::optional<host::BatteryReading> expected;
+    int unreadable;
     bool external;
   } const cases[] = {
 #define BAT0 "BAT0:type=Battery status=Discharging "
-      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", Sources{battery(100, 61)}, 0},
+#define BAT1 ";BAT1:type=Battery "
+      {"clamped to 100; seconds to empty", BAT0 "capacity=130 time_to_empty_now=3660", battery(100, 61), 0, 0},
       {"clamped to 0; charging",
        "BAT0:type=Battery capacity=-5 status=Charging time_to_empty_now=600;AC:type=Mains online=1",
-       Sources{battery(0, -1)}, 1},
-      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", Sources{battery(50, 120)}, 0},
+       battery(0, unknown), 0, 1},
+      {"energy over power", BAT0 "capacity=50 energy_now=30000000 power_now=15000000", battery(50, 120), 0, 0},
       {"charge over negative current", BAT0 "capacity=20 charge_now=2000000 current_now=-4000000",
-       Sources{battery(20, 30)}, 0},
+       battery(20, 30), 0, 0},
       {"zero time and zero power fall through to charge",
        BAT0 "capacity=40 time_to_empty_now=0 energy_now=1000 power_now=0 charge_now=1000000 current_now=1000000",
-       Sources{battery(40, 60)}, 0},
+       battery(40, 60), 0, 0},
       {"rates beyond any real battery are unknown",
        BAT0 "capacity=40 time_to_empty_now=9223372036854775807 energy_now=9223372036854775807 power_now=1",
-       Sources{battery(40, -1)}, 0},
+       battery(40, unknown), 0, 0},
       {"most negative rate", BAT0 "capacity=40 charge_now=9223372036854775807 current_now=-9223372036854775808",
-       Sources{battery(40, 60)}, 0},
-      {"discharging without a rate", BAT0 "capacity=70", Sources{battery(70, -1)}, 0},
+       battery(40, 60), 0, 0},
+      {"discharging without a rate", BAT0 "capacity=70", battery(70, unknown), 0, 0},
       {"full is not discharging",
        "BAT0:type=Battery capacity=100 status=Full energy_now=1 power_now=1;AC:type=Mains online=0",
-       Sources{battery(100, -1)}, 0},
-      {"unreadable capacity; name order", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
-       Sources{std::nullopt, battery(88, -1)}, 0},
+       battery(100, unknown), 0, 0},
+      {"unreadable capacity is left out", "BAT1:type=Battery capacity=88 status=Unknown;" BAT0 "capacity=n/a",
+       battery(88, unknown), 1, 0},
+      // Two batteries: one draining, the other idle, as laptops with an
+      // internal and an external battery drain them one after the other.
+      {"two: charge weighted by energy, time from all energy over the draw",
+       BAT0 "capacity=80 energy_full=50000000 energy_now=40000000 power_now=10000000 time_to_empty_now=14400" BAT1
+            "status=Unknown capacity=20 energy_full=20000000 energy_now=4000000 power_now=0",
+       battery(62, 264), 0, 0},
+      {"two: the same in charge units",
+       BAT0 "capacity=30 charge_full=3000000 charge_now=900000 current_now=-600000" BAT1
+            "status=Discharging capacity=90 charge_full=1000000 charge_now=900000 current_now=-300000",
+       battery(45, 120), 0, 0},
+      {"two: energy of one, charge of the other: equal weights, time unknown",
+       BAT0 "capacity=90 energy_full=50000000 energy_now=45000000 power_now=10000000" BAT1
+            "status=Unknown capacity=41 charge_full=2000000 charge_now=820000",
+       battery(65, unknown), 0, 0},
+      {"two, charging: no time", "BAT0:type=Battery status=Charging capacity=10 energy_full=1000 energy_now=100"
+                                 " power_now=50" BAT1 "status=Full capacity=100 energy_full=3000 energy_now=3000",
+       battery(77, unknown), 0, 1},
       {"device batteries are not sources", "ADP1:type=Mains online=1;mouse:type=Battery scope=Device capacity=5",
-       Sources{}, 1},
-      {"no supplies", "", Sources{}, 1},
-      {"no power_supply directory", std::nullopt, std::nullopt, 1},
+       unknown, 0, 1},
+      {"no supplies", "", unknown, 0, 1},
+      {"no power_supply directory", std::nullopt, unknown, 0, 1},
   };
 #undef BAT0
+#undef BAT1
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TempTree root;
     if (c.supplies) makeSupplies(root, *c.supplies);
     SysfsPowerSources sources{MachineRoot(root.path())};
-    EXPECT_EQ(sources.read(), (host::PowerReading{c.expected, c.external}));
+    EXPECT_EQ(sources.read(), (host::PowerReading{c.expected, c.unreadable, c.external}));
   }
 }
 
@@ -95,7 +138,7 @@ TEST(SysfsPowerSources, FileNoticesReportRealChangesUntilReleased) {
     EXPECT_EQ(calls, 0);
     writeFile(capacity, "79\n");
     EXPECT_TRUE(spinUntil([&] { return calls == 1; }));
-    EXPECT_EQ((*sources.read().sources)[0]->percent, 79);
+    EXPECT_EQ(sources.read().battery->percent, 79);
     registration.reset();
     writeFile(capacity, "78\n");
     spinFor(300ms);
@@ -106,10 +149,10 @@ TEST(SysfsPowerSources, FileNoticesReportRealChangesUntilReleased) {
   auto registration = sources.observeChanges([&] { ++calls; });
   makeSupplies(root, "BAT0:energy_now=6000 power_now=3000");
   EXPECT_TRUE(spinUntil([&] { return calls == 2; }, 2s));
-  EXPECT_EQ((*sources.read().sources)[0]->minutesToEmpty, 120);
+  EXPECT_EQ(sources.read().battery->minutesToEmpty, 120);
   makeSupplies(root, "BAT1:type=Battery capacity=50");
   EXPECT_TRUE(spinUntil([&] { return calls == 3; }, 2s));
-  EXPECT_EQ(sources.read().sources->size(), 2u);
+  EXPECT_EQ(sources.read().battery->percent, (78 + 50) / 2) << "both batteries";
 }
 
 TEST(UeventMonitor, ReportsTheKernelsEventsOfItsSubsystemOnly) {
@@ -131,31 +174,33 @@ TEST(UeventMonitor, ReportsTheKernelsEventsOfItsSubsystemOnly) {
 }
 
 TEST(LinuxPowerManager, MachineFiles) {
-  for (const auto& [state, mode, sleepEnabled] :
-       {std::tuple{"freeze mem disk\n", "  25 \n", true}, {"freeze memory diskette\n", "deep\n", false}}) {
+  using host::HibernateModeReading;
+  using Absence = HibernateModeReading::Absence;
+  for (const auto& [state, mode, sleepEnabled, reading] :
+       {std::tuple{"freeze mem disk\n", "  25 \n", true, HibernateModeReading::of(25)},
+        {"freeze memory diskette\n", "deep\n", false, HibernateModeReading::none(Absence::NotAnInteger)},
+        {"mem\n", "4294967296\n", true, HibernateModeReading::none(Absence::NotAnInteger)}}) {
     SCOPED_TRACE(state);
     TempTree root;
     writeFile(root / "sys/power/state", state);
     writeFile(root / "run/somnara/hibernatemode", mode);
     LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
     EXPECT_EQ(pm.sleepEnabled(), sleepEnabled);
-    EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), sleepEnabled ? Value(25) : Value("deep"));
+    EXPECT_EQ(pm.hibernateMode(), reading);
   }
   // On a systemd machine the mode is in force only while the suspend drop-in does it.
   const std::string dropInDir = "run/systemd/system/systemd-suspend.service.d/";
   const std::string hibernate = powertool::dropInForMode(25);
+  const auto outOfStep = HibernateModeReading::none(Absence::OutOfStep);
   const struct {
     const char* what;
     std::optional<std::string> runtime, legacy;
-    Value reading;
+    HibernateModeReading reading;
   } dropIns[] = {
-      {"in step", hibernate, std::nullopt, Value(25)},
-      {"another mode's", powertool::dropInForMode(0), std::nullopt,
-       Value("25, out of step: the drop-in makes suspend requests do suspend")},
-      {"none", std::nullopt, std::nullopt,
-       Value("25, out of step: no drop-in: suspend requests do what systemd does by default")},
-      {"an earlier version's after it", hibernate, "",
-       Value("25, out of step: an earlier version's drop-in decides what suspend requests do")},
+      {"in step", hibernate, std::nullopt, HibernateModeReading::of(25)},
+      {"another mode's", powertool::dropInForMode(0), std::nullopt, outOfStep},
+      {"none", std::nullopt, std::nullopt, outOfStep},
+      {"an earlier version's after it", hibernate, "", outOfStep},
   };
   for (const auto& c : dropIns) {
     SCOPED_TRACE(c.what);
@@ -166,13 +211,13 @@ TEST(LinuxPowerManager, MachineFiles) {
     if (c.runtime) writeFile(root / (dropInDir + "60-somnara-runtime.conf"), *c.runtime);
     if (c.legacy) writeFile(root / (dropInDir + "somnara.conf"), *c.legacy);
     LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
-    EXPECT_EQ(pm.rootDomainProperty("Hibernate Mode"), c.reading);
+    EXPECT_EQ(pm.hibernateMode(), c.reading);
   }
 
   TempTree root;
   LinuxPowerManager pm{MachineRoot(root.path()), nullptr};
   EXPECT_FALSE(pm.sleepEnabled());
-  EXPECT_FALSE(pm.rootDomainProperty("Hibernate Mode").has_value());
+  EXPECT_EQ(pm.hibernateMode(), host::HibernateModeReading::none(host::HibernateModeReading::Absence::NotRecorded));
   auto saved = pm.savedSettings();
   EXPECT_FALSE(saved.list.has_value());
   EXPECT_NE(saved.error.find("etc/somnara/PowerManagement.plist"), std::string::npos) << saved.error;

@@ -20,7 +20,8 @@ TEST(SimHelper, RunsThePowerToolOnlyWhenPrivilegedAndAskedProperly) {
     unsigned uid;
     std::vector<std::string> args;
     std::optional<int> status;
-    std::int64_t modeAfter, savedAfter;  // before: 3 and 3
+    int modeAfter;
+    std::int64_t savedAfter;  // before: 3 and 3
   };
   const Case cases[] = {
       {"privileged, force: in force only", true, 1000, kForce25, 0, 25, 3},
@@ -42,7 +43,7 @@ TEST(SimHelper, RunsThePowerToolOnlyWhenPrivilegedAndAskedProperly) {
     SimProgram& p = m.addProgram("de.orvane.Somnara.Daemon", {{}, c.uid});
     p.setHelperPrivileged(c.privileged);
     EXPECT_EQ(p.processes().run(*p.workspace().pathForResource("pmsethelper"), c.args), c.status);
-    EXPECT_EQ(integerOrZero(m.state().peekRootDomainProperty("Hibernate Mode")), c.modeAfter);
+    EXPECT_EQ(m.state().peekHibernateMode().mode, c.modeAfter);
     EXPECT_EQ(savedAcMode(m.state()), c.savedAfter);
     ASSERT_EQ(m.tools().runs().size(), 1u);
     EXPECT_EQ(m.tools().runs()[0].status, c.status);
@@ -85,7 +86,7 @@ TEST(SimHelper, WrittenModeReadsBackAfterTheLag) {
     ASSERT_EQ(p.processes().run(p.helperPath(), kForce25), 0);
     m.advance(c.waitBeforeReads);
     int old = 0;
-    while (old < 100 && p.powerManager().rootDomainProperty("Hibernate Mode") == Value(3)) ++old;
+    while (old < 100 && p.powerManager().hibernateMode().mode == 3) ++old;
     EXPECT_EQ(old, c.oldReads);
     EXPECT_EQ(m.state().hibernateModeWrites(), 1);
     EXPECT_EQ(m.state().hibernateModeReads(), std::min(c.oldReads + 1, 100));
