@@ -30,7 +30,7 @@ import dbus.lowlevel
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "system"))
-from somnara_system import PrivateBus, Xvfb, replace, stop, wait_for  # noqa: E402
+from somnara_system import PrivateBus, Xvfb, main_in_own_pid_namespace, replace, stop, wait_for  # noqa: E402
 
 AGENT = os.environ["SOMNARA_AGENT"]
 MINIMAL = os.environ["SOMNARA_MINIMAL_TRAY"]
@@ -144,6 +144,15 @@ class Bench:
         self.session.connection.flush()
 
 
+def measure_wakeups(agent, minimal):
+    """Wakeups per minute of both over one window; both must live through it."""
+    figures = wakeups_per_minute([agent.pid, minimal.pid], WINDOW)
+    for name, proc in (("agent", agent), ("minimal tray program", minimal)):
+        if proc.poll() is not None:
+            raise RuntimeError("the %s ended (status %s) during the measurement" % (name, proc.returncode))
+    return figures
+
+
 def main():
     bench = Bench()
     try:
@@ -156,12 +165,12 @@ def main():
         rss_agent, rss_minimal = rss_kb(agent.pid), rss_kb(minimal.pid)
         print("idle resident memory: agent %.1f MB, minimal tray program %.1f MB, ratio x%.2f"
               % (rss_agent / 1024, rss_minimal / 1024, rss_agent / max(rss_minimal, 1)))
-        print_wakeups("Insomnia off (blink 58 s)", *wakeups_per_minute([agent.pid, minimal.pid], WINDOW))
+        print_wakeups("Insomnia off (blink 58 s)", *measure_wakeups(agent, minimal))
         saver = ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.DBus.Mock")
         bench.click(service, "Start Insomnia")
         time.sleep(1)
         bench.session.call(*saver, "ClearCalls")
-        print_wakeups("Insomnia on (29 s tick)", *wakeups_per_minute([agent.pid, minimal.pid], WINDOW))
+        print_wakeups("Insomnia on (29 s tick)", *measure_wakeups(agent, minimal))
         calls = collections.Counter(str(name) for _, name, _ in bench.session.call(*saver, "GetCalls"))
         print("screen saver calls in that window (%d ticks): %s"
               % (int((1 + WINDOW) // 29), ", ".join("%s %d" % kv for kv in sorted(calls.items())) or "none"))
@@ -185,4 +194,5 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    # The agent started here must not end the agents of tests running beside it.
+    main_in_own_pid_namespace(main)

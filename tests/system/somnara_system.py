@@ -222,13 +222,13 @@ class TrayItems:
                       "clicked", dbus.String("", variant_level=1), dbus.UInt32(0))
 
 
-def main_in_own_pid_namespace():
-    """Runs unittest.main() in a PID namespace of its own where unshare allows
-    it: a new agent or daemon ends every other instance of itself it finds in
-    /proc, the machine's own included."""
+def main_in_own_pid_namespace(run=unittest.main):
+    """Runs run() (unittest.main() unless told) in a PID namespace of its own
+    where unshare allows it: a new agent or daemon ends every other instance
+    of itself it finds in /proc, the machine's own included."""
     unshare = ["unshare", "--pid", "--fork", "--mount-proc"]
     if os.geteuid() == 0 and not os.environ.get("SOMNARA_TEST_PID_NAMESPACE") and \
             subprocess.run(unshare + ["true"], stderr=subprocess.DEVNULL).returncode == 0:
         os.environ["SOMNARA_TEST_PID_NAMESPACE"] = "1"
         os.execvp(unshare[0], unshare + [sys.executable] + sys.argv)
-    unittest.main()
+    run()
