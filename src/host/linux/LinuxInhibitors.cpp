@@ -4,16 +4,10 @@
 #include <QDBusObjectPath>
 
 #include "host/linux/CallbackRegistration.h"
+#include "host/linux/SessionInhibitServices.h"
 
 namespace somnara::linuxhost {
 namespace {
-
-const QString kGnomeSessionPath = QStringLiteral("/org/gnome/SessionManager");
-const QString kGnomeSession = QStringLiteral("org.gnome.SessionManager");
-const QString kGnomeInhibitor = QStringLiteral("org.gnome.SessionManager.Inhibitor");
-const QString kPowerManagementPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
-const QString kPowerManagementInhibit = QStringLiteral("org.freedesktop.PowerManagement.Inhibit");
-constexpr uint kGnomeSuspend = 4, kGnomeIdle = 8;
 
 bool namesSleepOrIdle(const std::string& what) {
   for (std::size_t start = 0; start <= what.size();) {
@@ -27,8 +21,8 @@ bool namesSleepOrIdle(const std::string& what) {
 
 std::string gnomeWhat(uint flags) {
   std::string what;
-  if (flags & kGnomeSuspend) what = "suspend";
-  if (flags & kGnomeIdle) what += what.empty() ? "idle" : ":idle";
+  if (flags & kGnomeInhibitSuspend) what = "suspend";
+  if (flags & kGnomeInhibitIdle) what += what.empty() ? "idle" : ":idle";
   return what;
 }
 

@@ -1,16 +1,10 @@
 #include "host/linux/SessionSuspendInhibitor.h"
 
 #include "host/linux/BusPeer.h"
+#include "host/linux/SessionInhibitServices.h"
 
 namespace somnara::linuxhost {
 namespace {
-
-const QString kPowerManagement = QStringLiteral("org.freedesktop.PowerManagement");
-const QString kPowerManagementPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
-const QString kPowerManagementInhibit = QStringLiteral("org.freedesktop.PowerManagement.Inhibit");
-const QString kGnomeSession = QStringLiteral("org.gnome.SessionManager");
-const QString kGnomeSessionPath = QStringLiteral("/org/gnome/SessionManager");
-constexpr std::uint32_t kGnomeInhibitSuspend = 4;
 
 std::optional<std::uint32_t> cookie(const BusPeer& peer, const QString& path, const QString& interface,
                                     const QList<QVariant>& args) {
