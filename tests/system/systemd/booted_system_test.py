@@ -554,6 +554,7 @@ class Machine:
                    r.returncode not in (0, 124) and "Access denied" in r.stderr + r.stdout,
                    "status %d: %s" % (r.returncode, (r.stderr + r.stdout).strip()))
         unit = "somnara-outside-agent"
+        self.set_battery(80)  # above Insomnia's battery floor, which the adaptive checks went below
         self.write_settings(2)  # Insomnia on launch
         r = run(["systemd-run", "--quiet", "--collect", "--unit", unit, "--uid", self.user.pw_name,
                  "-p", "Environment=QT_QPA_PLATFORM=offscreen", "--", "dbus-run-session", "--", AGENT])
