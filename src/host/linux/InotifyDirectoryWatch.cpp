@@ -64,7 +64,10 @@ void InotifyDirectoryWatch::drain() {
     for (ssize_t off = 0; off < n;) {
       const auto* e = reinterpret_cast<const inotify_event*>(buffer + off);
       off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-      if (concerns(*e)) latest = e->mask & IN_MODIFY ? Change::Writing : Change::Done;
+      if (!concerns(*e)) continue;
+      if (e->mask & IN_MODIFY) latest = Change::Writing;
+      else if (e->wd == directoryWd_ && (e->mask & IN_MOVED_TO)) latest = Change::Replaced;
+      else if (latest != Change::Replaced) latest = Change::Done;
     }
   }
   if (latest) onChange_(*latest);

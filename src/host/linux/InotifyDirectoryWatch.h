@@ -15,12 +15,14 @@ namespace somnara::linuxhost {
 /// created, renamed over, removed) and each named file present (written in
 /// place, also through a symbolic link). onChange runs on the run loop once
 /// per readable turn of the inotify descriptor that brought an event about a
-/// watched name, with what the latest such event says of its writer.
+/// watched name, with what the latest such event says of its writer; an
+/// attribute change or a close after a rename-over still counts as Replaced.
 class InotifyDirectoryWatch {
  public:
   enum class Change {
-    Writing,  // written to; its writer may still be at work
-    Done,     // closed after writing, created, renamed, removed, attributes changed, or events were lost
+    Writing,   // written to; its writer may still be at work
+    Done,      // closed after writing, created, removed, attributes changed, or events were lost
+    Replaced,  // a whole file renamed over the name, nothing written to it since
   };
 
   explicit InotifyDirectoryWatch(std::function<void(Change)> onChange);

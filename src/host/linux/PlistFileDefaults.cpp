@@ -26,11 +26,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Change = InotifyDirectoryWatch::Change;
 
-// A file whose writer is done (closed it, renamed it over, removed it) is
-// read once the directory has been quiet this long: long enough to take an
-// editor's save (write, close, change of mode) as one change, short enough
-// that a change reaches observers at once. A writer that closes a file it
-// has not finished leaves it unreadable, which the retries below wait out.
+// A file renamed over the name is whole and is read at once. A file whose
+// writer is done otherwise (closed it, removed it) is read once the
+// directory has been quiet this long: long enough to take an editor's save
+// (write, close, change of mode) as one change, short enough that a change
+// reaches observers at once. A writer that closes a file it has not
+// finished leaves it unreadable, which the retries below wait out.
 constexpr auto kSettle = 20ms;
 // A file written to but not closed is read once its writer has been quiet this long.
 constexpr auto kWriterQuiet = 1000ms;
@@ -95,7 +96,9 @@ struct PlistFileDefaults::State : std::enable_shared_from_this<PlistFileDefaults
   QObject context;   // owns the queued calls; they die with the state
   QTimer readTimer;  // the next read of the files, after a settle or a retry pause
   QTimer poll;
-  InotifyDirectoryWatch watch{[this](Change c) { readTimer.start(c == Change::Writing ? kWriterQuiet : kSettle); }};
+  InotifyDirectoryWatch watch{[this](Change c) {
+    readTimer.start(c == Change::Writing ? kWriterQuiet : c == Change::Replaced ? 0ms : kSettle);
+  }};
   bool flushQueued = false, checkQueued = false;
 
   std::string pathFor(const std::string& domain) const { return directory + "/" + domain + ".plist"; }

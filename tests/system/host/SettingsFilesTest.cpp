@@ -314,7 +314,14 @@ TEST(InotifyDirectoryWatch, TellsWritesInPlaceFromFinishedChangesOfTheWatchedNam
          spinFor(100ms);
          ::rename((d / "w.plist.swp").c_str(), (d / "w.plist").c_str());
        },
-       {Change::Done}},
+       {Change::Replaced}},
+      {"renamed over, then its mode changed in the same instant",
+       [](const TempTree& d) {
+         writeFile(d / "w.plist.swp", "x");
+         ::rename((d / "w.plist.swp").c_str(), (d / "w.plist").c_str());
+         ::chmod((d / "w.plist").c_str(), 0600);
+       },
+       {Change::Replaced}},
       {"removed", [](const TempTree& d) { ::unlink((d / "w.plist").c_str()); }, {Change::Done}},
       {"other files of the directory",
        [](const TempTree& d) {
