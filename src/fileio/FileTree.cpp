@@ -158,6 +158,14 @@ std::optional<FileTree::Place> FileTree::place(const std::string& relative, bool
   if (links_ == Links::Refuse)
     for (const auto& p : parts)
       if (p == "." || p == "..") return fail(EINVAL, -1);
+  if (links_ == Links::Follow && !create) {
+    // The kernel resolves the directory, links and all, in one call.
+    const std::size_t slash = relative.find_last_of('/', relative.find_last_not_of('/'));
+    const std::string parent = slash == std::string::npos ? "." : relative.substr(0, slash + 1);
+    const int dir = ::openat(fd_, parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return fail(errno, -1);
+    return Place(dir, parts.back());
+  }
   const int noFollow = links_ == Links::Refuse ? O_NOFOLLOW : 0;
   int dir = ::openat(fd_, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return fail(errno, -1);

@@ -1,7 +1,6 @@
 #include "menubar/InsomniaRuleWatch.h"
 
 #include "core/UserDefaultsController.h"
-#include "hibernation/hibernation.h"
 
 namespace somnara {
 namespace {
@@ -52,8 +51,9 @@ void InsomniaRuleWatch::setInsomniaOn(bool on) {
 
 InsomniaRules::Conditions InsomniaRuleWatch::powerConditions() const {
   InsomniaRules::Conditions c;
-  c.onBattery = !context_.powerSources().read().onExternalPower;
-  c.charge = hibernation::hibernation_currentchargestate(context_);
+  const host::PowerReading reading = context_.powerSources().read();
+  c.onBattery = !reading.onExternalPower;
+  if (reading.battery) c.charge = reading.battery->percent;
   return c;
 }
 

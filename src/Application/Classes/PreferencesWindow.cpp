@@ -385,9 +385,12 @@ void PreferencesWindow::refreshStatus() {
   status_->setText(qs(controller_.currentStateString()));
   SleepStatusFacts facts;
   facts.chosenMode = controller_.sleepmodeissomnara() ? 1 : controller_.sleepmode();
-  facts.hasBattery = hibernation::hibernation_machinehasbattery(context_);
-  facts.charge = hibernation::hibernation_currentchargestate(context_);
-  facts.timeLeft = hibernation::hibernation_currenttimeleft(context_);
+  const auto battery = hibernation::hibernation_currentstate(context_);
+  facts.hasBattery = battery.has_value();
+  if (battery) {
+    facts.charge = battery->percent;
+    facts.timeLeft = battery->minutesToEmpty;
+  }
   facts.hibernateLevel = controller_.hibernatelevel();
   // Until the window is drawn the machine is not asked: every kind of sleep
   // counts as possible, or as found when the controller last asked.
