@@ -8,21 +8,11 @@
 namespace somnara::sim::testing {
 namespace {
 
-constexpr const char* kBundle = "/Applications/Somnara.app";
-constexpr const char* kLoginItemsDir = "/Applications/Somnara.app/Contents/Library/LoginItems";
-const std::string kAgentPath = std::string(kLoginItemsDir) + "/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kLoginItemsDir) + "/Somnara Daemon.app";
 constexpr const char* kSetLaunch = "-[ORVBackgroundApplicationController setLaunch:]";
 constexpr const char* kSetLoginitem = "-[ORVBackgroundApplicationController setLoginitem:]";
 constexpr const char* kTerminate = "-[ORVBackgroundApplicationController terminate]";
 constexpr const char* kInit = "-[ORVBackgroundApplicationController initWithName:]";
 
-host::Applications::BundleInfo bundle(std::string identifier, std::string name) {
-  host::Applications::BundleInfo info;
-  info.identifier = std::move(identifier);
-  info.name = std::move(name);
-  return info;
-}
 
 struct BackgroundControllerTest : ::testing::Test {
   SimMachine machine;

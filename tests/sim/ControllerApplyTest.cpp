@@ -7,14 +7,6 @@ namespace {
 
 using Answer = SimAuthorization::Answer;
 
-/// What the adaptive mode writes for a reading (hibernate level 20, older system).
-std::int64_t adaptiveMode(int charge, std::optional<int> minutes) {
-  const int level = !minutes ? charge
-                    : charge < *minutes ? (charge > 0 ? charge : *minutes)
-                                        : (*minutes > 0 ? *minutes : charge);
-  return level <= 4 ? 1 : level > 20 ? 0 : 3;
-}
-
 struct Battery {
   bool onCharger;
   int charge;
@@ -43,7 +35,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
   SimProgram& daemon = machine.addProgram(kDaemon);
   ASSERT_TRUE(controllerOf(daemon).registeredForPowerChanges());
   auto noteChange = [&] { changes += std::exchange(mode, hibernateMode(machine)) != mode; };
-  std::int64_t wanted = adaptiveMode(100, std::nullopt);
+  std::int64_t wanted = wantedMode(1, 20, 100, std::nullopt);
   Battery last = batteryAt(0);
   for (int s = 1; s <= 24 * 3600; ++s) {
     const Battery b = batteryAt(s);
@@ -63,7 +55,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
     if (s == 5 * 3600 + 600 || s == 11 * 3600 + 300) machine.activateSession();
     machine.advance(1s);
     noteChange();
-    if (const auto now = adaptiveMode(b.charge, b.minutes); now != wanted) wanted = now, lastChange = s;
+    if (const auto now = wantedMode(1, 20, b.charge, b.minutes); now != wanted) wanted = now, lastChange = s;
     if (s - lastChange >= 3 && mode != wanted) {
       if (firstLate < 0) firstLate = s;
       ++late;

@@ -182,7 +182,7 @@ TEST(MenuBarAgent, OpeningTheMenuLooksForTheDriverAndRefreshesTheTitle) {
   SimMachine machine;
   Agent agent(machine);
   agent.start();
-  DelegateNotices titles(agent.delegate, MenuBarAppDelegate::kProperty_insomniaString);
+  NoticeCounter titles(agent.delegate, MenuBarAppDelegate::kProperty_insomniaString);
   agent.delegate.menuWillOpen();
   EXPECT_EQ(titles.take(), 1);
   EXPECT_FALSE(agent.delegate.hasInsomniaPlugin());

@@ -17,14 +17,7 @@
 namespace somnara::sim::testing {
 namespace {
 
-constexpr const char* kBundle = "/Applications/Somnara.app";
-const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
 
-host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
-                                      std::string build = {}, std::string notice = {}) {
-  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
-}
 
 // The interface description: a window that counts being brought forward
 // and an application menu of titles.

@@ -1,7 +1,7 @@
 // The settings window on the simulated machine, offscreen: bindings to the
 // settings and the controllers, keyboard and accessibility, fitting small
 // and high-density screens (run with the screens of tests/ui/*.json), bad
-// input, and the pictures for the README.
+// input.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -9,7 +9,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,33 +25,23 @@
 
 #include <functional>
 #include <map>
-#include <set>
 
+#include "../sim/SimControllerSupport.h"
 #include "Application/Classes/PreferencesWindow.h"
 #include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
-#include "core/SomnaraDaemon.h"
 #include "host/sim/SimApplications.h"
 #include "host/sim/SimDesktop.h"
 #include "host/sim/SimLoginItems.h"
-#include "host/sim/SimMachine.h"
 #include "host/sim/SimStatusArea.h"
 
 // Test names show a screen size as WxH.
 void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
 
-namespace somnara::sim {
+namespace somnara::sim::testing {
 namespace {
 
-using namespace std::chrono_literals;
-constexpr const char* kBundle = "/Applications/Somnara.app";
-const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
 
-host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
-                                      std::string build = {}, std::string notice = {}) {
-  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
-}
 
 // Small screens every window must fit, in logical pixels.
 const QSize kNetbook(1024, 600), kLaptop(1366, 768);
@@ -367,7 +356,7 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
 
 // Where the machine has no swap, the choices that need hibernation are
 // greyed out with the reason beneath; one stored before stays checked and
-// the status says what happens instead. The picture goes beside the main one.
+// the status says what happens instead.
 TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   using powertool::SleepAbility;
   using powertool::SleepBlocker;
@@ -396,17 +385,7 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   machine.advance(3s);
   settle();
   EXPECT_TRUE(find<QRadioButton>("sleepMode3")->isEnabled());
-  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
-  machine.advance(3s);
-  settle();
 
-  window->resize(560, window->sizeHint().height() + 60);
-  settle();
-  const char* path = std::getenv("SOMNARA_SCREENSHOT");
-  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
-  QString other = QString(path).replace(".png", "-no-hibernation.png");
-  QDir().mkpath(QFileInfo(other).path());
-  EXPECT_TRUE(window->grab().save(other)) << other.toStdString();
 }
 
 // On a small screen, and at scale factor 2 (the second run), the window
@@ -558,36 +537,8 @@ TEST_F(WindowTest, ActivationBringsTheWindowForward) {
   }
 }
 
-// The README's pictures: the window at its start size on a 1024x600 screen,
-// on the light palette, and on a dark one scrolled to the end.
-TEST_F(WindowTest, PicturesForTheReadme) {
-  QScreen* screen = screenOfSize(kNetbook);
-  ASSERT_TRUE(screen) << "run through ctest, which configures the screens";
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
-  open(screen);
-  // The daemon the window started from its bundle runs its controller.
-  for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
-    SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
-  find<QRadioButton>("sleepMode1")->click();
-  settle();
-  const char* path = std::getenv("SOMNARA_SCREENSHOT");
-  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
-  QDir().mkpath(QFileInfo(path).path());
-  const QPalette light = QApplication::palette();
-  for (const auto& [palette, file] : {std::pair{light, QString(path)},
-                                      std::pair{darkPalette(), QString(path).replace(".png", "-dark.png")}}) {
-    QApplication::setPalette(palette);
-    if (file != path) find<QScrollArea>("settingsArea")->ensureWidgetVisible(find<QLabel>("versionText"));
-    settle();
-    const QPixmap picture = window->grab();
-    EXPECT_LE(window->frameGeometry().height(), screen->availableGeometry().height());
-    EXPECT_TRUE(picture.save(file)) << file.toStdString();
-  }
-  QApplication::setPalette(light);
-}
-
 }  // namespace
-}  // namespace somnara::sim
+}  // namespace somnara::sim::testing
 
 int main(int argc, char** argv) {
   // ctest gives a screen configuration with -platform; without, Qt's one 800x600 screen.
