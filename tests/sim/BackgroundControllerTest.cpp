@@ -2,8 +2,6 @@
 // program, launching and stopping it, and its login items.
 #include "ORVPrivate/Appkit/ORVBackgroundApplicationController.h"
 #include "SimControllerSupport.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimLoginItems.h"
 
 namespace somnara::sim::testing {
 namespace {
@@ -13,21 +11,10 @@ constexpr const char* kSetLoginitem = "-[ORVBackgroundApplicationController setL
 constexpr const char* kTerminate = "-[ORVBackgroundApplicationController terminate]";
 constexpr const char* kInit = "-[ORVBackgroundApplicationController initWithName:]";
 
-
-struct BackgroundControllerTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-
-  BackgroundControllerTest() {
-    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-  }
+struct BackgroundControllerTest : ::testing::Test, Installation {
   std::unique_ptr<ORVBackgroundApplicationController> make(const std::string& name) {
     return ORVBackgroundApplicationController::initWithName(prefs.context(), apps, items, name);
   }
-  std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
   std::size_t itemsFor(const std::string& path) {
     return static_cast<std::size_t>(
         std::ranges::count_if(items.entries(), [&](const auto& e) { return e.bundlePath == path; }));
@@ -158,35 +145,22 @@ TEST_F(BackgroundControllerTest, LoginItemAddedOnceRemovedWithDuplicatesOthersSt
   EXPECT_FALSE(agent->isLaunched()) << "removing the item stops the program";
 }
 
+// Reading the login item starts the program only with the flag set; a bound
+// window re-reading the item must not hear of changes that are none.
 TEST_F(BackgroundControllerTest, ReadingTheLoginItemStartsTheProgramOnlyWithTheFlagSet) {
-  for (bool follow : {true, false}) {
+  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+  for (bool follow : {false, true}) {
     SCOPED_TRACE(follow);
-    items.add({"agent", "Somnara MenuBar", kAgentPath, true});
     auto agent = make(kAgent);
     agent->setLaunchandterminateonloginitemstate(follow);
-    EXPECT_TRUE(agent->isLoginitem());
+    NoticeCounter launches(*agent, "launch");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(agent->isLoginitem());
     EXPECT_EQ(agent->isLaunched(), follow);
-    agent->setLaunchandterminateonloginitemstate(false);
-    agent->setLoginitem(false);
+    EXPECT_EQ(launches.count, follow ? 1 : 0);
     agent->terminate();
-    machine.runPending();
+    agent->terminate();
+    EXPECT_EQ(launches.count, follow ? 2 : 0);
   }
-}
-
-TEST_F(BackgroundControllerTest, LaunchNoticesOnlyForAChange) {
-  auto agent = make(kAgent);
-  int notices = 0;
-  agent->addObserver("launch", [&](const std::string&, KeyValueObservable::Phase phase) {
-    notices += phase == KeyValueObservable::Phase::DidChange;
-  });
-  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
-  EXPECT_TRUE(agent->isLoginitem());
-  EXPECT_EQ(notices, 1) << "started";
-  for (int i = 0; i < 3; ++i) agent->isLoginitem();
-  EXPECT_EQ(notices, 1) << "a bound window re-reading the item must not hear of changes that are none";
-  agent->terminate();
-  agent->terminate();
-  EXPECT_EQ(notices, 2);
 }
 
 TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChangesNothing) {
@@ -205,24 +179,19 @@ TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChanges
   EXPECT_EQ(agent->lastFailure(), "Could not add login item: Permission denied");
 }
 
-TEST_F(BackgroundControllerTest, OwnerQuittingLeavesOnlyLoginItemsRunning) {
+TEST(BackgroundController, OwnerQuittingLeavesOnlyLoginItemsRunning) {
   for (bool loginItem : {true, false}) {
     SCOPED_TRACE(loginItem);
-    SimMachine m;
-    SimProgram& app = m.addProgram(kApp, {kBundle});
-    SimApplications a{m};
-    SimLoginItems li;
-    a.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    a.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-    if (loginItem) li.add({"agent", "Somnara MenuBar", kAgentPath, true});
-    auto agent = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kAgent);
-    auto daemon = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kDaemon);
+    Installation i;
+    if (loginItem) i.items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+    auto agent = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kAgent);
+    auto daemon = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kDaemon);
     daemon->setLaunch(true);
     if (!loginItem) agent->setLaunch(true);
-    app.terminate();
-    m.runPending();
-    EXPECT_EQ(app.processes().runningApplications(kAgent).size(), loginItem ? 1u : 0u);
-    EXPECT_TRUE(app.processes().runningApplications(kDaemon).empty());
+    i.prefs.terminate();
+    i.machine.runPending();
+    EXPECT_EQ(i.running(kAgent).size(), loginItem ? 1u : 0u);
+    EXPECT_TRUE(i.running(kDaemon).empty());
   }
 }
 

@@ -8,16 +8,10 @@
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "Application/Classes/UpdateMenuPlacement.h"
 #include "SimControllerSupport.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimDesktop.h"
-#include "host/sim/SimLoginItems.h"
-#include "host/sim/SimStatusArea.h"
 #include "host/sim/SimUpdater.h"
 
 namespace somnara::sim::testing {
 namespace {
-
-
 
 // The interface description: a window that counts being brought forward
 // and an application menu of titles.
@@ -55,29 +49,16 @@ struct FakeInterface : ApplicationInterface {
   ORVBackgroundApplicationController* daemon = nullptr;
 };
 
-struct PreferencesTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-  SimDesktop desktop;
-  SimStatusArea statusArea;
+struct PreferencesTest : ::testing::Test, Installation {
   SimUpdater updater;
   FakeInterface ui;
 
   // A user who has run Somnara before, on a desktop with a tray, unless a test says otherwise.
   explicit PreferencesTest(bool settingsDomainExists = true) {
     apps.installBundle(kBundle, bundle(kApp, "Somnara", "2.0", "300", " 2026 Orvane"));
-    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
     if (settingsDomainExists) machine.defaults().write(kApp, kS_SomnaraUserDefaultsHibernateLevel, Value(30));
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
-  host::PreferencesPorts ports(bool withUpdater = false) {
-    return {apps,       items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors,
-            withUpdater ? &updater : nullptr};
-  }
-  std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
 };
 
 TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
@@ -165,25 +146,19 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SimMachine fresh;
-    SimProgram& app = fresh.addProgram(kApp, {kBundle});
-    SimApplications bundles{fresh};
-    SimLoginItems list;
-    list.setWriteError(c.writeError);
-    bundles.installBundle(kBundle, bundle(kApp, "Somnara"));
-    bundles.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-    if (c.agentInstalled) bundles.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    Installation fresh;
+    fresh.items.setWriteError(c.writeError);
+    fresh.apps.installBundle(kBundle, bundle(kApp, "Somnara"));
+    if (!c.agentInstalled) fresh.apps.uninstall(kAgentPath);
     FakeInterface face;
-    Somnara_AppDelegate delegate(
-        app.context(),
-        {bundles, list, desktop, app.agentPorts().sounds, statusArea, app.agentPorts().inhibitors, nullptr}, face);
+    Somnara_AppDelegate delegate(fresh.prefs.context(), fresh.ports(), face);
     delegate.awakeFromNib();
     face.shown();
     std::vector<std::string> paths;
-    for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);
+    for (const auto& e : fresh.items.entries()) paths.push_back(*e.bundlePath);
     EXPECT_EQ(paths, c.paths);
     EXPECT_EQ(face.notices[ApplicationInterface::Notice::FirstStart], c.notice);
-    EXPECT_TRUE(app.defaults().ownDomainExists()) << "the next start is no first start";
+    EXPECT_TRUE(fresh.prefs.defaults().ownDomainExists()) << "the next start is no first start";
   }
 }
 
@@ -213,7 +188,7 @@ TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
 
 TEST_F(PreferencesTest, MissingProgramGivesNoControllerAndNoCrash) {
   apps.uninstall(kAgentPath);
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.awakeFromNib();
   delegate.updaterWillInstallUpdate();
   EXPECT_EQ(delegate.menuBarController(), nullptr);
@@ -237,7 +212,7 @@ TEST_F(PreferencesTest, UpdateItemGoesAfterPreferencesOrByMenuLength) {
   };
   for (const auto& [titles, index] : cases) EXPECT_EQ(updateMenuItemIndex(titles), index) << titles.size();
 
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.applicationDidFinishLaunching();
   EXPECT_EQ(*ui.menu, (Titles{"About", "Preferences…", Somnara_AppDelegate::kCheckForUpdatesTitle, "Quit"}));
   ui.actions.at(0)();
@@ -246,19 +221,19 @@ TEST_F(PreferencesTest, UpdateItemGoesAfterPreferencesOrByMenuLength) {
 
   FakeInterface noMenu;
   noMenu.menu.reset();
-  Somnara_AppDelegate withoutMenu(prefs.context(), ports(true), noMenu);
+  Somnara_AppDelegate withoutMenu(prefs.context(), ports(&updater), noMenu);
   withoutMenu.applicationDidFinishLaunching();
   EXPECT_EQ(updater.delegate(), &withoutMenu) << "no application menu: only the delegate is set";
 
   FakeInterface absent;
-  Somnara_AppDelegate withoutUpdater(prefs.context(), ports(false), absent);
+  Somnara_AppDelegate withoutUpdater(prefs.context(), ports(), absent);
   withoutUpdater.applicationDidFinishLaunching();
   EXPECT_EQ(absent.menu->size(), 3u) << "no updater: no item";
 }
 
 TEST_F(PreferencesTest, InstallingAnUpdateStopsBothProgramsLoginItemsIncluded) {
   items.add({"agent", "Somnara MenuBar", kAgentPath, true});
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.awakeFromNib();
   delegate.applicationDidFinishLaunching();
   ui.shown();
@@ -280,8 +255,6 @@ TEST_F(PreferencesTest, VersionTextLinesSizesAndLink) {
   EXPECT_EQ(v.text, "\nVersion 2.0\n(300)\n\n\n\n\u00a9 2026 Orvane\n");
   EXPECT_EQ(v.text.substr(v.versionLine.location, v.versionLine.length), "Version 2.0\n");
   EXPECT_EQ(v.text.substr(v.noticeLine.location, v.noticeLine.length), "\u00a9 2026 Orvane\n");
-  EXPECT_EQ(VersionText::kVersionPoints, 14.0);
-  EXPECT_EQ(VersionText::kBodyPoints, 11.0);
 }
 
 TEST_F(PreferencesTest, PagesOpenWithTheDefaultApplicationOrAMessageTellsWhereTheyAre) {

@@ -7,8 +7,12 @@
 #include <regex>
 
 #include "core/SomnaraDaemon.h"
-#include "host/Applications.h"
+#include "host/PreferencesPorts.h"
+#include "host/sim/SimApplications.h"
+#include "host/sim/SimDesktop.h"
+#include "host/sim/SimLoginItems.h"
 #include "host/sim/SimMachine.h"
+#include "host/sim/SimStatusArea.h"
 
 namespace somnara::sim::testing {
 
@@ -88,6 +92,26 @@ inline host::Applications::BundleInfo bundle(std::string identifier, std::string
                                              std::string build = {}, std::string notice = {}) {
   return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
 }
+
+/// The preferences program of an installed application whose agent and
+/// daemon bundles are in place, with the desktop it sees.
+struct Installation {
+  SimMachine machine;
+  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
+  SimApplications apps{machine};
+  SimLoginItems items;
+  SimDesktop desktop;
+  SimStatusArea statusArea;
+
+  Installation() {
+    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+  }
+  host::PreferencesPorts ports(host::Updater* updater = nullptr) {
+    return {apps, items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors, updater};
+  }
+  std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
+};
 
 /// The hibernatemode the settings ask for on the older system, worked out
 /// apart from the controller. Mode index 0 system default, 1 adaptive, 2

@@ -30,10 +30,6 @@
 #include "Application/Classes/PreferencesWindow.h"
 #include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimDesktop.h"
-#include "host/sim/SimLoginItems.h"
-#include "host/sim/SimStatusArea.h"
 
 // Test names show a screen size as WxH.
 void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
@@ -119,40 +115,31 @@ std::vector<std::string> clippedTexts(QWidget* window) {
   return clipped;
 }
 
-struct WindowTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& daemon = machine.addProgram(kS_SomnaraDaemonBundleIdentifier, {kDaemonPath});
-  SimProgram& prefs = machine.addProgram(kS_SomnaraApplicationBundleIdentifier, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-  SimDesktop desktop;
-  SimStatusArea statusArea;
+/// The window on a machine whose daemon runs but is missing from the bundle.
+struct WindowTest : ::testing::Test, Installation {
+  SimProgram& daemon = machine.addProgram(kDaemon, {kDaemonPath});
   std::unique_ptr<PreferencesWindow> window;
   std::unique_ptr<Somnara_AppDelegate> delegate;
 
   WindowTest() {
     machine.state().setBattery(63, 130);
-    SomnaraDaemon::sharedSomnaraDaemon(daemon.context());
-    apps.installBundle(kBundle, bundle(kS_SomnaraApplicationBundleIdentifier, "Somnara", "0.1.0", "1",
-                                       " 2026 Orvane. All rights reserved."));
-    apps.installBundle(kAgentPath, bundle(kS_SomnaraMenuBarBundleIdentifier, "Somnara MenuBar"));
+    controllerOf(daemon);
+    apps.uninstall(kDaemonPath);
+    apps.installBundle(kBundle, bundle(kApp, "Somnara", "0.1.0", "1", " 2026 Orvane. All rights reserved."));
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
   /// Starts the program with its window on screen (the primary one when
   /// null), as a user who ran it before unless firstStart.
   void open(QScreen* screen = nullptr, bool firstStart = false) {
     if (!firstStart)
-      machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, Somnara_AppDelegate::kFirstStartDoneKey,
-                               Value(true));
-    const host::PreferencesPorts ports{apps,       items, desktop, prefs.agentPorts().sounds,
-                                       statusArea, prefs.agentPorts().inhibitors, nullptr};
+      machine.defaults().write(kApp, Somnara_AppDelegate::kFirstStartDoneKey, Value(true));
     delegate.reset();
-    window = std::make_unique<PreferencesWindow>(prefs.context(), ports);
+    window = std::make_unique<PreferencesWindow>(prefs.context(), ports());
     if (screen) {
       window->setScreen(screen);
       window->move(screen->availableGeometry().topLeft());
     }
-    delegate = std::make_unique<Somnara_AppDelegate>(prefs.context(), ports, *window);
+    delegate = std::make_unique<Somnara_AppDelegate>(prefs.context(), ports(), *window);
     window->connectDelegate(*delegate);
     delegate->awakeFromNib();
     window->makeKeyAndOrderFront();
@@ -176,7 +163,7 @@ struct WindowTest : ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
-  std::optional<Value> stored(const char* key) { return machine.defaults().value(kS_SomnaraApplicationBundleIdentifier, key); }
+  std::optional<Value> stored(const char* key) { return machine.defaults().value(kApp, key); }
 };
 
 // A screen reader reads what the eye reads: each control is named by its
@@ -360,14 +347,13 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
 TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   using powertool::SleepAbility;
   using powertool::SleepBlocker;
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
   machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
-  machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
+  machine.defaults().write(kApp, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
   machine.advance(3s);
   open();
   // The daemon the window started from its bundle runs its controller.
-  for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
-    SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
+  for (int pid : running(kDaemon)) controllerOf(*machine.runningProgram(pid));
   settle();
   for (int i : {3, 4}) {
     EXPECT_FALSE(find<QRadioButton>(("sleepMode" + std::to_string(i)).c_str())->isEnabled()) << i;
@@ -398,7 +384,7 @@ TEST_P(WindowFitTest, FitsTheScreenAndCutsNoTextAtAnyWidth) {
   QScreen* screen = screenOfSize(GetParam());
   ASSERT_TRUE(screen) << "no " << GetParam().width() << "x" << GetParam().height()
                       << " screen: run through ctest, which configures the screens";
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
   statusArea.setKind(host::StatusArea::Kind::None);
   open(screen, /*firstStart=*/true);
   ASSERT_TRUE(find<QLabel>("firstStartNotice")->isVisible());
@@ -458,7 +444,7 @@ TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     close();
-    machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, PreferencesWindow::kWindowFrameKey, c.kept);
+    machine.defaults().write(kApp, PreferencesWindow::kWindowFrameKey, c.kept);
     open(screen);
     EXPECT_LE(window->frameGeometry().width(), available.width());
     EXPECT_LE(window->frameGeometry().height(), available.height());
