@@ -190,6 +190,13 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
   ORVDistributedNotificationGroup sender(machine.addProgram("de.example.Tool").context(),
                                          kS_SomnaraDaemonDistributedGroupName);
   machine.runPending();
+  auto payload = [](std::optional<std::int64_t> mode, std::optional<std::int64_t> level, std::optional<bool> icon) {
+    Dictionary d;
+    if (mode) d["somnaramodeindex"] = Value(static_cast<long long>(*mode));
+    if (level) d["hibernatelevel"] = Value(static_cast<long long>(*level));
+    if (icon) d["blackandwhiteicon"] = Value(*icon);
+    return Value(d);
+  };
   struct Case {
     const char* what;
     std::optional<Value> payload;
@@ -198,16 +205,11 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
     std::optional<std::int64_t> hibernatemode;  // nullopt: the system default, not looked at
   };
   const Case cases[] = {
-      {"all three", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(20)},
-                                     {"blackandwhiteicon", Value(true)}}),
-       1, 20, true, 3},
-      {"without hibernatelevel", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"blackandwhiteicon", Value(true)}}),
-       1, 0, true, 0},
-      {"without the icon", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(30)}}), 1, 30,
-       false, 3},
-      {"without the mode", Value(Dictionary{{"hibernatelevel", Value(10)}, {"blackandwhiteicon", Value(true)}}), 0,
-       10, true, std::nullopt},
-      {"an empty dictionary", Value(Dictionary{}), 0, 0, false, std::nullopt},
+      {"all three", payload(1, 20, true), 1, 20, true, 3},
+      {"without hibernatelevel", payload(1, {}, true), 1, 0, true, 0},
+      {"without the icon", payload(1, 30, {}), 1, 30, false, 3},
+      {"without the mode", payload({}, 10, true), 0, 10, true, std::nullopt},
+      {"an empty dictionary", payload({}, {}, {}), 0, 0, false, std::nullopt},
       {"no payload", std::nullopt, 0, 0, false, std::nullopt},
       {"not a dictionary", Value(Array{Value(1), Value(20)}), 0, 0, false, std::nullopt},
   };

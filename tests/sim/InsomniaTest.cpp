@@ -72,16 +72,6 @@ TEST_F(InsomniaTest, LengthsAndTheirEnds) {
   }
 }
 
-TEST_F(InsomniaTest, ZeroRunsUntilStopped) {
-  delegate().setInsomniaTimeInterval(0);
-  delegate().setInsomnia(true);
-  machine.advance(std::chrono::hours(30));
-  EXPECT_TRUE(delegate().hasInsomnia());
-  EXPECT_EQ(delegate().insomniaString(), "Stop Insomnia");
-  delegate().toggleInsomnia();
-  EXPECT_FALSE(delegate().hasInsomnia());
-}
-
 TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
   NoticeCounter running(delegate(), MenuBarAppDelegate::kProperty_insomnia);
   NoticeCounter titles(delegate(), MenuBarAppDelegate::kProperty_insomniaString);
