@@ -129,8 +129,7 @@ TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
     }
     const bool applied = c.result && c.runs;
     EXPECT_EQ(hibernateMode(m), applied ? std::stoll(m.tools().runs().back().args.back()) : 3);
-    // Every attempt whose value is not reflected costs a second; the line
-    // saying so is written once.
+    // Each attempt not reflected costs a second, said once.
     const int waits = c.runs == 10 ? 10 : 0;
     EXPECT_EQ(countLog(p, kPmset, "Waiting for sleep state to get reflected 0 != 3"), waits ? 1 : 0);
     EXPECT_GE(m.elapsed() - start, waits * 1s);
@@ -205,8 +204,7 @@ TEST(Apply, PrivilegeRepairByStatusSystemAndAnswer) {
   }
 }
 
-// Mode 3 starts a 4 s helper run; the retry tick comes due inside it, and the
-// user changes the mode twice more or the daemon is terminated.
+// During a 4 s helper run the mode changes twice more, or the daemon ends: no nested runs, the newest wins.
 TEST(Apply, NestedApplicationsRunAfterTheWaitAndTheNewestWins) {
   for (const bool terminate : {false, true}) {
     SCOPED_TRACE(terminate ? "terminated during the wait" : "mode changed during the wait");

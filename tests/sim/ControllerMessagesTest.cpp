@@ -37,8 +37,7 @@ class ThreePrograms : public ::testing::Test {
 };
 
 TEST_F(ThreePrograms, EveryMessageTypeDoesItsPartInItsWireFormat) {
-  // 3 from the application, two settings in one turn: the daemon applies
-  // hibernate once (never the old mode on the way) and announces it (4).
+  // 3: two settings in one turn; the daemon applies hibernate once and announces it (4).
   std::size_t from = mark();
   int daemonRuns = machine.tools().runCount(kHelper, kDaemon);
   app.defaults().setValue("blackandwhiteicon", Value(true));
@@ -179,9 +178,7 @@ TEST_F(ThreePrograms, MessageValueHoldsAgainstTheDaemonsOwnStoredValue) {
 }
 
 TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
-  // The receivers of the preferences program's settings; on battery at 15 %,
-  // two hours left, the adaptive mode sleeps above the hibernate level and
-  // sleeps and hibernates at or below it.
+  // On battery at 15 %, adaptive sleeps above the hibernate level, sleeps and hibernates at or below.
   SimMachine machine;
   machine.state().setOnExternalPower(false);
   machine.state().setBattery(15, 120);

@@ -43,8 +43,7 @@ struct Laptop {
 
 struct InsomniaRuleTest : ::testing::Test, Laptop {};
 
-// On battery at or below the floor Insomnia stops with a notice and the
-// chime, and does not start again by itself.
+// On battery at or below the floor Insomnia stops with a notice and the chime, not to start again.
 TEST(InsomniaFloor, StopsOnBatteryAtOrBelowTheFloorWithANoticeAndTheChime) {
   const struct {
     const char* name;
@@ -92,9 +91,7 @@ TEST(InsomniaFloor, StopsOnBatteryAtOrBelowTheFloorWithANoticeAndTheChime) {
   }
 }
 
-// The case that matters: a closed laptop in a bag. While Insomnia holds the
-// lid lock the closed lid keeps the machine up; at the floor the lock goes
-// and the lid switch puts the machine to sleep.
+// A closed laptop in a bag: at the floor the lid lock goes and the lid switch puts the machine to sleep.
 TEST_F(InsomniaRuleTest, WithTheLidClosedTheFloorReleasesTheLidLockAndTheMachineSleeps) {
   machine.state().setOnExternalPower(false);
   agent.start();

@@ -43,8 +43,7 @@ TEST_F(InsomniaTest, TimedInsomniaEndsAtTheFirstTickAfterItsEnd) {
   EXPECT_FALSE(delegate().hasInsomnia());
 }
 
-// Lengths below one second have no end; exactly one second sets an end at
-// a start but not while running.
+// Below one second no end; exactly one sets an end at a start, not while running.
 TEST_F(InsomniaTest, LengthsAndTheirEnds) {
   const struct {
     double length;
@@ -107,8 +106,7 @@ TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
   EXPECT_EQ(running.take(), 0);
 }
 
-// The store tells of changed values only: a slider length the setting holds
-// already must take effect all the same.
+// A slider length the setting holds already (the store tells of changes only) takes effect too.
 TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) {
   NoticeCounter lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
   struct Step {
@@ -135,8 +133,7 @@ TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) 
   EXPECT_EQ(agent.program.defaults().value("insomniaslidervalue"), Value(1800.0));
 }
 
-// A lock the service refuses (or a service out of reach) is told to the
-// user with its reason; a machine without the service has nothing to tell.
+// A lid lock refused or out of reach becomes a notice with its reason.
 TEST_F(InsomniaTest, AFailedLidLockBecomesANoticeWithItsReason) {
   struct Case {
     const char* name;
@@ -199,8 +196,7 @@ TEST_F(InsomniaTest, QuittingTheAgentReleasesTheVetoAndTheLidHold) {
   EXPECT_TRUE(machine.desktop().lidClosedHoldTaken());
 }
 
-// Activity is reported only for a user at the machine; without the power
-// manager's veto, as idle otherwise.
+// Activity is reported for a user at the machine; without the veto, as idle otherwise.
 TEST(InsomniaTick, ReportsActivityOnlyForAUserAtTheMachineOrWithoutTheVeto) {
   const struct {
     bool displayAsleep, screenSaver, registered;
@@ -228,9 +224,7 @@ TEST(InsomniaTick, ReportsActivityOnlyForAUserAtTheMachineOrWithoutTheVeto) {
   }
 }
 
-// The tick's one call is the activity report: the display's and the screen
-// saver's states come from their change notices, read once at the start,
-// and are read at each tick only where the desktop sends no notices.
+// Presence comes from change notices, read once at the start; read at each tick only without notices.
 TEST(InsomniaTick, EachTickMakesOneReportFollowingTheNoticesAndNothingIsWatchedWhileOff) {
   const struct {
     const char* name;
@@ -328,8 +322,7 @@ TEST_F(InsomniaTest, AFailedLookLeavesNoConnectionAndLogsNothing) {
   EXPECT_FALSE(delegate().hasInsomniaPlugin());
 }
 
-// The sound: the set file, else the bundle's; the volume as a number
-// clamped to 0..1, a string read by its leading number.
+// The set sound file, else the bundle's; the volume clamped to 0..1, a string read by its leading number.
 TEST(InsomniaSound, ComesFromTheSettingOrTheBundle) {
   const struct {
     std::optional<Value> file, volume;  // "insomniasoundfile", "soundvolume"

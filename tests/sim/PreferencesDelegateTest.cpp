@@ -1,6 +1,4 @@
-// The preferences program's delegate on the simulated machine: start-up and
-// the very first start, the notice where no tray icon can show, the update
-// command's place, version text, help, log and forwarded files.
+// The preferences program's delegate: start-up, first start, tray notice, updates, help, log, files.
 #include <map>
 
 #include "Application/Classes/OpenFileForwarding.h"
@@ -13,8 +11,7 @@
 namespace somnara::sim::testing {
 namespace {
 
-// The interface description: a window that counts being brought forward
-// and an application menu of titles.
+// A window that counts being brought forward and an application menu of titles.
 struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
   void afterWindowShown(std::function<void()> fn) override { afterShown.push_back(std::move(fn)); }
@@ -100,8 +97,7 @@ struct FirstStartTest : PreferencesTest {
   }
 };
 
-// The very first start (no settings domain) makes both programs login items,
-// starts them and says so in one line; the switches undo it for good.
+// The first start makes both programs login items, starts them and says so; the switches undo it for good.
 TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   {
     Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
@@ -162,8 +158,7 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
   }
 }
 
-// The window says the icon needs a tray extension where nothing shows tray
-// icons; each activation looks again and brings the window forward.
+// Without a tray the window says so; each activation looks again and brings the window forward.
 TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
   using Kind = host::StatusArea::Kind;
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);

@@ -24,9 +24,7 @@ SimProgram& startDaemon(SimMachine& m) {
   return daemon;
 }
 
-// Capability × chosen mode × battery → the hibernatemode the daemon leaves
-// in force. Where hibernation or hybrid sleep cannot work, plain suspend
-// (0) stands in; a machine that can only hibernate keeps what it asked for.
+// Capability × mode × battery → the hibernatemode in force: suspend (0) stands in for what cannot work.
 TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {
   struct Case {
     const char* name;
@@ -67,9 +65,7 @@ TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {
   }
 }
 
-// Swap goes away while the daemon runs: the next tick reads it, says so
-// once, and points sleep at suspend; swap comes back and hibernation
-// returns. A wake reads the capabilities at once.
+// Swap going and coming is followed at the next tick (at once on a wake) and logged once.
 TEST(SleepCapability, AChangeIsFollowedAndLoggedOnce) {
   SimMachine m;
   m.defaults().write(kApp, "somnaramodeindex", Value(3));
@@ -95,8 +91,7 @@ TEST(SleepCapability, AChangeIsFollowedAndLoggedOnce) {
   EXPECT_EQ(countLog(daemon, kCapabilities, "Sleep support: suspend yes, hibernate yes, hybrid sleep yes"), 1);
 }
 
-// A machine that cannot sleep at all: said once, no tool run, no other
-// line, however long the daemon runs.
+// A machine that cannot sleep: said once, no tool run, however long the daemon runs.
 TEST(SleepCapability, AMachineWithoutSleepIsSaidOnceAndLeftAlone) {
   SimMachine m;
   m.state().setSleepCapabilities(kNone);
@@ -109,9 +104,7 @@ TEST(SleepCapability, AMachineWithoutSleepIsSaidOnceAndLeftAlone) {
   EXPECT_LT(m.state().sleepCapabilityReads(), 24 * 60 / 5 + 50) << "looked at no more than about every 5 minutes";
 }
 
-// An application that cannot succeed is tried again after 3 s, 6 s, 12 s, …
-// up to 5 minutes, with each cause logged once; once it can succeed it does
-// within the longest pause, and a later failure is logged again.
+// A failing application is retried after 3 s, 6 s, … up to 5 min, each streak logged once.
 TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   SimMachine m;
   m.tools().setScript(kHelper, SimToolRunner::Script::exit(2));
@@ -134,9 +127,7 @@ TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   EXPECT_EQ(countLog(daemon, kPmset, "Can't set next sleep state: 2"), 2) << "a new streak logs again";
 }
 
-// A power tool busy with other changes (exit 5), and a mode the machine
-// reports out of step with systemd's drop-in, are not in force: the daemon
-// applies the mode again until it is.
+// A busy power tool (exit 5) or a mode out of step with systemd's drop-in is applied again.
 TEST(SleepCapability, ABusyToolOrAModeOutOfStepIsAppliedAgain) {
   {
     SimMachine m;

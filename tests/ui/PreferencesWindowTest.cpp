@@ -72,9 +72,7 @@ QPalette darkPalette() {
 
 QString accessibleName(QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
 
-/// Whether a widget around w cuts part of it off: at any side, but only at
-/// the left or right from a scroll area's viewport outwards (what is above
-/// or below the viewport is scrolled to, not cut off).
+/// Whether a widget around w cuts it off (beyond a scroll area's viewport: at the left or right only).
 bool cutByAncestor(QWidget* w, QWidget* window) {
   bool scrolled = false;
   for (QWidget* outer = w->parentWidget(); outer && outer != window->parentWidget(); outer = outer->parentWidget()) {
@@ -87,10 +85,7 @@ bool cutByAncestor(QWidget* w, QWidget* window) {
   return false;
 }
 
-/// Labels and buttons shown in window whose text needs more room than they
-/// have: a wrapping label more height at its width (or a word wider than
-/// it), any other more width or height than it has; or that a widget around
-/// them cuts off.
+/// Labels and buttons in window whose text needs more room than they have, or that a widget around cuts off.
 std::vector<std::string> clippedTexts(QWidget* window) {
   std::vector<std::string> clipped;
   for (QWidget* w : window->findChildren<QWidget*>()) {
@@ -124,8 +119,7 @@ struct WindowTest : ::testing::Test, Installation {
     apps.installBundle(kBundle, bundle(kApp, "Somnara", "0.1.0", "1", " 2026 Orvane. All rights reserved."));
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
-  /// Starts the program with its window on screen (the primary one when
-  /// null), as a user who ran it before unless firstStart.
+  /// Starts the program, its window on screen (or the primary), as a returning user unless firstStart.
   void open(QScreen* screen = nullptr, bool firstStart = false) {
     if (!firstStart)
       machine.defaults().write(kApp, Somnara_AppDelegate::kFirstStartDoneKey, Value(true));
@@ -162,8 +156,7 @@ struct WindowTest : ::testing::Test, Installation {
   std::optional<Value> stored(const char* key) { return machine.defaults().value(kApp, key); }
 };
 
-// A screen reader reads what the eye reads: each control is named by its
-// visible label, each text by the text itself; Alt+letter is never taken twice.
+// Each control is named by its visible label, each text by itself; Alt+letter is never taken twice.
 TEST_F(WindowTest, ScreenReadersReadTheVisibleTextsAndEveryControlHasAKeyboardPath) {
   statusArea.setKind(host::StatusArea::Kind::None);
   open();
@@ -223,10 +216,8 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will sleep and hibernate on sleep");
 }
 
-// Every setting the window edits, in the shared domain the agent and the
-// daemon read: its control shows the stored value (the default while none is
-// stored, writing nothing), follows a change made elsewhere, and stores what
-// the user sets, of the type the programs read.
+// Each setting's control shows the stored value (or the default, writing nothing), follows a change made
+// elsewhere, and stores what the user sets in the shared domain, of the type the programs read.
 TEST_F(WindowTest, EachSettingIsShownFollowedAndStored) {
   struct Case {
     const char* key;
@@ -331,9 +322,7 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
   EXPECT_TRUE(problem->text().contains("/nowhere/alarm.wav"));
 }
 
-// Where the machine has no swap, the choices that need hibernation are
-// greyed out with the reason beneath; one stored before stays checked and
-// the status says what happens instead.
+// Without swap the choices that need hibernation are greyed out with the reason; one stored stays checked.
 TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   using powertool::SleepAbility;
   using powertool::SleepBlocker;
@@ -364,10 +353,8 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
 
 }
 
-// On a small screen, and at scale factor 2 (the second run), the window
-// fits: a low minimum height, a start size within the screen, and at every
-// width it allows no text cut off. The first start shows both notices, the
-// longest texts.
+// On a small screen, also at scale factor 2, the window fits and cuts no text at any width it allows
+// (the first start shows both notices, the longest texts).
 struct WindowFitTest : WindowTest, ::testing::WithParamInterface<QSize> {};
 
 TEST_P(WindowFitTest, FitsTheScreenAndCutsNoTextAtAnyWidth) {
@@ -407,9 +394,7 @@ INSTANTIATE_TEST_SUITE_P(Screens, WindowFitTest, ::testing::Values(kNetbook, kLa
                            return std::to_string(info.param.width()) + "x" + std::to_string(info.param.height());
                          });
 
-// The size the window had when it was closed comes back at the next start,
-// within the screen and never below the minimum; anything else stored there
-// gives the preferred size.
+// The size at closing comes back within the screen and the minimum; anything else stored gives the preferred size.
 TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect available = screen->availableGeometry();
@@ -446,9 +431,7 @@ TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   }
 }
 
-// The version text and the lines under the choices keep a contrast of at
-// least 4.5:1 with the window on light and dark palettes alike, and stay
-// quieter than the main text.
+// Secondary texts keep a contrast of at least 4.5:1 on light and dark palettes, quieter than the main text.
 TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
   open();
   const QPalette light = QApplication::palette();
@@ -462,8 +445,7 @@ TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
       QLabel* label = find<QLabel>(labelName);
       find<QScrollArea>("settingsArea")->ensureWidgetVisible(label);
       settle();
-      // Each line of text on its own (the version, build and notice lines
-      // differ): its strongest ink is the text's own colour, at the heart of its strokes.
+      // Each line of text on its own: its strongest ink is the text's colour.
       const QImage drawn = window->grab(QRect(label->mapTo(window.get(), QPoint()), label->size())).toImage();
       std::vector<double> lines;
       bool inLine = false;
@@ -494,8 +476,7 @@ TEST(ReadableColor, ContrastRatios) {
   for (const auto& c : cases) EXPECT_NEAR(ReadableColor::contrast(c.a, c.b), c.ratio, 0.05) << c.a.name().toStdString();
 }
 
-// Activating the application (its launcher clicked while it runs) brings
-// the window forward, from hidden or minimised.
+// Activating the running application brings the window forward, from hidden or minimised.
 TEST_F(WindowTest, ActivationBringsTheWindowForward) {
   open();
   for (bool minimised : {true, false}) {
