@@ -330,12 +330,9 @@ TEST(InsomniaSound, ComesFromTheSettingOrTheBundle) {
     std::optional<std::string> loaded;
     float expectedVolume;
   } cases[] = {
-      {std::nullopt, std::nullopt, true, "Insomnia", 0.2f},
-      {std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
-      {std::nullopt, Value(0.7), true, "Insomnia", 0.7f},
-      {std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
-      {std::nullopt, Value("0.7"), true, "Insomnia", 0.7f},
-      {std::nullopt, Value("loud"), true, "Insomnia", 0.0f},
+      {std::nullopt, std::nullopt, true, "Insomnia", 0.2f}, {std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
+      {std::nullopt, Value(0.7), true, "Insomnia", 0.7f}, {std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
+      {std::nullopt, Value("0.7"), true, "Insomnia", 0.7f}, {std::nullopt, Value("loud"), true, "Insomnia", 0.0f},
       {std::nullopt, std::nullopt, false, std::nullopt, 0},
       {Value("/home/u/chime.wav"), std::nullopt, true, "/home/u/chime.wav", 0.2f},
       // A set file that cannot be read gives no sound, not the bundle's.

@@ -12,15 +12,11 @@ TEST(MenuBarIcon, NormalAndFlashImageFollowTheStateAndInsomnia) {
     bool insomnia;
     const char *normal, *flash;
     bool canSleep = true;
-  } cases[] = {{0, false, kSleepImage, kHibernateImage},
-               {1, false, kHibernateImage, kHibernateSleepImage},
-               {25, false, kHibernateImage, kHibernateSleepImage},
-               {2, false, kHibernateSleepImage, kHibernateImage},
-               {3, false, kHibernateSleepImage, kHibernateImage},
-               {std::nullopt, false, kSleepImage, kHibernateImage},
+  } cases[] = {{0, false, kSleepImage, kHibernateImage}, {1, false, kHibernateImage, kHibernateSleepImage},
+               {25, false, kHibernateImage, kHibernateSleepImage}, {2, false, kHibernateSleepImage, kHibernateImage},
+               {3, false, kHibernateSleepImage, kHibernateImage}, {std::nullopt, false, kSleepImage, kHibernateImage},
                {std::nullopt, false, kInsomniaImage, kHibernateImage, false},  // cannot sleep
-               {0, true, kInsomniaImage, kHibernateImage},
-               {1, true, kInsomniaImage, kHibernateImage},
+               {0, true, kInsomniaImage, kHibernateImage}, {1, true, kInsomniaImage, kHibernateImage},
                {3, true, kInsomniaImage, kHibernateImage}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.hibernateMode.value_or(-1) << " " << c.insomnia << c.canSleep);

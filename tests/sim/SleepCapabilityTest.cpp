@@ -34,22 +34,14 @@ TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {
     std::int64_t applied;
   };
   const Case cases[] = {
-      {"every kind, hibernate", kEvery, 3, 80, 1},
-      {"every kind, sleep and hibernate", kEvery, 4, 80, 3},
-      {"every kind, adaptive at 15 %", kEvery, 1, 15, 3},
-      {"every kind, adaptive at 3 %", kEvery, 1, 3, 1},
-      {"every kind, system default saved 25", kEvery, 0, 80, 25},
-      {"no swap, sleep", kNoSwap, 2, 80, 0},
-      {"no swap, hibernate", kNoSwap, 3, 80, 0},
-      {"no swap, sleep and hibernate", kNoSwap, 4, 80, 0},
-      {"no swap, adaptive at 80 %", kNoSwap, 1, 80, 0},
-      {"no swap, adaptive at 15 %", kNoSwap, 1, 15, 0},
-      {"no swap, adaptive at 3 %", kNoSwap, 1, 3, 0},
-      {"no swap, system default saved 25", kNoSwap, 0, 80, 0},
-      {"no hybrid, sleep and hibernate", kNoHybrid, 4, 80, 0},
-      {"no hybrid, hibernate", kNoHybrid, 3, 80, 1},
-      {"no hybrid, adaptive at 3 %", kNoHybrid, 1, 3, 1},
-      {"hibernate only, hibernate", kHibernateOnly, 3, 80, 1},
+      {"every kind, hibernate", kEvery, 3, 80, 1}, {"every kind, sleep and hibernate", kEvery, 4, 80, 3},
+      {"every kind, adaptive at 15 %", kEvery, 1, 15, 3}, {"every kind, adaptive at 3 %", kEvery, 1, 3, 1},
+      {"every kind, system default saved 25", kEvery, 0, 80, 25}, {"no swap, sleep", kNoSwap, 2, 80, 0},
+      {"no swap, hibernate", kNoSwap, 3, 80, 0}, {"no swap, sleep and hibernate", kNoSwap, 4, 80, 0},
+      {"no swap, adaptive at 80 %", kNoSwap, 1, 80, 0}, {"no swap, adaptive at 15 %", kNoSwap, 1, 15, 0},
+      {"no swap, adaptive at 3 %", kNoSwap, 1, 3, 0}, {"no swap, system default saved 25", kNoSwap, 0, 80, 0},
+      {"no hybrid, sleep and hibernate", kNoHybrid, 4, 80, 0}, {"no hybrid, hibernate", kNoHybrid, 3, 80, 1},
+      {"no hybrid, adaptive at 3 %", kNoHybrid, 1, 3, 1}, {"hibernate only, hibernate", kHibernateOnly, 3, 80, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
