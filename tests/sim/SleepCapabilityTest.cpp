@@ -96,7 +96,8 @@ TEST(SleepCapability, AMachineWithoutSleepIsSaidOnceAndLeftAlone) {
   EXPECT_LT(m.state().sleepCapabilityReads(), 24 * 60 / 5 + 50) << "looked at no more than about every 5 minutes";
 }
 
-// A failing application is retried after 3 s, 6 s, … up to 5 min, each streak logged once.
+// A failing application is retried after 3 s, 6 s, … up to 5 min, each streak logged once; a new
+// state is tried at once.
 TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   SimMachine m;
   m.tools().setScript(kHelper, SimToolRunner::Script::exit(2));
@@ -117,6 +118,12 @@ TEST(SleepCapability, AFailingApplicationBacksOffAndLogsEachCauseOnce) {
   m.state().setHibernateMode(host::HibernateModeReading::of(3));
   m.advance(10s);
   EXPECT_EQ(countLog(daemon, kPmset, "Can't set next sleep state: 2"), 2) << "a new streak logs again";
+
+  m.advance(10min);
+  m.tools().clearScript(kHelper);
+  m.defaults().write(kApp, "somnaramodeindex", Value(3));
+  m.advance(2s);
+  EXPECT_EQ(hibernateMode(m), 1) << "another state is tried at once, whatever the pause";
 }
 
 // A busy power tool (exit 5) or a mode out of step with systemd's drop-in is applied again.
@@ -145,20 +152,6 @@ TEST(SleepCapability, ABusyToolOrAModeOutOfStepIsAppliedAgain) {
     EXPECT_EQ(hibernateMode(m), 0);
     EXPECT_EQ(m.tools().runCount(kHelper), runs + 1);
   }
-}
-
-// A settings change is tried at once, whatever pause a failing state is in.
-TEST(SleepCapability, AnotherStateIsTriedAtOnce) {
-  SimMachine m;
-  m.tools().setScript(kHelper, SimToolRunner::Script::exit(2));
-  m.defaults().write(kApp, "somnaramodeindex", Value(2));
-  startDaemon(m);
-  m.advance(10min);
-  ASSERT_EQ(hibernateMode(m), 3);
-  m.tools().clearScript(kHelper);
-  m.defaults().write(kApp, "somnaramodeindex", Value(3));
-  m.advance(2s);
-  EXPECT_EQ(hibernateMode(m), 1);
 }
 
 }  // namespace
