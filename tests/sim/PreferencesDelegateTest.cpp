@@ -252,59 +252,49 @@ TEST_F(PreferencesTest, VersionTextLinesSizesAndLink) {
   EXPECT_EQ(v.text.substr(v.noticeLine.location, v.noticeLine.length), "\u00a9 2026 Orvane\n");
 }
 
-TEST_F(PreferencesTest, PagesOpenWithTheDefaultApplicationOrAMessageTellsWhereTheyAre) {
+// Help and the log open with the default application, or a message says where they are; a log
+// file that is missing is told apart from one no program opens.
+TEST_F(PreferencesTest, PagesAndTheLogOpenOrSayWhy) {
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   prefs.workspace().addResource("Readme.html");
   const std::string readme = prefs.workspace().resourcePath("Readme.html");
-  for (const bool opener : {true, false}) {
-    SCOPED_TRACE(opener ? "with a program to open pages" : "without one");
-    desktop.setHasOpener(opener);
-    ui.messages.clear();
-    const auto opened = desktop.opened().size();
-    delegate.showHelp();
-    delegate.showReleaseHistory();  // missing from the bundle: nothing happens
-    EXPECT_EQ(desktop.opened().size() - opened, opener ? 1u : 0u);
-    EXPECT_EQ(ui.messages, opener ? std::vector<std::string>{}
-                                  : std::vector<std::string>{"Readme: No program to open this file was found. "
-                                                             "The file is at:\n" + readme});
-  }
-}
-
-// A log file that is missing and one that no program opens are told apart.
-TEST_F(PreferencesTest, LogOpensOrSaysWhetherItIsMissingOrCannotBeOpened) {
-  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   const std::string log = "/home/u/.local/state/somnara/de.orvane.Somnara.log";
-  struct Case {
+  const std::string noOpener = "No program to open this file was found. The file is at:\n";
+  const struct {
+    bool help;  // else the log
     std::optional<std::string> path;
     bool exists, opener;
-    const char* logLine;  // nullptr: none
-    bool beeps, message;
-  };
-  const Case cases[] = {
-      {std::nullopt, false, true, "Can't find logfile: (null)", true, false},
-      {log, false, true, "Can't find logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", true, false},
-      {log, true, true, nullptr, false, false},
-      {log, true, false, "Can't open logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", false, true},
+    std::string logLine, message;  // empty: none
+    bool beeps;
+  } cases[] = {
+      {true, {}, true, true, "", "", false},
+      {true, {}, true, false, "", "Readme: " + noOpener + readme, false},
+      {false, std::nullopt, false, true, "Can't find logfile: (null)", "", true},
+      {false, log, false, true, "Can't find logfile: " + log, "", true},
+      {false, log, true, true, "", "", false},
+      {false, log, true, false, "Can't open logfile: " + log, "Log: " + noOpener + log, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.path.value_or("(no path)") + (c.exists ? " present" : " absent") + (c.opener ? "" : ", no opener"));
-    prefs.platform().setLogFilePath(c.path);
-    if (c.exists) apps.installFile(log);
+    SCOPED_TRACE(std::string(c.help ? "help" : "log ") + c.path.value_or("(no path)") + (c.exists ? " present" : "") +
+                 (c.opener ? "" : ", no opener"));
+    if (!c.help) prefs.platform().setLogFilePath(c.path);
+    if (!c.help && c.exists) apps.installFile(log);
     desktop.setHasOpener(c.opener);
     ui.messages.clear();
     const int beeps = prefs.workspace().beepCount();
     const auto opened = desktop.opened().size();
-    const int logged = prefs.logger().logLines().size();
-    delegate.showLog();
+    const auto logged = prefs.logger().logLines().size();
+    if (c.help) {
+      delegate.showHelp();
+      delegate.showReleaseHistory();  // missing from the bundle: nothing happens
+    } else {
+      delegate.showLog();
+    }
     EXPECT_EQ(desktop.opened().size() - opened, c.exists && c.opener ? 1u : 0u);
     EXPECT_EQ(prefs.workspace().beepCount() - beeps, c.beeps ? 1 : 0);
-    if (c.logLine) {
-      EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", c.logLine), 1);
-    }
-    EXPECT_EQ(static_cast<int>(prefs.logger().logLines().size()) - logged, c.logLine ? 1 : 0);
-    EXPECT_EQ(ui.messages, c.message ? std::vector<std::string>{"Log: No program to open this file was found. "
-                                                                "The file is at:\n" + log}
-                                     : std::vector<std::string>{});
+    EXPECT_EQ(prefs.logger().logLines().size() - logged, c.logLine.empty() ? 0u : 1u);
+    EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", c.logLine), c.logLine.empty() ? 0 : 1);
+    EXPECT_EQ(ui.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
   }
 }
 
