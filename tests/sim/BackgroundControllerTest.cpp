@@ -89,13 +89,12 @@ TEST_F(BackgroundControllerTest, LaunchRetriesTenTimesHalfASecondApart) {
 }
 
 TEST_F(BackgroundControllerTest, TerminateEscalatesAndStopsEveryCopy) {
-  struct Case {
+  const struct {
     const char* name;
     bool ignores, resists;
     double minWait;
     int logged;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"quits when asked", false, false, 0, 0},
       {"ignores the request: forced after 0.7 s", true, false, 0.7, 0},
       {"resists force: signal 9 and a log line", true, true, 0.7, 1},

@@ -80,7 +80,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
 // The agent runs no timers of its own, so one call is all that happens.
 TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
   const std::string tool = SOMNARA_PMSET_PATH;
-  struct Case {
+  const struct {
     const char* name;
     std::int64_t state;
     bool hardValues;
@@ -90,8 +90,7 @@ TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
     int runs;             // each with the arguments after the tool below
     const char* args;
     std::string logLine;  // the last line, after the method name; empty: none
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"value already in force", kSleepStateSleepAndHibernate, false, kOlderSystem, {}, true, 0, "", ""},
       {"helper missing", kSleepStateSleep, false, kOlderSystem, {}, false, 0, "", "Can't find helper program:"},
       {"helper exit 2", kSleepStateSleep, false, kOlderSystem, Script::exit(2), false, 1, "force hibernatemode 0",

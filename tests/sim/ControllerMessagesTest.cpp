@@ -194,14 +194,13 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
     if (icon) d["blackandwhiteicon"] = Value(*icon);
     return Value(d);
   };
-  struct Case {
+  const struct {
     const char* what;
     std::optional<Value> payload;
     std::int64_t mode, level;
     bool icon;
     std::optional<std::int64_t> hibernatemode;  // nullopt: the system default, not looked at
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"all three", payload(1, 20, true), 1, 20, true, 3},
       {"without hibernatelevel", payload(1, {}, true), 1, 0, true, 0},
       {"without the icon", payload(1, 30, {}), 1, 30, false, 3},
@@ -210,7 +209,7 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
       {"no payload", std::nullopt, 0, 0, false, std::nullopt},
       {"not a dictionary", Value(Array{Value(1), Value(20)}), 0, 0, false, std::nullopt},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     for (SomnaraDaemon* ctl : {&daemonCtl, &agentCtl}) {
       ctl->setHibernatelevel(55);
@@ -233,13 +232,12 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
 }
 
 TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
-  struct Case {
+  const struct {
     const char* name;
     bool command;
     std::optional<std::chrono::milliseconds> sleepAfter;  // nullopt: no sleep notice before the wake
     bool resets;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"wake without a sleep notice", true, std::nullopt, true},
       {"slept after the window ended", true, 40s, false},
       {"no command", false, 10s, false},
@@ -262,14 +260,13 @@ TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
 }
 
 TEST(SleepNow, FailedStateOrSleepRequestEndsTheCommandWithItsReason) {
-  struct Case {
+  const struct {
     const char* name;
     std::optional<Script> helper, pmset;
     bool canSleep;
     const char* logLine;
     std::optional<std::string> reason;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"state cannot be set", Script::exit(2), {}, true, "Could not set sleepstate",
        "The sleep mode could not be set: the helper tool failed with exit status 2"},
       {"machine cannot sleep", {}, {}, false, "Could not set sleepstate",

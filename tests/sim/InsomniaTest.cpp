@@ -135,14 +135,13 @@ TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) 
 
 // A lid lock refused or out of reach becomes a notice with its reason.
 TEST_F(InsomniaTest, AFailedLidLockBecomesANoticeWithItsReason) {
-  struct Case {
+  const struct {
     const char* name;
     std::optional<std::size_t> services;
     bool refuses;
     const char* reason;  // the service's own
     std::vector<std::string> notices;  // bodies
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"granted", 1, false, "", {}},
       {"refused with a reason", 1, true, "Permission denied", {"The lid switch lock failed: Permission denied"}},
       {"refused without one", 1, true, "", {"The lid switch lock failed: the service refused it"}},

@@ -26,14 +26,13 @@ SimProgram& startDaemon(SimMachine& m) {
 
 // Capability × mode × battery → the hibernatemode in force: suspend (0) stands in for what cannot work.
 TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {
-  struct Case {
+  const struct {
     const char* name;
     SleepCapabilities caps;
     std::int64_t mode;
     int percent;  // battery charge, with 60 minutes left per 20 %
     std::int64_t applied;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"every kind, hibernate", kEvery, 3, 80, 1}, {"every kind, sleep and hibernate", kEvery, 4, 80, 3},
       {"every kind, adaptive at 15 %", kEvery, 1, 15, 3}, {"every kind, adaptive at 3 %", kEvery, 1, 3, 1},
       {"every kind, system default saved 25", kEvery, 0, 80, 25}, {"no swap, sleep", kNoSwap, 2, 80, 0},

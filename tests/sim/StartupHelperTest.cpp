@@ -8,12 +8,11 @@ namespace {
 constexpr const char* kKillAll = "+[ORVApplicationStartupHelper killAllOtherInstancesOfMyself]";
 
 TEST(StartupHelper, NewestInstanceEndsTheOthers) {
-  struct Case {
+  const struct {
     const char* name;
     bool gone, ignoresTerminate, resistsForce;
     double minWait;  // seconds the new instance is held up
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"already gone: nothing to log", true, false, false, 0},
       {"quits when asked", false, false, false, 0},
       {"ignores requests: forced after 0.7 s", false, true, false, 0.7},

@@ -269,12 +269,12 @@ TEST_F(WindowTest, EachSettingIsShownFollowedAndStored) {
   };
 
   open();
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     EXPECT_EQ(shown(c.control).toStdString(), c.byDefault.toStdString());
     EXPECT_FALSE(stored(c.key)) << "showing writes nothing";
   }
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     prefs.defaults().setValue(c.key, c.elsewhere);
     settle();
