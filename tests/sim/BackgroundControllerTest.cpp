@@ -2,42 +2,19 @@
 // program, launching and stopping it, and its login items.
 #include "ORVPrivate/Appkit/ORVBackgroundApplicationController.h"
 #include "SimControllerSupport.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimLoginItems.h"
 
 namespace somnara::sim::testing {
 namespace {
 
-constexpr const char* kBundle = "/Applications/Somnara.app";
-constexpr const char* kLoginItemsDir = "/Applications/Somnara.app/Contents/Library/LoginItems";
-const std::string kAgentPath = std::string(kLoginItemsDir) + "/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kLoginItemsDir) + "/Somnara Daemon.app";
 constexpr const char* kSetLaunch = "-[ORVBackgroundApplicationController setLaunch:]";
 constexpr const char* kSetLoginitem = "-[ORVBackgroundApplicationController setLoginitem:]";
 constexpr const char* kTerminate = "-[ORVBackgroundApplicationController terminate]";
 constexpr const char* kInit = "-[ORVBackgroundApplicationController initWithName:]";
 
-host::Applications::BundleInfo bundle(std::string identifier, std::string name) {
-  host::Applications::BundleInfo info;
-  info.identifier = std::move(identifier);
-  info.name = std::move(name);
-  return info;
-}
-
-struct BackgroundControllerTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-
-  BackgroundControllerTest() {
-    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-  }
+struct BackgroundControllerTest : ::testing::Test, Installation {
   std::unique_ptr<ORVBackgroundApplicationController> make(const std::string& name) {
     return ORVBackgroundApplicationController::initWithName(prefs.context(), apps, items, name);
   }
-  std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
   std::size_t itemsFor(const std::string& path) {
     return static_cast<std::size_t>(
         std::ranges::count_if(items.entries(), [&](const auto& e) { return e.bundlePath == path; }));
@@ -112,13 +89,12 @@ TEST_F(BackgroundControllerTest, LaunchRetriesTenTimesHalfASecondApart) {
 }
 
 TEST_F(BackgroundControllerTest, TerminateEscalatesAndStopsEveryCopy) {
-  struct Case {
+  const struct {
     const char* name;
     bool ignores, resists;
     double minWait;
     int logged;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"quits when asked", false, false, 0, 0},
       {"ignores the request: forced after 0.7 s", true, false, 0.7, 0},
       {"resists force: signal 9 and a log line", true, true, 0.7, 1},
@@ -168,35 +144,22 @@ TEST_F(BackgroundControllerTest, LoginItemAddedOnceRemovedWithDuplicatesOthersSt
   EXPECT_FALSE(agent->isLaunched()) << "removing the item stops the program";
 }
 
+// Reading the login item starts the program only with the flag set; a bound
+// window re-reading the item must not hear of changes that are none.
 TEST_F(BackgroundControllerTest, ReadingTheLoginItemStartsTheProgramOnlyWithTheFlagSet) {
-  for (bool follow : {true, false}) {
+  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+  for (bool follow : {false, true}) {
     SCOPED_TRACE(follow);
-    items.add({"agent", "Somnara MenuBar", kAgentPath, true});
     auto agent = make(kAgent);
     agent->setLaunchandterminateonloginitemstate(follow);
-    EXPECT_TRUE(agent->isLoginitem());
+    NoticeCounter launches(*agent, "launch");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(agent->isLoginitem());
     EXPECT_EQ(agent->isLaunched(), follow);
-    agent->setLaunchandterminateonloginitemstate(false);
-    agent->setLoginitem(false);
+    EXPECT_EQ(launches.count, follow ? 1 : 0);
     agent->terminate();
-    machine.runPending();
+    agent->terminate();
+    EXPECT_EQ(launches.count, follow ? 2 : 0);
   }
-}
-
-TEST_F(BackgroundControllerTest, LaunchNoticesOnlyForAChange) {
-  auto agent = make(kAgent);
-  int notices = 0;
-  agent->addObserver("launch", [&](const std::string&, KeyValueObservable::Phase phase) {
-    notices += phase == KeyValueObservable::Phase::DidChange;
-  });
-  items.add({"agent", "Somnara MenuBar", kAgentPath, true});
-  EXPECT_TRUE(agent->isLoginitem());
-  EXPECT_EQ(notices, 1) << "started";
-  for (int i = 0; i < 3; ++i) agent->isLoginitem();
-  EXPECT_EQ(notices, 1) << "a bound window re-reading the item must not hear of changes that are none";
-  agent->terminate();
-  agent->terminate();
-  EXPECT_EQ(notices, 2);
 }
 
 TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChangesNothing) {
@@ -215,24 +178,19 @@ TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChanges
   EXPECT_EQ(agent->lastFailure(), "Could not add login item: Permission denied");
 }
 
-TEST_F(BackgroundControllerTest, OwnerQuittingLeavesOnlyLoginItemsRunning) {
+TEST(BackgroundController, OwnerQuittingLeavesOnlyLoginItemsRunning) {
   for (bool loginItem : {true, false}) {
     SCOPED_TRACE(loginItem);
-    SimMachine m;
-    SimProgram& app = m.addProgram(kApp, {kBundle});
-    SimApplications a{m};
-    SimLoginItems li;
-    a.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    a.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-    if (loginItem) li.add({"agent", "Somnara MenuBar", kAgentPath, true});
-    auto agent = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kAgent);
-    auto daemon = ORVBackgroundApplicationController::initWithName(app.context(), a, li, kDaemon);
+    Installation i;
+    if (loginItem) i.items.add({"agent", "Somnara MenuBar", kAgentPath, true});
+    auto agent = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kAgent);
+    auto daemon = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kDaemon);
     daemon->setLaunch(true);
     if (!loginItem) agent->setLaunch(true);
-    app.terminate();
-    m.runPending();
-    EXPECT_EQ(app.processes().runningApplications(kAgent).size(), loginItem ? 1u : 0u);
-    EXPECT_TRUE(app.processes().runningApplications(kDaemon).empty());
+    i.prefs.terminate();
+    i.machine.runPending();
+    EXPECT_EQ(i.running(kAgent).size(), loginItem ? 1u : 0u);
+    EXPECT_TRUE(i.running(kDaemon).empty());
   }
 }
 

@@ -5,23 +5,6 @@
 namespace somnara::sim::testing {
 namespace {
 
-struct ReadingCase {
-  std::optional<bool> lid;
-  std::int64_t reading;
-};
-
-class ReadingTable : public ::testing::TestWithParam<ReadingCase> {};
-
-TEST_P(ReadingTable, ClosedOpenOrNone) {
-  SimMachine machine;
-  machine.desktop().setLid(GetParam().lid);
-  Agent agent(machine);
-  EXPECT_EQ(agent.delegate.getCurrentClamshellState(), GetParam().reading);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, ReadingTable,
-                         ::testing::Values(ReadingCase{true, 1}, ReadingCase{false, 2}, ReadingCase{std::nullopt, 0}));
-
 class Clamshell : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -41,18 +24,22 @@ class Clamshell : public ::testing::Test {
   Agent agent{machine};
 };
 
-TEST_F(Clamshell, TheFirstReadingAtStartUpIsOnlyRecorded) {
-  EXPECT_EQ(agent.delegate.clamshellstate(), 2);
-  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
-  EXPECT_EQ(plays(), 0u);
+TEST(ClamshellReading, ClosedOpenOrNone) {
+  for (const auto& [lid, reading] : {std::pair{std::optional<bool>(true), 1}, {false, 2}, {std::nullopt, 0}}) {
+    SimMachine machine;
+    machine.desktop().setLid(lid);
+    EXPECT_EQ(Agent(machine).delegate.getCurrentClamshellState(), reading);
+  }
 }
 
 TEST_F(Clamshell, ClosingDuringInsomniaWithTheDriverPlaysOnceAndProbesFiveTimes) {
+  EXPECT_EQ(agent.delegate.clamshellstate(), 2);
+  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << "the first reading at start-up is only recorded";
+  EXPECT_EQ(plays(), 0u);
   agent.delegate.setInsomnia(true);
   lid(true);
   EXPECT_EQ(plays(), 1u);
   EXPECT_FLOAT_EQ(machine.desktop().plays()[0].volume, 0.2f);
-  EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer());
   EXPECT_EQ(agent.delegate.clamshellChangedDate(), agent.program.loop().now() + 10.0);
   machine.advance(30s);
   EXPECT_EQ(passes(), 5u) << "at 2, 4, 6, 8 and 10 s";
@@ -81,31 +68,22 @@ TEST_F(Clamshell, TwoChangesFourSecondsApartShareOneTimerAndEndTenSecondsAfterTh
   EXPECT_EQ(passes(), 7u);
 }
 
-struct QuietCase {
-  bool insomnia;
-  bool driver;
-};
-
-class QuietTable : public ::testing::TestWithParam<QuietCase> {};
-
-TEST_P(QuietTable, ALidChangeWithoutInsomniaOrDriverIsOnlyRecorded) {
-  SimMachine machine;
-  machine.desktop().setLid(false);
-  machine.desktop().setDriverServices(GetParam().driver ? 1 : 0);
-  Agent agent(machine);
-  agent.program.workspace().addResource("Insomnia.wav");
-  agent.start();
-  if (GetParam().insomnia) agent.delegate.setInsomnia(true);
-  machine.desktop().setLid(true);
-  machine.runPending();
-  EXPECT_EQ(agent.delegate.clamshellstate(), 1);
-  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
-  EXPECT_TRUE(machine.desktop().plays().empty());
+TEST(ClamshellQuiet, ALidChangeWithoutInsomniaOrDriverIsOnlyRecorded) {
+  for (const auto& [insomnia, driver] : {std::pair{false, false}, {false, true}, {true, false}}) {
+    SimMachine machine;
+    machine.desktop().setLid(false);
+    machine.desktop().setDriverServices(driver ? 1 : 0);
+    Agent agent(machine);
+    agent.program.workspace().addResource("Insomnia.wav");
+    agent.start();
+    if (insomnia) agent.delegate.setInsomnia(true);
+    machine.desktop().setLid(true);
+    machine.runPending();
+    EXPECT_EQ(agent.delegate.clamshellstate(), 1);
+    EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << insomnia << driver;
+    EXPECT_TRUE(machine.desktop().plays().empty()) << insomnia << driver;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, QuietTable,
-                         ::testing::Values(QuietCase{false, false}, QuietCase{false, true},
-                                           QuietCase{true, false}));
 
 TEST_F(Clamshell, NoReadingReadsZeroAndALaterReadingIsAChange) {
   agent.delegate.setInsomnia(true);
@@ -118,25 +96,18 @@ TEST_F(Clamshell, NoReadingReadsZeroAndALaterReadingIsAChange) {
   EXPECT_TRUE(agent.delegate.hasClamshellChangedTimer());
 }
 
-TEST_F(Clamshell, TheProbeSettingIsReadAtEachPassAndStoppingInsomniaKeepsTheWindow) {
+TEST_F(Clamshell, TheProbeSettingIsReadAtEachPassAndAtMostSixtyFourDisplaysAreProbed) {
+  machine.desktop().setActiveDisplays(70);
   agent.delegate.setInsomnia(true);
   lid(true);
-  agent.delegate.setInsomnia(false);
+  agent.delegate.setInsomnia(false);  // the window stays
   machine.advance(4s);
-  EXPECT_EQ(passes(), 2u);
+  ASSERT_EQ(passes(), 2u);
+  EXPECT_EQ(machine.desktop().probePasses()[0], 64u);
   agent.program.defaults().setValue("disableinsomniadisplaydetection", Value(true));
   machine.advance(10s);
   EXPECT_EQ(passes(), 2u) << "no probing once switched off";
   EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << "the window still ends";
-}
-
-TEST_F(Clamshell, AtMostSixtyFourDisplaysAreProbedPerPass) {
-  machine.desktop().setActiveDisplays(70);
-  agent.delegate.setInsomnia(true);
-  lid(true);
-  machine.advance(2s);
-  ASSERT_EQ(passes(), 1u);
-  EXPECT_EQ(machine.desktop().probePasses()[0], 64u);
 }
 
 }  // namespace

@@ -7,14 +7,6 @@ namespace {
 
 using Answer = SimAuthorization::Answer;
 
-/// What the adaptive mode writes for a reading (hibernate level 20, older system).
-std::int64_t adaptiveMode(int charge, std::optional<int> minutes) {
-  const int level = !minutes ? charge
-                    : charge < *minutes ? (charge > 0 ? charge : *minutes)
-                                        : (*minutes > 0 ? *minutes : charge);
-  return level <= 4 ? 1 : level > 20 ? 0 : 3;
-}
-
 struct Battery {
   bool onCharger;
   int charge;
@@ -43,7 +35,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
   SimProgram& daemon = machine.addProgram(kDaemon);
   ASSERT_TRUE(controllerOf(daemon).registeredForPowerChanges());
   auto noteChange = [&] { changes += std::exchange(mode, hibernateMode(machine)) != mode; };
-  std::int64_t wanted = adaptiveMode(100, std::nullopt);
+  std::int64_t wanted = wantedMode(1, 20, 100, std::nullopt);
   Battery last = batteryAt(0);
   for (int s = 1; s <= 24 * 3600; ++s) {
     const Battery b = batteryAt(s);
@@ -63,7 +55,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
     if (s == 5 * 3600 + 600 || s == 11 * 3600 + 300) machine.activateSession();
     machine.advance(1s);
     noteChange();
-    if (const auto now = adaptiveMode(b.charge, b.minutes); now != wanted) wanted = now, lastChange = s;
+    if (const auto now = wantedMode(1, 20, b.charge, b.minutes); now != wanted) wanted = now, lastChange = s;
     if (s - lastChange >= 3 && mode != wanted) {
       if (firstLate < 0) firstLate = s;
       ++late;
@@ -88,7 +80,7 @@ TEST(ControllerDay, AdaptiveModeFollowsTheBatteryForADayAndHandsBackTheSystemDef
 // The agent runs no timers of its own, so one call is all that happens.
 TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
   const std::string tool = SOMNARA_PMSET_PATH;
-  struct Case {
+  const struct {
     const char* name;
     std::int64_t state;
     bool hardValues;
@@ -98,8 +90,7 @@ TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
     int runs;             // each with the arguments after the tool below
     const char* args;
     std::string logLine;  // the last line, after the method name; empty: none
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"value already in force", kSleepStateSleepAndHibernate, false, kOlderSystem, {}, true, 0, "", ""},
       {"helper missing", kSleepStateSleep, false, kOlderSystem, {}, false, 0, "", "Can't find helper program:"},
       {"helper exit 2", kSleepStateSleep, false, kOlderSystem, Script::exit(2), false, 1, "force hibernatemode 0",
@@ -137,8 +128,7 @@ TEST(Apply, ShortCutsFailuresRetriesAndArgumentVectors) {
     }
     const bool applied = c.result && c.runs;
     EXPECT_EQ(hibernateMode(m), applied ? std::stoll(m.tools().runs().back().args.back()) : 3);
-    // Every attempt whose value is not reflected costs a second; the line
-    // saying so is written once.
+    // Each attempt not reflected costs a second, said once.
     const int waits = c.runs == 10 ? 10 : 0;
     EXPECT_EQ(countLog(p, kPmset, "Waiting for sleep state to get reflected 0 != 3"), waits ? 1 : 0);
     EXPECT_GE(m.elapsed() - start, waits * 1s);
@@ -213,8 +203,7 @@ TEST(Apply, PrivilegeRepairByStatusSystemAndAnswer) {
   }
 }
 
-// Mode 3 starts a 4 s helper run; the retry tick comes due inside it, and the
-// user changes the mode twice more or the daemon is terminated.
+// During a 4 s helper run the mode changes twice more, or the daemon ends: no nested runs, the newest wins.
 TEST(Apply, NestedApplicationsRunAfterTheWaitAndTheNewestWins) {
   for (const bool terminate : {false, true}) {
     SCOPED_TRACE(terminate ? "terminated during the wait" : "mode changed during the wait");

@@ -11,14 +11,13 @@ TEST(Faults, SystemDefaultFromSavedSettings) {
   const std::string noMode =
       plist::toXml(Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(Dictionary{})}})}}));
   const std::pair<const char*, bool> noValue{"Can't find current system default hibernate mode value (null)", false};
-  struct Case {
+  const struct {
     const char* name;
     std::function<void(SimMachineState&)> setup;
     bool battery, hardValues;
     std::int64_t value;
     std::vector<std::pair<const char*, bool>> lines;  // message, prefix only
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"unreadable, battery", [](SimMachineState& s) { s.setSavedSettingsUnreadable("no such file"); }, true, false, 3,
        {{"Can't find current system default value due to:no such file", false}, noValue,
         {"Cant find default sleep mode will use:3", false}}},
@@ -71,12 +70,11 @@ TEST(Faults, AMissingSystemDefaultIsSaidOnceNotEveryTick) {
 }
 
 TEST(Faults, BatteryReadingsDecideTheAdaptiveModeAndPowerRegistration) {
-  struct Case {
+  const struct {
     const char* name;
     std::function<void(SimMachineState&)> setup;
     bool registers, diagnostic;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"battery", [](SimMachineState&) {}, true, false},
       {"no battery", [](SimMachineState& s) { s.removeBatteries(); }, false, false},
       {"unreadable battery only", [](SimMachineState& s) { s.removeBatteries(), s.addUnreadableBattery(); }, false, true},
@@ -132,13 +130,12 @@ TEST(Faults, DaemonKeepsItsPolicyByTimersAlone) {
 }
 
 TEST(Properties, SettingsAtCreation) {
-  struct Case {
+  const struct {
     const char* name;
     std::vector<std::tuple<const char*, const char*, Value>> writes;  // domain, key, value
     std::int64_t sleepmode, level;
     bool icon;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"empty store", {}, 0, 20, false},
       {"application's settings",
        {{kApp, "somnaramodeindex", Value(4)}, {kApp, "hibernatelevel", Value(35)},

@@ -37,8 +37,7 @@ class ThreePrograms : public ::testing::Test {
 };
 
 TEST_F(ThreePrograms, EveryMessageTypeDoesItsPartInItsWireFormat) {
-  // 3 from the application, two settings in one turn: the daemon applies
-  // hibernate once (never the old mode on the way) and announces it (4).
+  // 3: two settings in one turn; the daemon applies hibernate once and announces it (4).
   std::size_t from = mark();
   int daemonRuns = machine.tools().runCount(kHelper, kDaemon);
   app.defaults().setValue("blackandwhiteicon", Value(true));
@@ -179,9 +178,7 @@ TEST_F(ThreePrograms, MessageValueHoldsAgainstTheDaemonsOwnStoredValue) {
 }
 
 TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
-  // The receivers of the preferences program's settings; on battery at 15 %,
-  // two hours left, the adaptive mode sleeps above the hibernate level and
-  // sleeps and hibernates at or below it.
+  // On battery at 15 %, adaptive sleeps above the hibernate level, sleeps and hibernates at or below.
   SimMachine machine;
   machine.state().setOnExternalPower(false);
   machine.state().setBattery(15, 120);
@@ -190,28 +187,29 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
   ORVDistributedNotificationGroup sender(machine.addProgram("de.example.Tool").context(),
                                          kS_SomnaraDaemonDistributedGroupName);
   machine.runPending();
-  struct Case {
+  auto payload = [](std::optional<std::int64_t> mode, std::optional<std::int64_t> level, std::optional<bool> icon) {
+    Dictionary d;
+    if (mode) d["somnaramodeindex"] = Value(static_cast<long long>(*mode));
+    if (level) d["hibernatelevel"] = Value(static_cast<long long>(*level));
+    if (icon) d["blackandwhiteicon"] = Value(*icon);
+    return Value(d);
+  };
+  const struct {
     const char* what;
     std::optional<Value> payload;
     std::int64_t mode, level;
     bool icon;
     std::optional<std::int64_t> hibernatemode;  // nullopt: the system default, not looked at
-  };
-  const Case cases[] = {
-      {"all three", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(20)},
-                                     {"blackandwhiteicon", Value(true)}}),
-       1, 20, true, 3},
-      {"without hibernatelevel", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"blackandwhiteicon", Value(true)}}),
-       1, 0, true, 0},
-      {"without the icon", Value(Dictionary{{"somnaramodeindex", Value(1)}, {"hibernatelevel", Value(30)}}), 1, 30,
-       false, 3},
-      {"without the mode", Value(Dictionary{{"hibernatelevel", Value(10)}, {"blackandwhiteicon", Value(true)}}), 0,
-       10, true, std::nullopt},
-      {"an empty dictionary", Value(Dictionary{}), 0, 0, false, std::nullopt},
+  } cases[] = {
+      {"all three", payload(1, 20, true), 1, 20, true, 3},
+      {"without hibernatelevel", payload(1, {}, true), 1, 0, true, 0},
+      {"without the icon", payload(1, 30, {}), 1, 30, false, 3},
+      {"without the mode", payload({}, 10, true), 0, 10, true, std::nullopt},
+      {"an empty dictionary", payload({}, {}, {}), 0, 0, false, std::nullopt},
       {"no payload", std::nullopt, 0, 0, false, std::nullopt},
       {"not a dictionary", Value(Array{Value(1), Value(20)}), 0, 0, false, std::nullopt},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     for (SomnaraDaemon* ctl : {&daemonCtl, &agentCtl}) {
       ctl->setHibernatelevel(55);
@@ -234,13 +232,12 @@ TEST(SettingsMessage, EachMissingEntryReadsAsZeroInTheDaemonAndTheAgent) {
 }
 
 TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
-  struct Case {
+  const struct {
     const char* name;
     bool command;
     std::optional<std::chrono::milliseconds> sleepAfter;  // nullopt: no sleep notice before the wake
     bool resets;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"wake without a sleep notice", true, std::nullopt, true},
       {"slept after the window ended", true, 40s, false},
       {"no command", false, 10s, false},
@@ -263,14 +260,13 @@ TEST(SleepNow, AgentResetsOnWakeOnlyAfterASleepInsideItsWindow) {
 }
 
 TEST(SleepNow, FailedStateOrSleepRequestEndsTheCommandWithItsReason) {
-  struct Case {
+  const struct {
     const char* name;
     std::optional<Script> helper, pmset;
     bool canSleep;
     const char* logLine;
     std::optional<std::string> reason;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"state cannot be set", Script::exit(2), {}, true, "Could not set sleepstate",
        "The sleep mode could not be set: the helper tool failed with exit status 2"},
       {"machine cannot sleep", {}, {}, false, "Could not set sleepstate",

@@ -13,70 +13,44 @@ namespace {
 
 using Source = host::Inhibitor::Source;
 
-host::Inhibitor lock(std::string who, std::string what, std::string mode, Source source = Source::Logind) {
+host::Inhibitor lock(std::string who, std::string what, std::string mode, Source source = Source::Logind,
+                     std::string why = "busy") {
   host::Inhibitor inhibitor;
-  inhibitor.who = std::move(who);
-  inhibitor.why = "busy";
-  inhibitor.what = std::move(what);
-  inhibitor.mode = std::move(mode);
-  inhibitor.source = source;
+  inhibitor.who = std::move(who), inhibitor.why = std::move(why), inhibitor.what = std::move(what);
+  inhibitor.mode = std::move(mode), inhibitor.source = source;
   return inhibitor;
 }
 
-host::Inhibitor anonymous() {
-  host::Inhibitor inhibitor = lock("", "sleep", "block");
-  inhibitor.why.clear();
-  return inhibitor;
+// Blocking sleep and idle locks are shown, the agent's own last and marked.
+TEST(InhibitorList, ShowsTheBlockingSleepAndIdleLocksOwnLast) {
+  host::Inhibitor own = lock("Somnara MenuBar", "idle", "block");
+  own.isOwn = true, own.pid = 77;
+  const std::string nothing = "Nothing is keeping the machine awake";
+  const struct {
+    const char* name;
+    std::vector<host::Inhibitor> held;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"none", {}, {nothing}},
+      {"delay locks only postpone a sleep",
+       {lock("de.orvane.Somnara.Daemon", "sleep", "delay"), lock("NetworkManager", "sleep", "delay")}, {nothing}},
+      {"other kinds of lock",
+       {lock("PowerDevil", "handle-lid-switch:handle-power-key", "block"), lock("apt", "shutdown", "block")},
+       {nothing}},
+      {"sleep and idle among others, weak blocks count",
+       {lock("Backup", "shutdown:sleep", "block"), lock("Player", "idle", "block-weak")},
+       {"Backup: busy (shutdown:sleep, block)", "Player: busy (idle, block-weak)"}},
+      {"own last and marked", {own, lock("Backup", "sleep", "block")},
+       {"Backup: busy (sleep, block)", "Somnara MenuBar: busy (idle, block, pid 77) \u2014 Somnara's own"}},
+      {"session services named",
+       {lock("org.gnome.Totem", "suspend:idle", "block", Source::GnomeSession),
+        lock("vlc", "suspend", "block", Source::PowerManagement)},
+       {"org.gnome.Totem: busy (suspend:idle, block, GNOME session)", "vlc: busy (suspend, block, power manager)"}},
+      {"no name, no reason", {lock("", "sleep", "block", Source::Logind, "")}, {"(unnamed program) (sleep, block)"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(InhibitorList::linesFor(InhibitorList::keepingAwake(c.held)), c.lines) << c.name;
 }
-
-struct ListCase {
-  const char* name;
-  std::vector<host::Inhibitor> held;
-  std::vector<std::string> lines;
-};
-
-class ListRules : public ::testing::TestWithParam<ListCase> {};
-
-TEST_P(ListRules, ShowsTheBlockingSleepAndIdleLocksOwnLast) {
-  EXPECT_EQ(InhibitorList::linesFor(InhibitorList::keepingAwake(GetParam().held)), GetParam().lines);
-}
-
-host::Inhibitor own(host::Inhibitor inhibitor) {
-  inhibitor.isOwn = true;
-  inhibitor.pid = 77;
-  return inhibitor;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Locks, ListRules,
-    ::testing::Values(
-        ListCase{"none", {}, {"Nothing is keeping the machine awake"}},
-        ListCase{"delay locks only postpone a sleep",
-                 {lock("de.orvane.Somnara.Daemon", "sleep", "delay"), lock("NetworkManager", "sleep", "delay")},
-                 {"Nothing is keeping the machine awake"}},
-        ListCase{"other kinds of lock",
-                 {lock("PowerDevil", "handle-lid-switch:handle-power-key", "block"), lock("apt", "shutdown", "block")},
-                 {"Nothing is keeping the machine awake"}},
-        ListCase{"sleep and idle among others, weak blocks count",
-                 {lock("Backup", "shutdown:sleep", "block"), lock("Player", "idle", "block-weak")},
-                 {"Backup: busy (shutdown:sleep, block)", "Player: busy (idle, block-weak)"}},
-        ListCase{"own last and marked",
-                 {own(lock("Somnara MenuBar", "idle", "block")), lock("Backup", "sleep", "block")},
-                 {"Backup: busy (sleep, block)", "Somnara MenuBar: busy (idle, block, pid 77) \u2014 Somnara's own"}},
-        ListCase{"session services named",
-                 {lock("org.gnome.Totem", "suspend:idle", "block", Source::GnomeSession),
-                  lock("vlc", "suspend", "block", Source::PowerManagement)},
-                 {"org.gnome.Totem: busy (suspend:idle, block, GNOME session)",
-                  "vlc: busy (suspend, block, power manager)"}},
-        ListCase{"no name, no reason",
-                 {anonymous()},
-                 {"(unnamed program) (sleep, block)"}}),
-    [](const auto& info) {
-      std::string name = info.param.name;
-      for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return name;
-    });
 
 class InhibitorAgentTest : public ::testing::Test {
  protected:
@@ -94,22 +68,19 @@ TEST_F(InhibitorAgentTest, TheListIsReadWhenTheMenuOpensAndFollowsChangesOnlyWhi
   EXPECT_EQ(desktop().inhibitorWatchers(), 0u);
   EXPECT_EQ(list().lines(), std::vector<std::string>{"Nothing is keeping the machine awake"});
 
-  int announced = 0;
-  list().addObserver(InhibitorList::kProperty_inhibitors, [&](const std::string&, KeyValueObservable::Phase phase) {
-    announced += phase == KeyValueObservable::Phase::DidChange;
-  });
+  NoticeCounter announced(list(), InhibitorList::kProperty_inhibitors);
   agent.delegate.menuWillOpen();
   EXPECT_EQ(list().lines(), std::vector<std::string>{"Backup: busy (sleep, block)"});
-  EXPECT_EQ(announced, 1);
+  EXPECT_EQ(announced.count, 1);
 
   // A change while the menu is open shows at once; an unchanged list is not announced again.
   agent.delegate.setInsomnia(true);
   ASSERT_EQ(list().inhibitors().size(), 2u);
   EXPECT_TRUE(list().inhibitors().back().isOwn) << "the agent's own idle lock, marked, after the other";
   EXPECT_EQ(list().inhibitors().back().what, "idle");
-  EXPECT_EQ(announced, 2);
+  EXPECT_EQ(announced.count, 2);
   desktop().takeInhibitor(lock("Updater", "shutdown", "block"));
-  EXPECT_EQ(announced, 2) << "a lock that keeps nothing awake changes nothing shown";
+  EXPECT_EQ(announced.count, 2) << "a lock that keeps nothing awake changes nothing shown";
 
   agent.delegate.menuDidClose();
   EXPECT_EQ(desktop().inhibitorWatchers(), 0u);
@@ -137,8 +108,6 @@ TEST_F(InhibitorAgentTest, TwoLookersKeepTheWatchUntilTheLastGoes) {
   EXPECT_EQ(desktop().inhibitorWatchers(), 0u);
   EXPECT_FALSE(list().looking());
 }
-
-// --- the command line, through the agent's offer ----------------------------------------
 
 struct Outcome {
   int status;
@@ -192,24 +161,22 @@ TEST_F(InsomniaCommandTest, OneAgentOffersInsomniaAtATime) {
   EXPECT_EQ(run({"status"}).status, InsomniaCommand::kDone) << "and goes on serving";
 }
 
-TEST(InsomniaCommandLine, WithoutAnAgentEveryCommandFailsWithOneLine) {
+// Without an agent every command fails with one line; bad arguments are
+// usage errors that reach no agent.
+TEST(InsomniaCommandLine, NoAgentAndBadArguments) {
   SimMachine machine;
   SimInsomniaRemote remote{machine.desktop()};
+  const std::string noAgent = "somnara insomnia: the Somnara tray agent is not running (no agent answers)\n";
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{{}, {"2h"}, {"off"}, {"status"}}) {
     std::ostringstream out, err;
     EXPECT_EQ(InsomniaCommand::run(arguments, remote, out, err), InsomniaCommand::kNoAgent);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "somnara insomnia: the Somnara tray agent is not running (no agent answers)\n");
+    EXPECT_EQ(err.str(), noAgent);
   }
-}
-
-TEST(InsomniaCommandLine, BadArgumentsAreUsageErrorsAndReachNoAgent) {
-  SimMachine machine;
   Agent agent(machine);
   agent.start();
   InsomniaRemoteControl control(agent.delegate, agent.delegate.inhibitorList(),
                                 agent.program.agentPorts().insomniaService, agent.program.loop());
-  SimInsomniaRemote remote{machine.desktop()};
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{"2x"}, {"0s"}, {"on"}, {"2h", "off"}, {"-1h"}}) {
     std::ostringstream out, err;
@@ -219,27 +186,15 @@ TEST(InsomniaCommandLine, BadArgumentsAreUsageErrorsAndReachNoAgent) {
   EXPECT_FALSE(agent.delegate.hasInsomnia());
 }
 
-struct DurationCase {
-  const char* text;
-  std::optional<double> seconds;
-};
-
-class Durations : public ::testing::TestWithParam<DurationCase> {};
-
-TEST_P(Durations, HoursMinutesSecondsInThatOrderEachOnce) {
-  EXPECT_EQ(InsomniaCommand::parseDuration(GetParam().text), GetParam().seconds) << GetParam().text;
+// Hours, minutes, seconds in that order, each at most once, above zero.
+TEST(InsomniaCommandLine, Durations) {
+  const std::pair<const char*, std::optional<double>> cases[] = {
+      {"90s", 90}, {"45m", 2700}, {"2h", 7200}, {"1h30m", 5400}, {"1h0m5s", 3605}, {"0h1s", 1},
+      {"999999999s", 999999999}, {"", std::nullopt}, {"0s", std::nullopt}, {"90", std::nullopt},
+      {"h", std::nullopt}, {"30m1h", std::nullopt}, {"1h1h", std::nullopt}, {"1.5h", std::nullopt},
+      {"1000000000s", std::nullopt}, {"2H", std::nullopt}, {" 2h", std::nullopt}, {"2h ", std::nullopt}};
+  for (const auto& [text, seconds] : cases) EXPECT_EQ(InsomniaCommand::parseDuration(text), seconds) << text;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, Durations,
-    ::testing::Values(DurationCase{"90s", 90}, DurationCase{"45m", 2700}, DurationCase{"2h", 7200},
-                      DurationCase{"1h30m", 5400}, DurationCase{"1h0m5s", 3605}, DurationCase{"0h1s", 1},
-                      DurationCase{"999999999s", 999999999}, DurationCase{"", std::nullopt},
-                      DurationCase{"0s", std::nullopt}, DurationCase{"90", std::nullopt},
-                      DurationCase{"h", std::nullopt}, DurationCase{"30m1h", std::nullopt},
-                      DurationCase{"1h1h", std::nullopt}, DurationCase{"1.5h", std::nullopt},
-                      DurationCase{"1000000000s", std::nullopt}, DurationCase{"2H", std::nullopt},
-                      DurationCase{" 2h", std::nullopt}, DurationCase{"2h ", std::nullopt}));
 
 }  // namespace
 }  // namespace somnara::sim::testing

@@ -9,9 +9,9 @@ namespace {
 
 constexpr const char* kRules = "-[MenuBarAppDelegate followInsomniaRules]";
 
-class InsomniaRuleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+/// A laptop on battery at 60 % with its lid open, the lid-closed service and an agent.
+struct Laptop {
+  Laptop() {
     machine.state().setBattery(60, 180);
     machine.desktop().setLid(false);
     machine.desktop().setDriverServices(1);
@@ -41,65 +41,57 @@ class InsomniaRuleTest : public ::testing::Test {
   Agent agent{machine};
 };
 
-struct FloorCase {
-  const char* name;
-  std::optional<std::int64_t> floor;  // nullopt: the setting is missing
-  bool onBattery;
-  std::vector<int> charges;  // one a minute
-  int stopsAt;               // index into charges; -1: runs on
-  const char* titleAbove;    // the title before the stop
-};
+struct InsomniaRuleTest : ::testing::Test, Laptop {};
 
-void PrintTo(const FloorCase& c, std::ostream* os) { *os << c.name; }
-
-class FloorTable : public InsomniaRuleTest, public ::testing::WithParamInterface<FloorCase> {};
-
-TEST_P(FloorTable, StopsOnBatteryAtOrBelowTheFloorWithANoticeAndTheChime) {
-  const auto& c = GetParam();
-  if (c.floor) setting(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(*c.floor));
-  machine.state().setOnExternalPower(!c.onBattery);
-  agent.start();
-  delegate().setInsomnia(true);
-  EXPECT_EQ(delegate().insomniaString(), c.titleAbove);
-  for (std::size_t i = 0; i < c.charges.size(); ++i) {
-    machine.advance(1min);
-    charge(c.charges[i]);
-    const bool stopped = c.stopsAt >= 0 && static_cast<int>(i) >= c.stopsAt;
-    EXPECT_EQ(delegate().hasInsomnia(), !stopped) << "at " << c.charges[i] << " %";
+// On battery at or below the floor Insomnia stops with a notice and the chime, not to start again.
+TEST(InsomniaFloor, StopsOnBatteryAtOrBelowTheFloorWithANoticeAndTheChime) {
+  const struct {
+    const char* name;
+    std::optional<std::int64_t> floor;  // nullopt: the setting is missing
+    bool onBattery;
+    std::vector<int> charges;  // one a minute
+    int stopsAt;               // index into charges; -1: runs on
+    const char* titleAbove;    // the title before the stop
+  } cases[] = {
+      {"default floor on battery", std::nullopt, true, {30, 11, 10, 9}, 2,
+       "Stop Insomnia (stops on battery at 10 %) (using plugin)"},
+      {"on mains never stops", std::nullopt, false, {30, 5, 1}, -1, "Stop Insomnia (using plugin)"},
+      {"floor 0 is off", 0, true, {30, 5, 0}, -1, "Stop Insomnia (using plugin)"},
+      {"a level that jumps over the floor", 25, true, {40, 26, 12}, 2,
+       "Stop Insomnia (stops on battery at 25 %) (using plugin)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Laptop t;
+    if (c.floor) t.setting(kS_SomnaraUserDefaultsInsomniaBatteryFloor, Value(*c.floor));
+    t.machine.state().setOnExternalPower(!c.onBattery);
+    t.agent.start();
+    t.delegate().setInsomnia(true);
+    EXPECT_EQ(t.delegate().insomniaString(), c.titleAbove);
+    for (std::size_t i = 0; i < c.charges.size(); ++i) {
+      t.machine.advance(1min);
+      t.charge(c.charges[i]);
+      EXPECT_EQ(t.delegate().hasInsomnia(), c.stopsAt < 0 || static_cast<int>(i) < c.stopsAt) << c.charges[i] << " %";
+    }
+    if (c.stopsAt < 0) {
+      EXPECT_TRUE(t.noticeBodies().empty());
+      continue;
+    }
+    EXPECT_EQ(t.noticeBodies(), std::vector<std::string>{"Insomnia stopped: The battery is at " +
+                                                         std::to_string(c.charges[c.stopsAt]) +
+                                                         " %, at or below the floor of " +
+                                                         std::to_string(c.floor.value_or(10)) + " %."});
+    EXPECT_EQ(t.machine.desktop().plays().size(), 1u) << "the Insomnia chime";
+    EXPECT_TRUE(t.machine.desktop().requestIdleSleep()) << "the veto is gone";
+    EXPECT_EQ(t.agent.item.image(), kHibernateSleepImage);
+    t.power(true);
+    t.charge(80);
+    t.machine.advance(10min);
+    EXPECT_FALSE(t.delegate().hasInsomnia()) << "not started again by charging or external power";
+    EXPECT_EQ(t.machine.desktop().notices().size(), 1u);
   }
-  if (c.stopsAt < 0) {
-    EXPECT_TRUE(noticeBodies().empty());
-    return;
-  }
-  const auto floor = c.floor.value_or(10);
-  EXPECT_EQ(noticeBodies(), std::vector<std::string>{"Insomnia stopped: The battery is at " +
-                                                     std::to_string(c.charges[c.stopsAt]) +
-                                                     " %, at or below the floor of " + std::to_string(floor) + " %."});
-  EXPECT_EQ(machine.desktop().plays().size(), 1u) << "the Insomnia chime";
-  EXPECT_TRUE(machine.desktop().requestIdleSleep()) << "the veto is gone";
-  EXPECT_EQ(agent.item.image(), kHibernateSleepImage);
-  // It does not start again by itself: not as the battery charges, nor on external power.
-  power(true);
-  charge(80);
-  machine.advance(10min);
-  EXPECT_FALSE(delegate().hasInsomnia());
-  EXPECT_EQ(machine.desktop().notices().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Floors, FloorTable,
-    ::testing::Values(
-        FloorCase{"DefaultFloorOnBattery", std::nullopt, true, {30, 11, 10, 9}, 2,
-                  "Stop Insomnia (stops on battery at 10 %) (using plugin)"},
-        FloorCase{"OnMainsNeverStops", std::nullopt, false, {30, 5, 1}, -1, "Stop Insomnia (using plugin)"},
-        FloorCase{"FloorZeroIsOff", 0, true, {30, 5, 0}, -1, "Stop Insomnia (using plugin)"},
-        FloorCase{"ALevelThatJumpsOverTheFloor", 25, true, {40, 26, 12}, 2,
-                  "Stop Insomnia (stops on battery at 25 %) (using plugin)"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// The case that matters: a closed laptop in a bag. While Insomnia holds the
-// lid lock the closed lid keeps the machine up; at the floor the lock goes
-// and the lid switch puts the machine to sleep.
+// A closed laptop in a bag: at the floor the lid lock goes and the lid switch puts the machine to sleep.
 TEST_F(InsomniaRuleTest, WithTheLidClosedTheFloorReleasesTheLidLockAndTheMachineSleeps) {
   machine.state().setOnExternalPower(false);
   agent.start();

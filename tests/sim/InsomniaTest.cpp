@@ -18,14 +18,13 @@ class InsomniaTest : public ::testing::Test {
   Agent agent{machine};
 };
 
+// A timed Insomnia ends at the first keep-awake tick (every 29 s) after its end.
 TEST_F(InsomniaTest, TimedInsomniaEndsAtTheFirstTickAfterItsEnd) {
   delegate().setInsomniaTimeInterval(60);
   delegate().setInsomnia(true);
   const auto start = machine.elapsed();
-  // The remaining time is below a minute from the start until the stopping tick.
-  const std::vector<std::pair<std::chrono::milliseconds, bool>> script{
-      {1ms, true}, {28s, true}, {29s, true}, {58s, true}, {61s, true}, {86s, true}, {87s, false}};
-  for (const auto& [at, running] : script) {
+  for (const auto& [at, running] : {std::pair{1ms, true}, {28s, true}, {29s, true}, {58s, true}, {61s, true},
+                                    {86s, true}, {87s, false}}) {
     machine.advance(start + at - machine.elapsed());
     EXPECT_EQ(delegate().hasInsomnia(), running) << at.count();
     EXPECT_EQ(delegate().insomniaString(),
@@ -35,63 +34,47 @@ TEST_F(InsomniaTest, TimedInsomniaEndsAtTheFirstTickAfterItsEnd) {
   EXPECT_EQ(delegate().insomniaEndDate(), std::nullopt);
   EXPECT_EQ(machine.desktop().activityReports().size(), 3u) << "ticks at 29, 58 and 87 s";
   EXPECT_EQ(agent.item.image(), kHibernateSleepImage);
-}
 
-struct LengthCase {
-  double length;
-  bool endAtStart;       // starting with this length sets an end
-  bool endWhileRunning;  // setting it while running sets an end
-  const char* lengthText;
-};
-
-class LengthTable : public InsomniaTest, public ::testing::WithParamInterface<LengthCase> {};
-
-TEST_P(LengthTable, LengthsBelowOneHaveNoEndAndExactlyOneDiffersBetweenStartAndRunning) {
-  const auto& c = GetParam();
-  delegate().setInsomniaTimeInterval(c.length);
-  EXPECT_EQ(delegate().insomniaLengthString(), c.lengthText);
-  EXPECT_EQ(agent.program.defaults().value("insomniatime"), Value(c.length));
-  delegate().setInsomnia(true);
-  EXPECT_EQ(delegate().insomniaEndDate(), c.endAtStart ? std::optional<double>(now() + c.length) : std::nullopt);
-
-  delegate().setInsomniaTimeInterval(3600);
-  machine.advance(10s);
-  delegate().setInsomniaTimeInterval(c.length);
-  EXPECT_EQ(delegate().insomniaEndDate(),
-            c.endWhileRunning ? std::optional<double>(now() + c.length) : std::nullopt);
-  EXPECT_TRUE(delegate().hasInsomnia()) << "a new length never stops Insomnia";
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, LengthTable,
-                         ::testing::Values(LengthCase{0, false, false, "Insomnia length (forever)"},
-                                           LengthCase{0.5, false, false, "Insomnia length (forever)"},
-                                           LengthCase{1.0, true, false, "Insomnia length (1.00 seconds)"},
-                                           LengthCase{1.5, true, true, "Insomnia length (1.50 seconds)"},
-                                           LengthCase{3600, true, true, "Insomnia length (60.00 minutes)"}));
-
-TEST_F(InsomniaTest, ALengthOfOneSecondStopsAtTheFirstTick) {
   delegate().setInsomniaTimeInterval(1.0);
   delegate().setInsomnia(true);
   machine.advance(28s);
-  EXPECT_TRUE(delegate().hasInsomnia());
+  EXPECT_TRUE(delegate().hasInsomnia()) << "one second: up to the first tick";
   machine.advance(1s);
   EXPECT_FALSE(delegate().hasInsomnia());
 }
 
-TEST_F(InsomniaTest, ZeroRunsUntilStopped) {
-  delegate().setInsomniaTimeInterval(0);
-  delegate().setInsomnia(true);
-  machine.advance(std::chrono::hours(30));
-  EXPECT_TRUE(delegate().hasInsomnia());
-  EXPECT_EQ(delegate().insomniaString(), "Stop Insomnia");
-  delegate().toggleInsomnia();
-  EXPECT_FALSE(delegate().hasInsomnia());
+// Below one second no end; exactly one sets an end at a start, not while running.
+TEST_F(InsomniaTest, LengthsAndTheirEnds) {
+  const struct {
+    double length;
+    bool endAtStart, endWhileRunning;
+    const char* lengthText;
+  } cases[] = {{0, false, false, "Insomnia length (forever)"},
+               {0.5, false, false, "Insomnia length (forever)"},
+               {1.0, true, false, "Insomnia length (1.00 seconds)"},
+               {1.5, true, true, "Insomnia length (1.50 seconds)"},
+               {3600, true, true, "Insomnia length (60.00 minutes)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    delegate().setInsomnia(false);
+    delegate().setInsomniaTimeInterval(c.length);
+    EXPECT_EQ(delegate().insomniaLengthString(), c.lengthText);
+    EXPECT_EQ(agent.program.defaults().value("insomniatime"), Value(c.length));
+    delegate().setInsomnia(true);
+    EXPECT_EQ(delegate().insomniaEndDate(), c.endAtStart ? std::optional<double>(now() + c.length) : std::nullopt);
+    delegate().setInsomniaTimeInterval(3600);
+    machine.advance(10s);
+    delegate().setInsomniaTimeInterval(c.length);
+    EXPECT_EQ(delegate().insomniaEndDate(),
+              c.endWhileRunning ? std::optional<double>(now() + c.length) : std::nullopt);
+    EXPECT_TRUE(delegate().hasInsomnia()) << "a new length never stops Insomnia";
+  }
 }
 
 TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
-  DelegateNotices running(delegate(), MenuBarAppDelegate::kProperty_insomnia);
-  DelegateNotices titles(delegate(), MenuBarAppDelegate::kProperty_insomniaString);
-  DelegateNotices lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
+  NoticeCounter running(delegate(), MenuBarAppDelegate::kProperty_insomnia);
+  NoticeCounter titles(delegate(), MenuBarAppDelegate::kProperty_insomniaString);
+  NoticeCounter lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
 
   agent.program.defaults().setValue("insomniaslidervalue", Value(1800.0));
   machine.runPending();
@@ -123,10 +106,9 @@ TEST_F(InsomniaTest, PresetsStartOrMoveTheEndAndTheSliderNeverStartsOrStops) {
   EXPECT_EQ(running.take(), 0);
 }
 
-// The store tells of changed values only: a slider length the setting holds
-// already must take effect all the same.
+// A slider length the setting holds already (the store tells of changes only) takes effect too.
 TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) {
-  DelegateNotices lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
+  NoticeCounter lengths(delegate(), MenuBarAppDelegate::kProperty_insomniaLengthString);
   struct Step {
     bool slider;  // false: a preset
     double seconds;
@@ -151,17 +133,15 @@ TEST_F(InsomniaTest, EverySliderLengthTakesEffectAlsoOneTheSettingHoldsAlready) 
   EXPECT_EQ(agent.program.defaults().value("insomniaslidervalue"), Value(1800.0));
 }
 
-// A lock the service refuses (or a service out of reach) is told to the
-// user with its reason; a machine without the service has nothing to tell.
+// A lid lock refused or out of reach becomes a notice with its reason.
 TEST_F(InsomniaTest, AFailedLidLockBecomesANoticeWithItsReason) {
-  struct Case {
+  const struct {
     const char* name;
     std::optional<std::size_t> services;
     bool refuses;
     const char* reason;  // the service's own
     std::vector<std::string> notices;  // bodies
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"granted", 1, false, "", {}},
       {"refused with a reason", 1, true, "Permission denied", {"The lid switch lock failed: Permission denied"}},
       {"refused without one", 1, true, "", {"The lid switch lock failed: the service refused it"}},
@@ -215,115 +195,84 @@ TEST_F(InsomniaTest, QuittingTheAgentReleasesTheVetoAndTheLidHold) {
   EXPECT_TRUE(machine.desktop().lidClosedHoldTaken());
 }
 
-struct TickCase {
-  bool displayAsleep;
-  bool screenSaver;
-  bool registered;
-  std::optional<Activity> report;
-};
-
-class TickTable : public ::testing::TestWithParam<TickCase> {};
-
-TEST_P(TickTable, ReportsActivityOnlyForAUserAtTheMachineOrWithoutTheVeto) {
-  SimMachine machine;
-  machine.desktop().setPowerManagementReachable(GetParam().registered);
-  Agent agent(machine);
-  agent.start();
-  machine.desktop().setMainDisplayAsleep(GetParam().displayAsleep);
-  machine.desktop().setScreenSaverActive(GetParam().screenSaver);
-  agent.delegate.setInsomnia(true);
-  machine.advance(29s);
-  const auto& reports = machine.desktop().activityReports();
-  if (!GetParam().report) {
-    EXPECT_TRUE(reports.empty());
-    return;
-  }
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].activity, *GetParam().report);
-  EXPECT_EQ(reports[0].at, machine.elapsed());
-}
-
-INSTANTIATE_TEST_SUITE_P(Presence, TickTable,
-                         ::testing::Values(TickCase{false, false, true, Activity::Overall},
-                                           TickCase{false, false, false, Activity::Overall},
-                                           TickCase{true, false, true, std::nullopt},
-                                           TickCase{false, true, true, std::nullopt},
-                                           TickCase{true, true, true, std::nullopt},
-                                           TickCase{true, false, false, Activity::Idle},
-                                           TickCase{false, true, false, Activity::Idle}));
-
-// The tick's one call is the activity report: the display's and the screen
-// saver's states come from their change notices, read once at the start,
-// and are read at each tick only where the desktop sends no notices.
-struct PresenceCase {
-  const char* name;
-  bool displayObservable;
-  bool screenSaverObservable;
-  int readsAtTicks;  // over the six ticks below: what sends no notices is read
-};
-
-void PrintTo(const PresenceCase& c, std::ostream* os) { *os << c.name; }
-
-class PresenceTable : public ::testing::TestWithParam<PresenceCase> {};
-
-TEST_P(PresenceTable, EachTickMakesOneReportFollowingTheNoticesAndNothingIsWatchedWhileOff) {
-  const auto& c = GetParam();
-  SimMachine machine;
-  auto& desktop = machine.desktop();
-  desktop.setMainDisplayObservable(c.displayObservable);
-  desktop.setScreenSaverObservable(c.screenSaverObservable);
-  Agent agent(machine);
-  agent.start();
-  const std::size_t watched = (c.displayObservable ? 1 : 0) + (c.screenSaverObservable ? 1 : 0);
-
-  desktop.setScreenSaverActive(true);
-  desktop.setScreenSaverActive(false);
-  machine.advance(5min);
-  EXPECT_EQ(desktop.presenceWatchers(), 0u) << "off: nothing watched";
-  EXPECT_EQ(desktop.presenceReads(), 0) << "off: nothing read";
-
-  agent.delegate.setInsomnia(true);
-  EXPECT_EQ(desktop.presenceWatchers(), watched);
-  const int startReads = desktop.presenceReads();
-  EXPECT_EQ(startReads, static_cast<int>(watched)) << "each watched state is read once, at the start";
-
-  struct Step {
-    bool displayAsleep;
-    bool screenSaver;
-    bool reported;
-  };
-  const Step steps[] = {{false, false, true}, {false, true, false}, {true, true, false},
-                        {true, false, false}, {false, false, true}, {false, false, true}};
-  std::size_t reports = 0;
-  for (const auto& step : steps) {
-    SCOPED_TRACE(::testing::Message() << "display asleep " << step.displayAsleep << ", screen saver "
-                                      << step.screenSaver);
-    desktop.setMainDisplayAsleep(step.displayAsleep);
-    desktop.setScreenSaverActive(step.screenSaver);
+// Activity is reported for a user at the machine; without the veto, as idle otherwise.
+TEST(InsomniaTick, ReportsActivityOnlyForAUserAtTheMachineOrWithoutTheVeto) {
+  const struct {
+    bool displayAsleep, screenSaver, registered;
+    std::optional<Activity> report;
+  } cases[] = {{false, false, true, Activity::Overall}, {false, false, false, Activity::Overall},
+               {true, false, true, std::nullopt},       {false, true, true, std::nullopt},
+               {true, true, true, std::nullopt},        {true, false, false, Activity::Idle},
+               {false, true, false, Activity::Idle}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.displayAsleep << c.screenSaver << c.registered);
+    SimMachine machine;
+    machine.desktop().setPowerManagementReachable(c.registered);
+    Agent agent(machine);
+    agent.start();
+    machine.desktop().setMainDisplayAsleep(c.displayAsleep);
+    machine.desktop().setScreenSaverActive(c.screenSaver);
+    agent.delegate.setInsomnia(true);
     machine.advance(29s);
-    reports += step.reported ? 1 : 0;
-    ASSERT_EQ(desktop.activityReports().size(), reports) << "one report per tick, only for a present user";
-    if (step.reported) {
-      EXPECT_EQ(desktop.activityReports().back().activity, Activity::Overall);
+    const auto& reports = machine.desktop().activityReports();
+    ASSERT_EQ(reports.size(), c.report ? 1u : 0u);
+    if (c.report) {
+      EXPECT_EQ(reports[0].activity, *c.report);
+      EXPECT_EQ(reports[0].at, machine.elapsed());
     }
   }
-  EXPECT_EQ(desktop.presenceReads() - startReads, c.readsAtTicks);
-
-  agent.delegate.setInsomnia(false);
-  EXPECT_EQ(desktop.presenceWatchers(), 0u) << "stopped: nothing watched";
-  const int readsAtStop = desktop.presenceReads();
-  desktop.setMainDisplayAsleep(true);
-  machine.advance(5min);
-  EXPECT_EQ(desktop.presenceReads(), readsAtStop);
-  EXPECT_EQ(desktop.activityReports().size(), reports);
 }
 
-INSTANTIATE_TEST_SUITE_P(Notices, PresenceTable,
-                         // The screen saver is not asked while the display sleeps (two of the ticks).
-                         ::testing::Values(PresenceCase{"both watched", true, true, 0},
-                                           PresenceCase{"display read", false, true, 6},
-                                           PresenceCase{"screen saver read", true, false, 4},
-                                           PresenceCase{"both read", false, false, 10}));
+// Presence comes from change notices, read once at the start; read at each tick only without notices.
+TEST(InsomniaTick, EachTickMakesOneReportFollowingTheNoticesAndNothingIsWatchedWhileOff) {
+  const struct {
+    const char* name;
+    bool displayObservable, screenSaverObservable;
+    int readsAtTicks;  // over the six ticks below; the screen saver is not asked while the display sleeps
+  } cases[] = {{"both watched", true, true, 0}, {"display read", false, true, 6},
+               {"screen saver read", true, false, 4}, {"both read", false, false, 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine machine;
+    auto& desktop = machine.desktop();
+    desktop.setMainDisplayObservable(c.displayObservable);
+    desktop.setScreenSaverObservable(c.screenSaverObservable);
+    Agent agent(machine);
+    agent.start();
+    const std::size_t watched = (c.displayObservable ? 1 : 0) + (c.screenSaverObservable ? 1 : 0);
+    desktop.setScreenSaverActive(true);
+    desktop.setScreenSaverActive(false);
+    machine.advance(5min);
+    EXPECT_EQ(desktop.presenceWatchers(), 0u) << "off: nothing watched";
+    EXPECT_EQ(desktop.presenceReads(), 0) << "off: nothing read";
+
+    agent.delegate.setInsomnia(true);
+    EXPECT_EQ(desktop.presenceWatchers(), watched);
+    const int startReads = desktop.presenceReads();
+    EXPECT_EQ(startReads, static_cast<int>(watched)) << "each watched state is read once, at the start";
+    std::size_t reports = 0;
+    for (const auto& [displayAsleep, screenSaver] :
+         {std::pair{false, false}, {false, true}, {true, true}, {true, false}, {false, false}, {false, false}}) {
+      desktop.setMainDisplayAsleep(displayAsleep);
+      desktop.setScreenSaverActive(screenSaver);
+      machine.advance(29s);
+      reports += !displayAsleep && !screenSaver;
+      ASSERT_EQ(desktop.activityReports().size(), reports) << "one report per tick, only for a present user";
+      if (!displayAsleep && !screenSaver) {
+        EXPECT_EQ(desktop.activityReports().back().activity, Activity::Overall);
+      }
+    }
+    EXPECT_EQ(desktop.presenceReads() - startReads, c.readsAtTicks);
+
+    agent.delegate.setInsomnia(false);
+    EXPECT_EQ(desktop.presenceWatchers(), 0u) << "stopped: nothing watched";
+    const int readsAtStop = desktop.presenceReads();
+    desktop.setMainDisplayAsleep(true);
+    machine.advance(5min);
+    EXPECT_EQ(desktop.presenceReads(), readsAtStop);
+    EXPECT_EQ(desktop.activityReports().size(), reports);
+  }
+}
 
 TEST_F(InsomniaTest, TheWatchEndsWithATimedInsomniaAndARestartReadsAfresh) {
   auto& desktop = machine.desktop();
@@ -372,47 +321,42 @@ TEST_F(InsomniaTest, AFailedLookLeavesNoConnectionAndLogsNothing) {
   EXPECT_FALSE(delegate().hasInsomniaPlugin());
 }
 
-struct SoundCase {
-  std::optional<Value> file;    // "insomniasoundfile"
-  std::optional<Value> volume;  // "soundvolume"
-  bool bundleSound;             // the bundle holds "Insomnia.wav"
-  std::optional<std::string> loaded;
-  float expectedVolume;
-};
-
-class SoundTable : public ::testing::TestWithParam<SoundCase> {};
-
-TEST_P(SoundTable, TheSoundComesFromTheSettingOrTheBundle) {
-  SimMachine machine;
-  machine.desktop().addSoundFile("/home/u/chime.wav");
-  Agent agent(machine);
-  if (GetParam().bundleSound) agent.program.workspace().addResource("Insomnia.wav");
-  if (GetParam().file) agent.program.defaults().setValue("insomniasoundfile", *GetParam().file);
-  if (GetParam().volume) agent.program.defaults().setValue("soundvolume", *GetParam().volume);
-  agent.start();
-  auto* sound = agent.delegate.insomniaSound();
-  ASSERT_EQ(sound != nullptr, GetParam().loaded.has_value());
-  if (!sound) return;
-  EXPECT_FLOAT_EQ(sound->volume(), GetParam().expectedVolume);
-  sound->play();
-  ASSERT_EQ(machine.desktop().plays().size(), 1u);
-  EXPECT_EQ(machine.desktop().plays()[0].sound, *GetParam().loaded);
+// The set sound file, else the bundle's; the volume clamped to 0..1, a string read by its leading number.
+TEST(InsomniaSound, ComesFromTheSettingOrTheBundle) {
+  const struct {
+    std::optional<Value> file, volume;  // "insomniasoundfile", "soundvolume"
+    bool bundleSound;                   // the bundle holds "Insomnia.wav"
+    std::optional<std::string> loaded;
+    float expectedVolume;
+  } cases[] = {
+      {std::nullopt, std::nullopt, true, "Insomnia", 0.2f}, {std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
+      {std::nullopt, Value(0.7), true, "Insomnia", 0.7f}, {std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
+      {std::nullopt, Value("0.7"), true, "Insomnia", 0.7f}, {std::nullopt, Value("loud"), true, "Insomnia", 0.0f},
+      {std::nullopt, std::nullopt, false, std::nullopt, 0},
+      {Value("/home/u/chime.wav"), std::nullopt, true, "/home/u/chime.wav", 0.2f},
+      // A set file that cannot be read gives no sound, not the bundle's.
+      {Value("/home/u/missing.wav"), std::nullopt, true, std::nullopt, 0},
+      {Value(12), std::nullopt, true, std::nullopt, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.file ? c.file->description() : "-") << " "
+                                      << (c.volume ? c.volume->description() : "-") << " " << c.bundleSound);
+    SimMachine machine;
+    machine.desktop().addSoundFile("/home/u/chime.wav");
+    Agent agent(machine);
+    if (c.bundleSound) agent.program.workspace().addResource("Insomnia.wav");
+    if (c.file) agent.program.defaults().setValue("insomniasoundfile", *c.file);
+    if (c.volume) agent.program.defaults().setValue("soundvolume", *c.volume);
+    agent.start();
+    auto* sound = agent.delegate.insomniaSound();
+    ASSERT_EQ(sound != nullptr, c.loaded.has_value());
+    if (!sound) continue;
+    EXPECT_FLOAT_EQ(sound->volume(), c.expectedVolume);
+    sound->play();
+    ASSERT_EQ(machine.desktop().plays().size(), 1u);
+    EXPECT_EQ(machine.desktop().plays()[0].sound, *c.loaded);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sources, SoundTable,
-    ::testing::Values(SoundCase{std::nullopt, std::nullopt, true, "Insomnia", 0.2f},
-                      SoundCase{std::nullopt, Value(0.0), true, "Insomnia", 0.0f},
-                      SoundCase{std::nullopt, Value(0.7), true, "Insomnia", 0.7f},
-                      SoundCase{std::nullopt, Value(4.0), true, "Insomnia", 1.0f},
-                      // A string reads as its leading number; without one, as 0 (silence).
-                      SoundCase{std::nullopt, Value("0.7"), true, "Insomnia", 0.7f},
-                      SoundCase{std::nullopt, Value("loud"), true, "Insomnia", 0.0f},
-                      SoundCase{std::nullopt, std::nullopt, false, std::nullopt, 0},
-                      SoundCase{Value("/home/u/chime.wav"), std::nullopt, true, "/home/u/chime.wav", 0.2f},
-                      // A set file that cannot be read gives no sound; the bundle's is not used then.
-                      SoundCase{Value("/home/u/missing.wav"), std::nullopt, true, std::nullopt, 0},
-                      SoundCase{Value(12), std::nullopt, true, std::nullopt, 0}));
 
 }  // namespace
 }  // namespace somnara::sim::testing

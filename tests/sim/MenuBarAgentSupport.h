@@ -69,17 +69,6 @@ struct Agent {
   MenuBarAppDelegate delegate;
 };
 
-/// Counts the did-change notices of one property of the delegate.
-struct DelegateNotices {
-  int count = 0;
-  DelegateNotices(MenuBarAppDelegate& delegate, const std::string& key) {
-    delegate.addObserver(key, [this](const std::string&, KeyValueObservable::Phase phase) {
-      count += phase == KeyValueObservable::Phase::DidChange;
-    });
-  }
-  int take() { return std::exchange(count, 0); }
-};
-
 inline void setHibernateMode(SimMachine& machine, std::optional<int> mode) {
   using host::HibernateModeReading;
   machine.state().setHibernateMode(mode ? HibernateModeReading::of(*mode)

@@ -6,95 +6,78 @@ namespace {
 
 constexpr const char* kAwake = "-[MenuBarAppDelegate awakeFromNib]";
 
-struct IconCase {
-  std::optional<int> hibernateMode;  // nullopt: none in force
-  bool insomnia;
-  const char* normal;
-  const char* flash;
-  bool canSleep = true;
-};
-
-class IconTable : public ::testing::TestWithParam<IconCase> {};
-
-TEST_P(IconTable, NormalAndFlashImageFollowTheStateAndInsomnia) {
-  SimMachine machine;
-  Agent agent(machine);
-  if (!GetParam().canSleep) machine.state().setSleepCapabilities({});
-  agent.start();
-  setHibernateMode(machine, GetParam().hibernateMode);
-  if (GetParam().insomnia) agent.delegate.setInsomnia(true);
-  agent.delegate.updateMenuBarIconBlink(false);
-  EXPECT_EQ(agent.item.image(), GetParam().normal);
-  agent.delegate.updateMenuBarIconBlink(true);
-  EXPECT_EQ(agent.item.image(), GetParam().flash);
+TEST(MenuBarIcon, NormalAndFlashImageFollowTheStateAndInsomnia) {
+  const struct {
+    std::optional<int> hibernateMode;  // nullopt: none in force
+    bool insomnia;
+    const char *normal, *flash;
+    bool canSleep = true;
+  } cases[] = {{0, false, kSleepImage, kHibernateImage}, {1, false, kHibernateImage, kHibernateSleepImage},
+               {25, false, kHibernateImage, kHibernateSleepImage}, {2, false, kHibernateSleepImage, kHibernateImage},
+               {3, false, kHibernateSleepImage, kHibernateImage}, {std::nullopt, false, kSleepImage, kHibernateImage},
+               {std::nullopt, false, kInsomniaImage, kHibernateImage, false},  // cannot sleep
+               {0, true, kInsomniaImage, kHibernateImage}, {1, true, kInsomniaImage, kHibernateImage},
+               {3, true, kInsomniaImage, kHibernateImage}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.hibernateMode.value_or(-1) << " " << c.insomnia << c.canSleep);
+    SimMachine machine;
+    Agent agent(machine);
+    if (!c.canSleep) machine.state().setSleepCapabilities({});
+    agent.start();
+    setHibernateMode(machine, c.hibernateMode);
+    if (c.insomnia) agent.delegate.setInsomnia(true);
+    agent.delegate.updateMenuBarIconBlink(false);
+    EXPECT_EQ(agent.item.image(), c.normal);
+    agent.delegate.updateMenuBarIconBlink(true);
+    EXPECT_EQ(agent.item.image(), c.flash);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, IconTable,
-    ::testing::Values(IconCase{0, false, kSleepImage, kHibernateImage},
-                      IconCase{1, false, kHibernateImage, kHibernateSleepImage},
-                      IconCase{25, false, kHibernateImage, kHibernateSleepImage},
-                      IconCase{2, false, kHibernateSleepImage, kHibernateImage},
-                      IconCase{3, false, kHibernateSleepImage, kHibernateImage},
-                      IconCase{std::nullopt, false, kSleepImage, kHibernateImage},
-                      IconCase{std::nullopt, false, kInsomniaImage, kHibernateImage, false},  // cannot sleep
-                      IconCase{0, true, kInsomniaImage, kHibernateImage},
-                      IconCase{1, true, kInsomniaImage, kHibernateImage},
-                      IconCase{3, true, kInsomniaImage, kHibernateImage}));
-
-struct BlinkCase {
-  std::optional<Value> stored;        // in the agent's own domain; nullopt: nowhere
-  std::optional<double> registered;   // in the bundle's "UserDefaults" resource
-  std::optional<double> period;       // nullopt: no blinking
-};
-
-class BlinkTable : public ::testing::TestWithParam<BlinkCase> {};
-
-TEST_P(BlinkTable, FlashesTheIconForATenthOfASecondEachPeriod) {
-  SimMachine machine;
-  Agent agent(machine);
-  setHibernateMode(machine, 0);
-  if (GetParam().stored) agent.program.defaults().setValue("blinkinterval", *GetParam().stored);
-  if (GetParam().registered)
-    agent.program.workspace().addPropertyListResource(
-        "UserDefaults.plist", Value(Dictionary{{"blinkinterval", Value(*GetParam().registered)}}));
-  agent.start();
-  ASSERT_EQ(agent.delegate.blinkInterval().has_value(), GetParam().period.has_value());
-  if (GetParam().period) {
-    EXPECT_NEAR(*agent.delegate.blinkInterval(), *GetParam().period, 1e-6);
+// The icon flashes for a tenth of a second each period: the agent's own
+// setting, else the bundle's, else 58 s; below 0.6 s, no blinking.
+TEST(MenuBarIcon, BlinksAtTheSetPeriod) {
+  const struct {
+    std::optional<Value> stored;       // in the agent's own domain
+    std::optional<double> registered;  // in the bundle's "UserDefaults" resource
+    std::optional<double> period;      // nullopt: no blinking
+  } cases[] = {{Value(0.5), std::nullopt, std::nullopt}, {Value(0.0), std::nullopt, std::nullopt},
+               {Value(-3.0), std::nullopt, std::nullopt}, {Value(0.6), std::nullopt, 0.6},
+               {std::nullopt, std::nullopt, 58.0}, {std::nullopt, 5.0, 5.0}, {Value(20), 5.0, 20.0},
+               // A string reads as its leading number; without one, as 0.
+               {Value("0.6"), std::nullopt, 0.6}, {Value(" 20 seconds"), 5.0, 20.0},
+               {Value("0.5"), std::nullopt, std::nullopt}, {Value("often"), 5.0, std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.stored ? c.stored->description() : "-") << " "
+                                      << c.registered.value_or(-1));
+    SimMachine machine;
+    Agent agent(machine);
+    setHibernateMode(machine, 0);
+    if (c.stored) agent.program.defaults().setValue("blinkinterval", *c.stored);
+    if (c.registered)
+      agent.program.workspace().addPropertyListResource("UserDefaults.plist",
+                                                        Value(Dictionary{{"blinkinterval", Value(*c.registered)}}));
+    agent.start();
+    ASSERT_EQ(agent.delegate.blinkInterval().has_value(), c.period.has_value());
+    const auto from = machine.elapsed() + 1ms;
+    machine.advance(131s);
+    const auto shown = agent.item.imagesSince(from);
+    if (!c.period) {
+      EXPECT_TRUE(shown.empty());
+      continue;
+    }
+    const double p = *c.period;
+    EXPECT_NEAR(*agent.delegate.blinkInterval(), p, 1e-6);
+    ASSERT_GE(shown.size(), 4u);
+    // flash, back to normal 0.1 s later, the next flash one period after the first
+    EXPECT_NEAR(shown[0].first, p, 1e-3);
+    EXPECT_EQ(shown[0].second, kHibernateImage);
+    EXPECT_NEAR(shown[1].first, p + 0.1, 1e-3);
+    EXPECT_EQ(shown[1].second, kSleepImage);
+    EXPECT_NEAR(shown[2].first, 2 * p, 1e-3);
+    EXPECT_EQ(shown[2].second, kHibernateImage);
+    EXPECT_EQ(shown.size(), 2 * static_cast<std::size_t>(131.0 / p + 1e-9));
   }
-  const auto from = machine.elapsed() + 1ms;
-  machine.advance(131s);
-  const auto shown = agent.item.imagesSince(from);
-  if (!GetParam().period) {
-    EXPECT_TRUE(shown.empty());
-    return;
-  }
-  const double p = *GetParam().period;
-  ASSERT_GE(shown.size(), 4u);
-  // flash, back to normal 0.1 s later, the next flash one period after the first
-  EXPECT_NEAR(shown[0].first, p, 1e-3);
-  EXPECT_EQ(shown[0].second, kHibernateImage);
-  EXPECT_NEAR(shown[1].first, p + 0.1, 1e-3);
-  EXPECT_EQ(shown[1].second, kSleepImage);
-  EXPECT_NEAR(shown[2].first, 2 * p, 1e-3);
-  EXPECT_EQ(shown[2].second, kHibernateImage);
-  EXPECT_EQ(shown.size(), 2 * static_cast<std::size_t>(131.0 / p + 1e-9));
 }
-
-INSTANTIATE_TEST_SUITE_P(Intervals, BlinkTable,
-                         ::testing::Values(BlinkCase{Value(0.5), std::nullopt, std::nullopt},
-                                           BlinkCase{Value(0.0), std::nullopt, std::nullopt},
-                                           BlinkCase{Value(-3.0), std::nullopt, std::nullopt},
-                                           BlinkCase{Value(0.6), std::nullopt, 0.6},
-                                           BlinkCase{std::nullopt, std::nullopt, 58.0},
-                                           BlinkCase{std::nullopt, 5.0, 5.0},
-                                           BlinkCase{Value(20), 5.0, 20.0},
-                                           // A string reads as its leading number; without one, as 0.
-                                           BlinkCase{Value("0.6"), std::nullopt, 0.6},
-                                           BlinkCase{Value(" 20 seconds"), 5.0, 20.0},
-                                           BlinkCase{Value("0.5"), std::nullopt, std::nullopt},
-                                           BlinkCase{Value("often"), 5.0, std::nullopt}));
 
 TEST(MenuBarAgent, StartUpRunsItsStepsInOrder) {
   SimMachine machine;
@@ -108,8 +91,6 @@ TEST(MenuBarAgent, StartUpRunsItsStepsInOrder) {
   ASSERT_NE(agent.delegate.sharedSomnaraDaemon(), nullptr);
   EXPECT_EQ(agent.delegate.sharedSomnaraDaemon()->processtype(), kProcessTypeMenuBar);
   EXPECT_EQ(agent.item.image(), kHibernateSleepImage) << "a fresh machine holds hibernatemode 3";
-  EXPECT_EQ(agent.delegate.clamshellstate(), 2) << "the first lid reading is recorded";
-  EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer());
   EXPECT_EQ(agent.delegate.insomniaTimeInterval(), 600.0);
   EXPECT_TRUE(agent.delegate.registeredForSystemPower());
   EXPECT_FALSE(agent.delegate.hasInsomnia()) << "Insomnia on launch is off by default";
@@ -182,7 +163,7 @@ TEST(MenuBarAgent, OpeningTheMenuLooksForTheDriverAndRefreshesTheTitle) {
   SimMachine machine;
   Agent agent(machine);
   agent.start();
-  DelegateNotices titles(agent.delegate, MenuBarAppDelegate::kProperty_insomniaString);
+  NoticeCounter titles(agent.delegate, MenuBarAppDelegate::kProperty_insomniaString);
   agent.delegate.menuWillOpen();
   EXPECT_EQ(titles.take(), 1);
   EXPECT_FALSE(agent.delegate.hasInsomniaPlugin());
@@ -220,32 +201,23 @@ TEST(MenuBarAgent, AFailedSleepNowBecomesANoticeUnderTheCommandsTitle) {
   }
 }
 
-struct PreferencesCase {
-  const char* bundlePath;
-  const char* application;
-};
-
-class Preferences : public ::testing::TestWithParam<PreferencesCase> {};
-
-TEST_P(Preferences, OpensTheApplicationFourLevelsUpWithTheAgentsBundle) {
-  SimMachine machine;
-  Agent agent(machine, {.bundlePath = GetParam().bundlePath});
-  agent.start();
-  agent.delegate.showPreferences();
-  ASSERT_EQ(agent.program.workspace().openRequests().size(), 1u);
-  EXPECT_EQ(agent.program.workspace().openRequests()[0].path, GetParam().bundlePath);
-  EXPECT_EQ(agent.program.workspace().openRequests()[0].applicationPath, GetParam().application);
+// The preferences command opens the application four levels up, with the agent's bundle.
+TEST(MenuBarAgent, PreferencesOpenTheApplicationAroundTheAgent) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/usr/lib/somnara/Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app", "/usr/lib/somnara/Somnara.app"},
+      {"/opt/Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app/", "/opt/Somnara.app"},
+      {"/a/b/../Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app", "/a/Somnara.app"}};
+  for (const auto& [bundlePath, application] : cases) {
+    SimMachine machine;
+    Agent agent(machine, {.bundlePath = bundlePath});
+    agent.start();
+    agent.delegate.showPreferences();
+    const auto& requests = agent.program.workspace().openRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, bundlePath);
+    EXPECT_EQ(requests[0].applicationPath, application);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Places, Preferences,
-    ::testing::Values(
-        PreferencesCase{"/usr/lib/somnara/Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app",
-                        "/usr/lib/somnara/Somnara.app"},
-        PreferencesCase{"/opt/Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app/",
-                        "/opt/Somnara.app"},
-        PreferencesCase{"/a/b/../Somnara.app/Contents/Library/LoginItems/Somnara MenuBar.app",
-                        "/a/Somnara.app"}));
 
 }  // namespace
 }  // namespace somnara::sim::testing

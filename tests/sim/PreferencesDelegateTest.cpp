@@ -1,6 +1,4 @@
-// The preferences program's delegate on the simulated machine: start-up and
-// the very first start, the notice where no tray icon can show, the update
-// command's place, version text, help, log and forwarded files.
+// The preferences program's delegate: start-up, first start, tray notice, updates, help, log, files.
 #include <map>
 
 #include "Application/Classes/OpenFileForwarding.h"
@@ -8,26 +6,12 @@
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "Application/Classes/UpdateMenuPlacement.h"
 #include "SimControllerSupport.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimDesktop.h"
-#include "host/sim/SimLoginItems.h"
-#include "host/sim/SimStatusArea.h"
 #include "host/sim/SimUpdater.h"
 
 namespace somnara::sim::testing {
 namespace {
 
-constexpr const char* kBundle = "/Applications/Somnara.app";
-const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
-
-host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
-                                      std::string build = {}, std::string notice = {}) {
-  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
-}
-
-// The interface description: a window that counts being brought forward
-// and an application menu of titles.
+// A window that counts being brought forward and an application menu of titles.
 struct FakeInterface : ApplicationInterface {
   void makeKeyAndOrderFront() override { ++fronted; }
   void afterWindowShown(std::function<void()> fn) override { afterShown.push_back(std::move(fn)); }
@@ -62,29 +46,16 @@ struct FakeInterface : ApplicationInterface {
   ORVBackgroundApplicationController* daemon = nullptr;
 };
 
-struct PreferencesTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-  SimDesktop desktop;
-  SimStatusArea statusArea;
+struct PreferencesTest : ::testing::Test, Installation {
   SimUpdater updater;
   FakeInterface ui;
 
   // A user who has run Somnara before, on a desktop with a tray, unless a test says otherwise.
   explicit PreferencesTest(bool settingsDomainExists = true) {
     apps.installBundle(kBundle, bundle(kApp, "Somnara", "2.0", "300", " 2026 Orvane"));
-    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
-    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
     if (settingsDomainExists) machine.defaults().write(kApp, kS_SomnaraUserDefaultsHibernateLevel, Value(30));
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
-  host::PreferencesPorts ports(bool withUpdater = false) {
-    return {apps,       items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors,
-            withUpdater ? &updater : nullptr};
-  }
-  std::vector<int> running(const char* id) { return prefs.processes().runningApplications(id); }
 };
 
 TEST_F(PreferencesTest, StartRestartsTheDaemonFromTheOwnBundleOnly) {
@@ -126,8 +97,7 @@ struct FirstStartTest : PreferencesTest {
   }
 };
 
-// The very first start (no settings domain) makes both programs login items,
-// starts them and says so in one line; the switches undo it for good.
+// The first start makes both programs login items, starts them and says so; the switches undo it for good.
 TEST_F(FirstStartTest, MakesBothProgramsLoginItemsOnceAndSaysSo) {
   {
     Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
@@ -172,30 +142,23 @@ TEST_F(FirstStartTest, SaysOnlyWhatItDid) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SimMachine fresh;
-    SimProgram& app = fresh.addProgram(kApp, {kBundle});
-    SimApplications bundles{fresh};
-    SimLoginItems list;
-    list.setWriteError(c.writeError);
-    bundles.installBundle(kBundle, bundle(kApp, "Somnara"));
-    bundles.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-    if (c.agentInstalled) bundles.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    Installation fresh;
+    fresh.items.setWriteError(c.writeError);
+    fresh.apps.installBundle(kBundle, bundle(kApp, "Somnara"));
+    if (!c.agentInstalled) fresh.apps.uninstall(kAgentPath);
     FakeInterface face;
-    Somnara_AppDelegate delegate(
-        app.context(),
-        {bundles, list, desktop, app.agentPorts().sounds, statusArea, app.agentPorts().inhibitors, nullptr}, face);
+    Somnara_AppDelegate delegate(fresh.prefs.context(), fresh.ports(), face);
     delegate.awakeFromNib();
     face.shown();
     std::vector<std::string> paths;
-    for (const auto& e : list.entries()) paths.push_back(*e.bundlePath);
+    for (const auto& e : fresh.items.entries()) paths.push_back(*e.bundlePath);
     EXPECT_EQ(paths, c.paths);
     EXPECT_EQ(face.notices[ApplicationInterface::Notice::FirstStart], c.notice);
-    EXPECT_TRUE(app.defaults().ownDomainExists()) << "the next start is no first start";
+    EXPECT_TRUE(fresh.prefs.defaults().ownDomainExists()) << "the next start is no first start";
   }
 }
 
-// The window says the icon needs a tray extension where nothing shows tray
-// icons; each activation looks again and brings the window forward.
+// Without a tray the window says so; each activation looks again and brings the window forward.
 TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
   using Kind = host::StatusArea::Kind;
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
@@ -220,7 +183,7 @@ TEST_F(PreferencesTest, NoticeWhereNoStatusAreaShowsTheIcon) {
 
 TEST_F(PreferencesTest, MissingProgramGivesNoControllerAndNoCrash) {
   apps.uninstall(kAgentPath);
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.awakeFromNib();
   delegate.updaterWillInstallUpdate();
   EXPECT_EQ(delegate.menuBarController(), nullptr);
@@ -244,7 +207,7 @@ TEST_F(PreferencesTest, UpdateItemGoesAfterPreferencesOrByMenuLength) {
   };
   for (const auto& [titles, index] : cases) EXPECT_EQ(updateMenuItemIndex(titles), index) << titles.size();
 
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.applicationDidFinishLaunching();
   EXPECT_EQ(*ui.menu, (Titles{"About", "Preferences…", Somnara_AppDelegate::kCheckForUpdatesTitle, "Quit"}));
   ui.actions.at(0)();
@@ -253,19 +216,19 @@ TEST_F(PreferencesTest, UpdateItemGoesAfterPreferencesOrByMenuLength) {
 
   FakeInterface noMenu;
   noMenu.menu.reset();
-  Somnara_AppDelegate withoutMenu(prefs.context(), ports(true), noMenu);
+  Somnara_AppDelegate withoutMenu(prefs.context(), ports(&updater), noMenu);
   withoutMenu.applicationDidFinishLaunching();
   EXPECT_EQ(updater.delegate(), &withoutMenu) << "no application menu: only the delegate is set";
 
   FakeInterface absent;
-  Somnara_AppDelegate withoutUpdater(prefs.context(), ports(false), absent);
+  Somnara_AppDelegate withoutUpdater(prefs.context(), ports(), absent);
   withoutUpdater.applicationDidFinishLaunching();
   EXPECT_EQ(absent.menu->size(), 3u) << "no updater: no item";
 }
 
 TEST_F(PreferencesTest, InstallingAnUpdateStopsBothProgramsLoginItemsIncluded) {
   items.add({"agent", "Somnara MenuBar", kAgentPath, true});
-  Somnara_AppDelegate delegate(prefs.context(), ports(true), ui);
+  Somnara_AppDelegate delegate(prefs.context(), ports(&updater), ui);
   delegate.awakeFromNib();
   delegate.applicationDidFinishLaunching();
   ui.shown();
@@ -287,63 +250,51 @@ TEST_F(PreferencesTest, VersionTextLinesSizesAndLink) {
   EXPECT_EQ(v.text, "\nVersion 2.0\n(300)\n\n\n\n\u00a9 2026 Orvane\n");
   EXPECT_EQ(v.text.substr(v.versionLine.location, v.versionLine.length), "Version 2.0\n");
   EXPECT_EQ(v.text.substr(v.noticeLine.location, v.noticeLine.length), "\u00a9 2026 Orvane\n");
-  EXPECT_EQ(VersionText::kVersionPoints, 14.0);
-  EXPECT_EQ(VersionText::kBodyPoints, 11.0);
 }
 
-TEST_F(PreferencesTest, PagesOpenWithTheDefaultApplicationOrAMessageTellsWhereTheyAre) {
+// Help and the log open with the default application, or a message says where they are; a log
+// file that is missing is told apart from one no program opens.
+TEST_F(PreferencesTest, PagesAndTheLogOpenOrSayWhy) {
   Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   prefs.workspace().addResource("Readme.html");
   const std::string readme = prefs.workspace().resourcePath("Readme.html");
-  for (const bool opener : {true, false}) {
-    SCOPED_TRACE(opener ? "with a program to open pages" : "without one");
-    desktop.setHasOpener(opener);
-    ui.messages.clear();
-    const auto opened = desktop.opened().size();
-    delegate.showHelp();
-    delegate.showReleaseHistory();  // missing from the bundle: nothing happens
-    EXPECT_EQ(desktop.opened().size() - opened, opener ? 1u : 0u);
-    EXPECT_EQ(ui.messages, opener ? std::vector<std::string>{}
-                                  : std::vector<std::string>{"Readme: No program to open this file was found. "
-                                                             "The file is at:\n" + readme});
-  }
-}
-
-// A log file that is missing and one that no program opens are told apart.
-TEST_F(PreferencesTest, LogOpensOrSaysWhetherItIsMissingOrCannotBeOpened) {
-  Somnara_AppDelegate delegate(prefs.context(), ports(), ui);
   const std::string log = "/home/u/.local/state/somnara/de.orvane.Somnara.log";
-  struct Case {
+  const std::string noOpener = "No program to open this file was found. The file is at:\n";
+  const struct {
+    bool help;  // else the log
     std::optional<std::string> path;
     bool exists, opener;
-    const char* logLine;  // nullptr: none
-    bool beeps, message;
-  };
-  const Case cases[] = {
-      {std::nullopt, false, true, "Can't find logfile: (null)", true, false},
-      {log, false, true, "Can't find logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", true, false},
-      {log, true, true, nullptr, false, false},
-      {log, true, false, "Can't open logfile: /home/u/.local/state/somnara/de.orvane.Somnara.log", false, true},
+    std::string logLine, message;  // empty: none
+    bool beeps;
+  } cases[] = {
+      {true, {}, true, true, "", "", false},
+      {true, {}, true, false, "", "Readme: " + noOpener + readme, false},
+      {false, std::nullopt, false, true, "Can't find logfile: (null)", "", true},
+      {false, log, false, true, "Can't find logfile: " + log, "", true},
+      {false, log, true, true, "", "", false},
+      {false, log, true, false, "Can't open logfile: " + log, "Log: " + noOpener + log, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.path.value_or("(no path)") + (c.exists ? " present" : " absent") + (c.opener ? "" : ", no opener"));
-    prefs.platform().setLogFilePath(c.path);
-    if (c.exists) apps.installFile(log);
+    SCOPED_TRACE(std::string(c.help ? "help" : "log ") + c.path.value_or("(no path)") + (c.exists ? " present" : "") +
+                 (c.opener ? "" : ", no opener"));
+    if (!c.help) prefs.platform().setLogFilePath(c.path);
+    if (!c.help && c.exists) apps.installFile(log);
     desktop.setHasOpener(c.opener);
     ui.messages.clear();
     const int beeps = prefs.workspace().beepCount();
     const auto opened = desktop.opened().size();
-    const int logged = prefs.logger().logLines().size();
-    delegate.showLog();
+    const auto logged = prefs.logger().logLines().size();
+    if (c.help) {
+      delegate.showHelp();
+      delegate.showReleaseHistory();  // missing from the bundle: nothing happens
+    } else {
+      delegate.showLog();
+    }
     EXPECT_EQ(desktop.opened().size() - opened, c.exists && c.opener ? 1u : 0u);
     EXPECT_EQ(prefs.workspace().beepCount() - beeps, c.beeps ? 1 : 0);
-    if (c.logLine) {
-      EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", c.logLine), 1);
-    }
-    EXPECT_EQ(static_cast<int>(prefs.logger().logLines().size()) - logged, c.logLine ? 1 : 0);
-    EXPECT_EQ(ui.messages, c.message ? std::vector<std::string>{"Log: No program to open this file was found. "
-                                                                "The file is at:\n" + log}
-                                     : std::vector<std::string>{});
+    EXPECT_EQ(prefs.logger().logLines().size() - logged, c.logLine.empty() ? 0u : 1u);
+    EXPECT_EQ(countLog(prefs, "-[Somnara_AppDelegate showLog:]", c.logLine), c.logLine.empty() ? 0 : 1);
+    EXPECT_EQ(ui.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
   }
 }
 

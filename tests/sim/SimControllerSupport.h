@@ -7,7 +7,12 @@
 #include <regex>
 
 #include "core/SomnaraDaemon.h"
+#include "host/PreferencesPorts.h"
+#include "host/sim/SimApplications.h"
+#include "host/sim/SimDesktop.h"
+#include "host/sim/SimLoginItems.h"
 #include "host/sim/SimMachine.h"
+#include "host/sim/SimStatusArea.h"
 
 namespace somnara::sim::testing {
 
@@ -65,16 +70,62 @@ inline int countType(SimMachine& machine, const std::string& sender, std::int64_
   return static_cast<int>(std::ranges::count(postedTypes(machine, sender), type));
 }
 
-/// Counts the did-change notices of one property.
+/// Counts the did-change notices of one property of any observable.
 struct NoticeCounter {
   int count = 0;
-  NoticeCounter(SomnaraDaemon& controller, const std::string& key) {
-    controller.addObserver(key, [this](const std::string&, KeyValueObservable::Phase phase) {
+  NoticeCounter(KeyValueObservable& object, const std::string& key) {
+    object.addObserver(key, [this](const std::string&, KeyValueObservable::Phase phase) {
       count += phase == KeyValueObservable::Phase::DidChange;
     });
   }
   NoticeCounter(const NoticeCounter&) = delete;
   int take() { return std::exchange(count, 0); }
 };
+
+/// The installed application and its two background programs.
+inline constexpr const char* kBundle = "/Applications/Somnara.app";
+inline const std::string kLoginItemsDir = std::string(kBundle) + "/Contents/Library/LoginItems";
+inline const std::string kAgentPath = kLoginItemsDir + "/Somnara MenuBar.app";
+inline const std::string kDaemonPath = kLoginItemsDir + "/Somnara Daemon.app";
+
+inline host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
+                                             std::string build = {}, std::string notice = {}) {
+  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
+}
+
+/// The preferences program of an installed application whose agent and
+/// daemon bundles are in place, with the desktop it sees.
+struct Installation {
+  SimMachine machine;
+  SimProgram& prefs = machine.addProgram(kApp, {kBundle});
+  SimApplications apps{machine};
+  SimLoginItems items;
+  SimDesktop desktop;
+  SimStatusArea statusArea;
+
+  Installation() {
+    apps.installBundle(kAgentPath, bundle(kAgent, "Somnara MenuBar"));
+    apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
+  }
+  host::PreferencesPorts ports(host::Updater* updater = nullptr) {
+    return {apps, items, desktop, prefs.agentPorts().sounds, statusArea, prefs.agentPorts().inhibitors, updater};
+  }
+  std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
+};
+
+/// The hibernatemode the settings ask for on the older system, worked out
+/// apart from the controller. Mode index 0 system default, 1 adaptive, 2
+/// sleep, 3 hibernate, 4 sleep and hibernate. Adaptive takes the smaller of
+/// charge (%) and minutes left, passing over one that is 0 or unknown: at
+/// most 4 hibernates, up to the hibernate level sleeps and hibernates, above
+/// it sleeps.
+inline std::int64_t wantedMode(std::int64_t modeIndex, std::int64_t hibernateLevel, int charge,
+                               std::optional<int> minutes, std::int64_t systemDefault = 3) {
+  if (modeIndex != 1) return modeIndex == 2 ? 0 : modeIndex == 3 ? 1 : modeIndex == 4 ? 3 : systemDefault;
+  const int level = !minutes ? charge
+                    : charge < *minutes ? (charge > 0 ? charge : *minutes)
+                                        : (*minutes > 0 ? *minutes : charge);
+  return level <= 4 ? 1 : level > hibernateLevel ? 0 : 3;
+}
 
 }  // namespace somnara::sim::testing

@@ -8,12 +8,11 @@ namespace {
 constexpr const char* kKillAll = "+[ORVApplicationStartupHelper killAllOtherInstancesOfMyself]";
 
 TEST(StartupHelper, NewestInstanceEndsTheOthers) {
-  struct Case {
+  const struct {
     const char* name;
     bool gone, ignoresTerminate, resistsForce;
     double minWait;  // seconds the new instance is held up
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"already gone: nothing to log", true, false, false, 0},
       {"quits when asked", false, false, false, 0},
       {"ignores requests: forced after 0.7 s", false, true, false, 0.7},
@@ -51,17 +50,15 @@ TEST(StartupHelper, BundleChangesOutsideItsResourcesEndTheProgram) {
                     helper = resources + "pmsethelper";
   const std::string agentResources = bundle + "/Contents/Library/LoginItems/Somnara MenuBar.app/Contents/Resources/";
   const std::pair<std::vector<std::string>, std::optional<int>> cases[] = {
-      {{helper}, std::nullopt},
-      {{resources, helper}, std::nullopt},
+      {{helper}, std::nullopt}, {{resources, helper}, std::nullopt},
       // Files inside Resources: the watch names the file, not its directory.
       {{resources + "Somnara-Menu-Icon-Sleep.png", resources + "UserDefaults.plist"}, std::nullopt},
       {{resources + "icons/hicolor/16x16/apps/somnara.png", resources + "Insomnia.wav"}, std::nullopt},
       {{agentResources + "Insomnia.wav", agentResources + "pmsethelper"}, std::nullopt},
       {{resources + "Insomnia.wav", bundle + "/Contents/MacOS/Somnara Daemon"}, 1},
-      {{bundle + "/Contents/Resources.old"}, 1},
       {{bundle + "/Contents/MacOS/Somnara"}, 1},               // outside Resources, though the bundle lies in one
       {{helper, bundle + "/Contents/MacOS/Somnara Daemon"}, 1},
-      {{bundle + "/Contents/Info.plist"}, 1},
+      {{bundle + "/Contents/Info.plist"}, 1}, {{bundle + "/Contents/Resources.old"}, 1},
       {{bundle}, 1},  // the bundle itself moved or renamed
   };
   for (const auto& [paths, exit] : cases) {

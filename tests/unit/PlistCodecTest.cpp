@@ -9,18 +9,9 @@ namespace {
 
 TEST(PlistCodec, RoundTripsEveryValueKind) {
   const Value values[] = {
-      Value(true),
-      Value(false),
-      Value(0),
-      Value(-1),
-      Value(static_cast<long long>(INT64_MIN)),
-      Value(static_cast<long long>(INT64_MAX)),
-      Value(2.5),
-      Value("text with <xml> & \"quotes\""),
-      Value(""),
-      Value(Date{1767225600.0}),  // 2026-01-01
-      Value(Date{0.0}),
-      Value(Data{{0, 1, 254, 255}}),
+      Value(true), Value(false), Value(0), Value(-1), Value(static_cast<long long>(INT64_MIN)),
+      Value(static_cast<long long>(INT64_MAX)), Value(2.5), Value("text with <xml> & \"quotes\""), Value(""),
+      Value(Date{1767225600.0}), Value(Date{0.0}), Value(Data{{0, 1, 254, 255}}),
       Value(Array{Value(1), Value("two"), Value(Array{})}),
       Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(Dictionary{{"Hibernate Mode", Value(3)}})}})},
                        {"empty", Value(Dictionary{})}}),
@@ -166,27 +157,11 @@ TEST(ValueConversions, NumberValueReadsAStringsLeadingNumber) {
     Value value;
     double expected;
   } const cases[] = {
-      {Value(0.25), 0.25},
-      {Value(7), 7.0},
-      {Value(true), 1.0},
-      {Value("58"), 58.0},
-      {Value("0.6"), 0.6},
-      {Value("  \t0.25 s"), 0.25},
-      {Value("+.5"), 0.5},
-      {Value("-3e1x"), -30.0},
-      {Value("1.5e"), 1.5},
-      {Value("12abc"), 12.0},
-      {Value("0x10"), 0.0},
-      {Value("abc"), 0.0},
-      {Value(""), 0.0},
-      {Value("-"), 0.0},
-      {Value("."), 0.0},
-      {Value("inf"), 0.0},
-      {Value("nan"), 0.0},
-      {Value("1e999"), 0.0},
-      {Value("- 4"), 0.0},
-      {Value(Date{5}), 0.0},
-      {Value(Array{Value(3)}), 0.0},
+      {Value(0.25), 0.25}, {Value(7), 7.0}, {Value(true), 1.0}, {Value("58"), 58.0}, {Value("0.6"), 0.6},
+      {Value("  \t0.25 s"), 0.25}, {Value("+.5"), 0.5}, {Value("-3e1x"), -30.0}, {Value("1.5e"), 1.5},
+      {Value("12abc"), 12.0}, {Value("0x10"), 0.0}, {Value("abc"), 0.0}, {Value(""), 0.0}, {Value("-"), 0.0},
+      {Value("."), 0.0}, {Value("inf"), 0.0}, {Value("nan"), 0.0}, {Value("1e999"), 0.0}, {Value("- 4"), 0.0},
+      {Value(Date{5}), 0.0}, {Value(Array{Value(3)}), 0.0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value.description());
