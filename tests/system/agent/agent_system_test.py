@@ -11,13 +11,12 @@ import signal
 import subprocess
 import sys
 import time
-import unittest
 
 import dbus
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from somnara_system import (MOCK, NOTIFICATIONS, STATUS_LINE, WATCHER, LaptopTest, log_of,  # noqa: E402
-                            main_in_own_pid_namespace, read, stop, wait_for)
+                            main_in_own_pid_namespace, read, stop)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 PREFERENCES = os.environ.get("SOMNARA_PREFERENCES", "")
@@ -143,7 +142,7 @@ class TrayItem(AgentTest):
         self.assertTrue(err.startswith("somnara insomnia: the Somnara tray agent is not running ("), err)
         agent, _ = self.start_agent()
         self.assertEqual(command("2h"), (0, "Insomnia on for 2.00 hours\n", ""))
-        self.assertLocks(INSOMNIA_LOCKS, agent)
+        self.assertLocks(INSOMNIA_LOCKS + ["sleep/block"], agent)  # and the foreign one
         status, out, err = command("status")
         self.assertEqual((status, err), (0, ""))
         lines = out.split("\n")
@@ -151,7 +150,7 @@ class TrayItem(AgentTest):
         self.assertEqual(lines[1:3], ["Keeping the machine awake:", "  " + FOREIGN])
         self.assertIn("Somnara MenuBar: Insomnia keeps the machine awake (idle, block, pid %d)" % agent.pid, out)
         self.assertEqual(command("off"), (0, "Insomnia off\n", ""))
-        self.assertLocks([], agent)
+        self.assertLocks(["sleep/block"], agent)
         self.assertTrue(command("status")[1].startswith("Insomnia: off\n"))
 
     def test_sleep_now_ends_in_the_power_tools_sleep_request_and_a_failure_harms_nothing(self):

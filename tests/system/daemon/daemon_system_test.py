@@ -9,14 +9,13 @@ import plistlib
 import signal
 import sys
 import time
-import unittest
 
 import dbus
 import dbus.lowlevel
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from somnara_system import (ADAPTIVE, MOCK, SAVED_DEFAULT, SESSION_ID, LaptopTest, log_of,  # noqa: E402
-                            main_in_own_pid_namespace, read, stop, wait_for)
+                            main_in_own_pid_namespace, read, stop)
 
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
 PREFS_PEER = os.environ.get("SOMNARA_PREFS_PEER", "")

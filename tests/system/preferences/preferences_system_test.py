@@ -10,7 +10,6 @@ import signal
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from somnara_system import LaptopTest, log_of, main_in_own_pid_namespace, read, replace  # noqa: E402
