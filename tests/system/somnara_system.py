@@ -113,14 +113,12 @@ class PrivateBus:
 
 
 class FakeLaptop:
-    """A machine root from scripts/fake-laptop.sh on battery at 50 % with the
-    saved mode in force, private session and system buses, XDG directories and
-    an environment leading programs there, all in a temporary directory.
-    display: "x" (an Xvfb of x_size, with x_extra options), "offscreen" or None.
-    tmpfs: the directory is a file system only this mount namespace sees.
-    unlimited_changes: every change refills the power tool's change budget
-    (five at once, then one a second), for tests faster than any person.
-    close() stops everything started here, newest first."""
+    """In a temporary directory: a machine root from scripts/fake-laptop.sh on
+    battery at 50 % with the saved mode in force, private session and system
+    buses, XDG directories, and env leading programs there. display: "x" (Xvfb
+    of x_size with x_extra options), "offscreen" or None. tmpfs: a file system
+    only this mount namespace sees. unlimited_changes: each change refills the
+    power tool's budget (five at once, then one a second). close() stops all."""
 
     def __init__(self, settings=ADAPTIVE, display="x", x_size="800x600x24", x_extra=(), tmpfs=False,
                  unlimited_changes=False, prefix="somnara-test-"):
@@ -162,8 +160,6 @@ class FakeLaptop:
     def close(self):
         self.cleanup.close()
 
-    # --- the machine ----------------------------------------------------------------------
-
     def fake_laptop(self, *args):
         subprocess.run([FAKE_LAPTOP, args[0], self.root, *map(str, args[1:])], check=True)
 
@@ -193,8 +189,6 @@ class FakeLaptop:
         except (TypeError, ValueError):
             return None
 
-    # --- programs -------------------------------------------------------------------------
-
     def launch(self, name, argv, env=None, pipe=False):
         """A program with its output in <tmp>/<name>.log; pipe: stdin and
         stdout are text pipes and only stderr goes to the log."""
@@ -213,8 +207,6 @@ class FakeLaptop:
             for pipe in (proc.stdin, proc.stdout):
                 if pipe:
                     pipe.close()
-
-    # --- services -------------------------------------------------------------------------
 
     def mock(self, bus, name, template, parameters=None):
         proc = bus.start_mock(name, template, self.env, parameters)

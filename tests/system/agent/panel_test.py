@@ -13,10 +13,10 @@ import shutil
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from somnara_system import STATUS_LINE, WATCHER, FakeLaptop, LaptopTest, log_of, wait_for  # noqa: E402
+from somnara_system import (STATUS_LINE, WATCHER, FakeLaptop, LaptopTest, log_of,  # noqa: E402
+                            main_in_own_pid_namespace, wait_for)
 
 AGENT = os.environ.get("SOMNARA_AGENT", "")
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
@@ -24,42 +24,21 @@ PANEL = 32  # the panel's height along the top of the screen
 XFCONFD = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"
 TOOLS = {"openbox": "openbox", "xdotool": "xdotool", "xwd": "x11-apps", "convert": "imagemagick",
          "lxqt-panel": "lxqt-panel", "xfce4-panel": "xfce4-panel", XFCONFD: "xfconf", "trayer": "trayer"}
-LXQT_PANEL_CONF = """[General]
-__userfile__=true
-[panel1]
-plugins=statusnotifier
-position=Top
-panelSize=%d
-iconSize=22
-alignment=-1
-width=100
-width-percent=true
-background-color=#2e3440
-font-color=#eceff4
-[statusnotifier]
-type=statusnotifier
-""" % PANEL
+LXQT_PANEL_CONF = "\n".join(["[General]", "__userfile__=true", "[panel1]", "plugins=statusnotifier", "position=Top",
+                              "panelSize=%d" % PANEL, "iconSize=22", "alignment=-1", "width=100", "width-percent=true",
+                              "background-color=#2e3440", "font-color=#eceff4", "[statusnotifier]",
+                              "type=statusnotifier", ""])
 XFCE_PANEL_XML = """<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="%d"/>
-      <property name="icon-size" type="uint" value="22"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="separator">
-      <property name="expand" type="bool" value="true"/>
-      <property name="style" type="uint" value="0"/>
-    </property>
-    <property name="plugin-2" type="string" value="systray"/>
-  </property>
+<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+  <property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty">
+    <property name="position" type="string" value="p=6;x=0;y=0"/><property name="length" type="uint" value="100"/>
+    <property name="position-locked" type="bool" value="true"/><property name="size" type="uint" value="%d"/>
+    <property name="icon-size" type="uint" value="22"/>
+    <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
+  </property></property>
+  <property name="plugins" type="empty"><property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/><property name="style" type="uint" value="0"/></property>
+    <property name="plugin-2" type="string" value="systray"/></property>
 </channel>
 """ % PANEL
 
@@ -224,4 +203,4 @@ class Panels(LaptopTest):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    main_in_own_pid_namespace()
