@@ -241,21 +241,6 @@ class Capabilities(DaemonTest):
         self.assertNotIn("Can't set next sleep state", log)
         self.assertAlive(daemon)
 
-    def test_a_machine_without_sleep_says_so_once_in_the_log_file_and_runs_nothing(self):
-        self.laptop.fake_laptop("states", "")
-        self.cannot("Suspend", "Hibernate", "HybridSleep")
-        self.laptop.write_settings({"somnaramodeindex": 3})
-        daemon = self.start()
-        time.sleep(7)  # two retry ticks and more
-        log = log_of(daemon)
-        self.assertEqual(log.count("This machine can't sleep: not offered by the kernel"), 1, log)
-        for quiet in ("machine does not support sleep", "Can't set next sleep state", "Waiting for sleep state"):
-            self.assertNotIn(quiet, log)
-        self.assertRegex(read(os.path.join(self.laptop.tmp, "state/somnara/de.orvane.Somnara.Daemon.log")),
-                         r"(?m)^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} .*This machine can't sleep: not offered by the kernel$")
-        self.assertEqual(self.laptop.mode(), SAVED_DEFAULT, "nothing was written")
-        self.assertAlive(daemon)
-
 
 if __name__ == "__main__":
     main_in_own_pid_namespace()

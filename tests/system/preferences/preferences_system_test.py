@@ -92,16 +92,18 @@ class PreferencesTest(LaptopTest):
         self.assertEnds(app, 0, signal.SIGTERM, timeout=8)
         self.assertRunning(DAEMON_ID, [], timeout=3)  # the daemon is no login item
 
-    def test_first_start_makes_both_login_items_and_the_switch_undoes_one(self):
+    def test_first_start_makes_both_login_items_and_the_switch_undoes_and_redoes_one(self):
         os.remove(self.laptop.settings_path)  # a new user
         drv = self.driver()
         self.assertIn("now start at every login", self.ask(drv, "text firstStartNotice"))
         entry = os.path.join(self.autostart, AGENT_ID + ".desktop")
-        for bundle_id in (AGENT_ID, DAEMON_ID):
-            path = os.path.join(self.autostart, bundle_id + ".desktop")
+
+        def assertValid(path):
             check = subprocess.run(["desktop-file-validate", path], capture_output=True, text=True)
             self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ""), path)
             self.assertNotIn("\nHidden=", read(path))
+        assertValid(entry)
+        assertValid(os.path.join(self.autostart, DAEMON_ID + ".desktop"))
         self.assertRunning(AGENT_ID, [login_item(DRIVER_APP, "Somnara MenuBar")])
         # Neither a status-notifier host nor an X display here.
         self.assertIn("needs a tray extension", self.ask(drv, "text noStatusAreaNotice"))
@@ -118,6 +120,7 @@ class PreferencesTest(LaptopTest):
         self.assertFalse(os.path.exists(entry))
         self.assertRunning(AGENT_ID, [], timeout=3)
         self.assertEqual(self.ask(drv, "click agentLoginItem"), "checked")
+        assertValid(entry)
         self.assertRunning(AGENT_ID, [login_item(DRIVER_APP, "Somnara MenuBar")])
 
     def test_choosing_hibernate_reaches_the_machine_within_a_second(self):

@@ -9,6 +9,8 @@ Prints "ok   <check>" or "FAIL <check>: <why>" for each check and, last,
 "N passed, N failed"; exits 1 when a check failed."""
 
 import argparse
+import contextlib
+import itertools
 import json
 import os
 import plistlib
@@ -285,17 +287,23 @@ class Machine:
                    "sysfs mounts %r, writable: %r" % ([p for p, _ in sysfs], writable))
         # Attributes root could write on a writable sysfs (the first 500): none
         # accepts a write here (open for writing fails before anything is written).
-        candidates, accepted = [], []
-        for top in ("/sys/kernel", "/sys/module", "/sys/devices/system", "/sys/block"):
-            for base, _dirs, files in os.walk(top):
-                for path in (os.path.join(base, name) for name in files):
-                    try:
-                        if len(candidates) < 500 and os.stat(path).st_mode & 0o200:
-                            candidates.append(path)
-                            os.close(os.open(path, os.O_WRONLY))
-                            accepted.append(path)
-                    except OSError:
-                        pass
+        def writable_looking():
+            for top in ("/sys/kernel", "/sys/module", "/sys/devices/system", "/sys/block"):
+                for base, _dirs, files in os.walk(top):
+                    for path in (os.path.join(base, name) for name in files):
+                        with contextlib.suppress(OSError):
+                            if os.stat(path).st_mode & 0o200:
+                                yield path
+
+        def accepts_write(path):
+            try:
+                os.close(os.open(path, os.O_WRONLY))
+                return True
+            except OSError:
+                return False
+
+        candidates = list(itertools.islice(writable_looking(), 500))
+        accepted = [path for path in candidates if accepts_write(path)]
         self.check("writes to real sysfs attributes are refused (%d tried)" % len(candidates),
                    candidates and not accepted, "accepted: %r" % accepted[:5])
         fakes = {point: fstype for point, _opts, fstype in mounts
