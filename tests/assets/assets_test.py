@@ -102,7 +102,7 @@ class Artwork(unittest.TestCase):
         index = configparser.ConfigParser()
         index.read(os.path.join(STATUS, "index.theme"))
         listed = index["Icon Theme"]["Directories"].split(",")
-        present = [os.path.relpath(folder, STATUS) for folder, _, files in os.walk(STATUS) if files and folder != STATUS]
+        present = [os.path.relpath(top, STATUS) for top, _, files in os.walk(STATUS) if files and top != STATUS]
         self.assertEqual(sorted(listed), sorted(present))
         for folder in listed:
             if folder.split("x")[0].isdigit():

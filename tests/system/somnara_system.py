@@ -223,7 +223,8 @@ class FakeLaptop:
         if logind:
             self.start_logind(logind_parameters)
         if upower:
-            self.mock(self.system_bus, "org.freedesktop.UPower", "upower", '{"LidIsPresent": true, "LidIsClosed": false}')
+            self.mock(self.system_bus, "org.freedesktop.UPower", "upower",
+                      '{"LidIsPresent": true, "LidIsClosed": false}')
         if screensaver:
             self.mock(self.session_bus, "org.freedesktop.ScreenSaver", "freedesktop_screensaver")
         if watcher:
@@ -244,7 +245,7 @@ def log_of(proc):
 
 
 class LaptopTest(unittest.TestCase):
-    """A test on a FakeLaptop made with LAPTOP's options; needs root, for the helper runs the power tool only for root."""
+    """A test on a FakeLaptop with LAPTOP's options; root only (the helper runs the power tool only for root)."""
     LAPTOP = {}
 
     def setUp(self):

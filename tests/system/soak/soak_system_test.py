@@ -152,7 +152,7 @@ class Soak(LaptopTest):
         self.counts["helper outages"] += 1
 
     def rewrite_settings(self, level=None):
-        """Adaptive with another level, by rename and in place (`cat new > file`: truncate, half, a pause, the rest) by turns."""
+        """Adaptive with another level, by rename and in place (as `cat new > file`) by turns."""
         self.written = {"firststartdone": True, "somnaramodeindex": 1,
                         "hibernatelevel": level or self.rng.choice(LEVELS),
                         "blinkinterval": self.rng.choice((58, 30, 0.5))}
