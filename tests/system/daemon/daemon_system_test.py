@@ -36,7 +36,7 @@ class DaemonTest(LaptopTest):
 
     def assertReacts(self, wanted, daemon, within=REACTION):
         took = self.assertWithin(within + 1, lambda: self.laptop.mode() == wanted,
-                                 "mode %r, wanted %r" % (self.laptop.mode(), wanted), lambda: log_of(daemon))
+                                 lambda: "mode %r, wanted %r" % (self.laptop.mode(), wanted), lambda: log_of(daemon))
         self.assertLess(took, within)
 
     def settle(self, wanted, battery=15, settings=ADAPTIVE):
