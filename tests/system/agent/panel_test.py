@@ -181,19 +181,6 @@ class Panels(LaptopTest):
                 self.assertAlive(desktop.agent)
                 self.assertAlive(desktop.panel)
 
-    def test_lxqt_panel_lists_who_keeps_the_machine_awake(self):
-        desktop = self.desktop("lxqt-panel", logind_parameters='{"ForeignInhibitor": true}')
-        self.laptop.tray.click(desktop.service, r"Start Insomnia")
-        self.assertWithin(5, lambda: "idle/block" in self.laptop.inhibitors(), self.laptop.inhibitors)
-        desktop.open_menu(desktop.icon_centre())
-        desktop.choose(r"Keeping the Machine Awake$", "Right")
-        lines = self.laptop.tray.submenu(desktop.service, "Keeping the Machine Awake")
-        self.assertEqual(lines[0], "Backup Tool: Copying files (sleep, block, pid 4242)")
-        self.assertRegex(lines[1], r"^Somnara MenuBar: Insomnia keeps the machine awake \(idle, block, pid \d+\) "
-                                   r"\u2014 Somnara's own$")
-        desktop.keys("Escape", "Escape")
-        self.assertAlive(desktop.agent)
-
     def test_an_xembed_tray_shows_the_icon_and_its_menu(self):
         desktop = self.desktop("trayer")
         desktop.expect(wait_for(lambda: desktop.colours(desktop.strip) > 16, 10), "no icon in the tray",
