@@ -124,38 +124,39 @@ class FakeLaptop:
                  unlimited_changes=False, prefix="somnara-test-"):
         if not os.path.isfile(FAKE_LAPTOP):
             raise RuntimeError("SOMNARA_FAKE_LAPTOP names no file; run through ctest")
-        self.cleanup = contextlib.ExitStack()
-        self.tmp = tempfile.mkdtemp(prefix=prefix)
-        self.cleanup.callback(shutil.rmtree, self.tmp, True)
-        if tmpfs:
-            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1g,mode=700", "somnara-test", self.tmp], check=True)
-            self.cleanup.callback(subprocess.run, ["umount", "-l", self.tmp])
-        self.root = os.path.join(self.tmp, "root")
-        self.settings_path = os.path.join(self.tmp, "config/somnara/de.orvane.Somnara.plist")
-        self.unlimited_changes = unlimited_changes
-        self.fake_laptop("init", SAVED_DEFAULT)
-        self.write_mode(SAVED_DEFAULT)
-        self.set_battery(50)
-        if settings is not None:
-            self.write_settings(settings)
-        self.session_bus, self.system_bus = PrivateBus(), PrivateBus()
-        self.cleanup.callback(self.system_bus.close)
-        self.cleanup.callback(self.session_bus.close)
-        self.env = dict(os.environ, SOMNARA_ROOT=self.root, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"),
-                        XDG_STATE_HOME=os.path.join(self.tmp, "state"), XDG_SESSION_ID=SESSION_ID,
-                        XDG_RUNTIME_DIR=self.tmp, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
-                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
-        for name in ("XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY", "BROWSER"):
-            self.env.pop(name, None)
-        if display == "x":
-            self.xvfb = Xvfb(x_size, x_extra)
-            self.cleanup.callback(self.xvfb.close)
-            self.env.update(DISPLAY=self.xvfb.display, QT_QPA_PLATFORM="xcb")
-        elif display:
-            self.env["QT_QPA_PLATFORM"] = display
-        self.procs = []
-        self.cleanup.callback(self.stop_all)
-        self.tray = TrayItems(self.session_bus)
+        with contextlib.ExitStack() as self.cleanup:  # undone at once where setting up fails
+            self.tmp = tempfile.mkdtemp(prefix=prefix)
+            self.cleanup.callback(shutil.rmtree, self.tmp, True)
+            if tmpfs:
+                subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1g,mode=700", "somnara-test", self.tmp], check=True)
+                self.cleanup.callback(subprocess.run, ["umount", "-l", self.tmp])
+            self.root = os.path.join(self.tmp, "root")
+            self.settings_path = os.path.join(self.tmp, "config/somnara/de.orvane.Somnara.plist")
+            self.unlimited_changes = unlimited_changes
+            self.fake_laptop("init", SAVED_DEFAULT)
+            self.write_mode(SAVED_DEFAULT)
+            self.set_battery(50)
+            if settings is not None:
+                self.write_settings(settings)
+            self.session_bus, self.system_bus = PrivateBus(), PrivateBus()
+            self.cleanup.callback(self.system_bus.close)
+            self.cleanup.callback(self.session_bus.close)
+            self.env = dict(os.environ, SOMNARA_ROOT=self.root, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"),
+                            XDG_STATE_HOME=os.path.join(self.tmp, "state"), XDG_SESSION_ID=SESSION_ID,
+                            XDG_RUNTIME_DIR=self.tmp, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
+                            DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+            for name in ("XDG_CURRENT_DESKTOP", "XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY", "BROWSER"):
+                self.env.pop(name, None)
+            if display == "x":
+                self.xvfb = Xvfb(x_size, x_extra)
+                self.cleanup.callback(self.xvfb.close)
+                self.env.update(DISPLAY=self.xvfb.display, QT_QPA_PLATFORM="xcb")
+            elif display:
+                self.env["QT_QPA_PLATFORM"] = display
+            self.procs = []
+            self.cleanup.callback(self.stop_all)
+            self.tray = TrayItems(self.session_bus)
+            self.cleanup = self.cleanup.pop_all()
 
     def close(self):
         self.cleanup.close()
