@@ -1,12 +1,8 @@
 // Stands in for the preferences application: runs its controller on the real
-// host, stores a sleep mode index the way the settings window does, and waits
-// for the daemon's "state applied" message.
-//
-//   somnara_prefs_peer MODE_INDEX EXPECTED_HIBERNATEMODE TIMEOUT_MS
-//
-// Prints "applied <hibernatemode>" and exits 0 once that message has arrived
-// and the controller, told by it, reads the expected hibernatemode. Exits 2
-// when it cannot act as the preferences application, 3 on timeout.
+// host, stores a sleep mode index as the settings window does and waits for the
+// daemon's "state applied" message.   somnara_prefs_peer MODE_INDEX EXPECTED_HIBERNATEMODE TIMEOUT_MS
+// Prints "applied <hibernatemode>" and exits 0 once that message came and the controller, told by it,
+// reads the expected hibernatemode; exits 2 when it cannot act as the application, 3 on timeout.
 #include <unistd.h>
 
 #include <QCoreApplication>

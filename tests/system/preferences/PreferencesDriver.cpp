@@ -1,12 +1,10 @@
-// The preferences program's window and delegate on the real host, driven
-// line by line from stdin so a black-box test can work its controls:
-//   click <objectName>   clicks a button, check box or radio button
-//   press <accessible name>  clicks the button of that accessible name, or of that label where it has
-//                            none (words to the line's end)
-//   text <objectName>    prints a label's text
-//   message -            prints the open message box as "<title>: <text>", line breaks as \n
-//   quit                 quits the program the normal way
-// Each command answers one line "ok ..." or "error ...".
+// The preferences program's window and delegate on the real host, its controls
+// worked from stdin, one command a line, each answered "ok ..." or "error ...":
+//   click <objectName>        clicks a button, check box or radio button ("ok checked" or "ok unchecked")
+//   press <accessible name>   clicks the button of that accessible name (else label; words to the line's end)
+//   text <objectName>         a label's text
+//   message -                 the open message box as "<title>: <text>", line breaks as \n
+//   quit                      quits the program the normal way
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -16,7 +14,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -30,14 +27,6 @@
 #include "host/linux/QtDesktopServices.h"
 #include "host/linux/SessionStatusArea.h"
 #include "host/linux/XdgAutostartLoginItems.h"
-
-namespace {
-
-void answer(const std::string& line) {
-  std::cout << line << std::endl;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -57,6 +46,7 @@ int main(int argc, char** argv) {
   window.connectDelegate(delegate);
   window.makeKeyAndOrderFront();
 
+  const auto answer = [](const std::string& line) { std::cout << line << std::endl; };
   QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
   QObject::connect(&input, &QSocketNotifier::activated, [&] {
     std::string command, name;
@@ -103,6 +93,6 @@ int main(int argc, char** argv) {
     answer("error unknown command " + command);
   });
   // Once the loop runs, the window has been shown.
-  QTimer::singleShot(0, [] { answer("ready"); });
+  QTimer::singleShot(0, [&] { answer("ready"); });
   return host.run(delegate);
 }
