@@ -1,0 +1,315 @@
+// Promises of the run loop, settings, notification and process ports that the
+// simulated machine and the Linux backend both keep, checked against each.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <list>
+#include <memory>
+#include <set>
+
+#include "TestSupport.h"
+#include "host/linux/DBusNotificationCenter.h"
+#include "host/linux/PlistFileDefaults.h"
+#include "host/linux/QtProcesses.h"
+#include "host/linux/QtRunLoop.h"
+#include "host/sim/SimMachine.h"
+
+namespace somnara::linuxhost {
+namespace {
+
+using std::chrono::milliseconds;
+
+/// One program's ports.
+struct Ports {
+  host::RunLoop& loop;
+  host::Defaults& defaults;
+  host::NotificationCenter& notifications;
+  host::Processes& processes;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  /// A new program whose settings domain is domain.
+  virtual Ports program(const std::string& domain) = 0;
+  /// Time passes for d, every program's loop served.
+  virtual void pass(milliseconds d) = 0;
+  /// Serves every loop until done() holds or timeout passes; done()'s last answer.
+  virtual bool until(const std::function<bool()>& done, milliseconds timeout) = 0;
+  /// A tool that exits with status after running for takes.
+  virtual std::string tool(int status, milliseconds takes) = 0;
+  /// Lets a delivery reach the program's queue without serving its loop.
+  virtual void queueDeliveries() {}
+  /// Long enough for one program's stored change to reach another.
+  void settle() { pass(400ms); }
+};
+
+class SimBackend final : public Backend {
+ public:
+  Ports program(const std::string& domain) override {
+    sim::SimProgram& p = machine_.addProgram(domain);
+    return {p.loop(), p.defaults(), p.notifications(), p.processes()};
+  }
+  void pass(milliseconds d) override { machine_.advance(d); }
+  bool until(const std::function<bool()>& done, milliseconds timeout) override {
+    for (milliseconds waited{0}; !done(); waited += 10ms) {
+      if (waited >= timeout) return false;
+      machine_.advance(10ms);
+    }
+    return true;
+  }
+  std::string tool(int status, milliseconds takes) override {
+    const std::string name = "tool" + std::to_string(++tools_);
+    machine_.tools().setScript(name, sim::SimToolRunner::Script::exit(status).taking(takes));
+    return "/usr/libexec/" + name;
+  }
+
+ private:
+  sim::SimMachine machine_;
+  int tools_ = 0;
+};
+
+class LinuxBackend final : public Backend {
+ public:
+  Ports program(const std::string& domain) override {
+    auto& p = *programs_.emplace_back(std::make_unique<Program>(domain, dir_.path(), logger_));
+    return {p.loop, p.defaults, p.notifications, p.processes};
+  }
+  void pass(milliseconds d) override { spinFor(d); }
+  bool until(const std::function<bool()>& done, milliseconds timeout) override { return spinUntil(done, timeout); }
+  std::string tool(int status, milliseconds takes) override {
+    const std::string path = dir_ / ("tool" + std::to_string(programs_.size()) + "-" + std::to_string(++tools_));
+    writeFile(path, "#!/bin/sh\nsleep " + std::to_string(takes.count() / 1000.0) + "\nexit " + std::to_string(status) + "\n");
+    ::chmod(path.c_str(), 0755);
+    return path;
+  }
+  void queueDeliveries() override { ::usleep(300000); }
+
+ private:
+  struct Program {
+    Program(const std::string& domain, const std::string& dir, host::Logger& logger)
+        : defaults(domain, dir, logger), notifications(QDBusConnection::sessionBus(), logger) {}
+    QtRunLoop loop;
+    PlistFileDefaults defaults;
+    DBusNotificationCenter notifications;
+    QtProcesses processes;
+  };
+  TempTree dir_;
+  RecordingLogger logger_;
+  std::list<std::unique_ptr<Program>> programs_;
+  int tools_ = 0;
+};
+
+using Factory = std::unique_ptr<Backend> (*)();
+
+class PortContract : public ::testing::TestWithParam<std::pair<const char*, Factory>> {
+ protected:
+  std::unique_ptr<Backend> b = GetParam().second();
+};
+
+TEST_P(PortContract, TimersFireInDueOrderUntilCancelledAndWaitOutABlockingSleep) {
+  host::RunLoop& loop = b->program("test.A").loop;
+  const double start = loop.now();
+  Strings order;
+  int ticks = 0;
+  auto note = [&](const char* name) { return [&order, name] { order.push_back(name); }; };
+  const auto tick = loop.schedule(20ms, true, [&] { ++ticks; });
+  host::RunLoop::TimerId self = 0;
+  self = loop.schedule(10ms, true, [&] {
+    order.push_back("self");
+    loop.cancel(self);  // from inside its own call
+  });
+  const auto late = loop.schedule(150ms, false, note("late"));
+  const auto early = loop.schedule(50ms, false, note("early"));
+  const auto zero = loop.schedule(0ms, false, note("zero"));
+  const auto cancelled = loop.schedule(100ms, false, note("cancelled"));
+  loop.cancel(cancelled);
+  loop.cancel(cancelled + 1000);  // unknown: ignored
+  const std::set<host::RunLoop::TimerId> ids{tick, self, late, early, zero, cancelled};
+  EXPECT_EQ(ids.size(), 6u);
+  EXPECT_EQ(ids.count(0), 0u);
+
+  b->pass(250ms);
+  EXPECT_EQ(order, (Strings{"zero", "self", "early", "late"}));
+  EXPECT_GE(ticks, 5);
+  EXPECT_LE(ticks, 12);
+  loop.cancel(tick);
+  const int ticksAtCancel = ticks;
+  b->pass(100ms);
+  EXPECT_EQ(ticks, ticksAtCancel);
+
+  loop.schedule(10ms, false, note("after the sleep"));
+  loop.sleepBlocking(100ms);
+  EXPECT_EQ(order.back(), "late") << "a timer fired during a blocking sleep";
+  b->pass(50ms);
+  EXPECT_EQ(order.back(), "after the sleep");
+  EXPECT_GE(loop.now() - start, 0.45);
+  EXPECT_LT(loop.now() - start, 10.0);
+}
+
+TEST_P(PortContract, ToolsReturnTheirStatusWhileEveryProgramsTimersAreServed) {
+  Ports a = b->program("test.A"), other = b->program("test.B");
+  Strings fired;
+  a.loop.schedule(100ms, false, [&] { fired.push_back("a"); });
+  other.loop.schedule(200ms, false, [&] { fired.push_back("b"); });
+  EXPECT_EQ(a.processes.run(b->tool(7, 400ms), {}), 7);
+  EXPECT_EQ(fired, (Strings{"a", "b"})) << "timers due while the tool ran";
+  EXPECT_EQ(a.processes.run(b->tool(0, 0ms), {}), 0);
+  EXPECT_EQ(a.processes.run("/nonexistent/tool", {}), std::nullopt);
+}
+
+TEST_P(PortContract, SettingsAreFoundInTheOwnDomainThenSuitesInOrderThenRegistered) {
+  const struct {
+    const char* name;
+    bool inOwn, inSuite1, inSuite2, registered;
+    std::optional<Value> expected;
+  } cases[] = {
+      {"own wins", true, true, true, true, Value("own")},
+      {"first suite before second", false, true, true, true, Value("suite1")},
+      {"second suite before registered", false, false, true, true, Value("suite2")},
+      {"registered last", false, false, false, true, Value("registered")},
+      {"missing everywhere", false, false, false, false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    b = GetParam().second();
+    for (const auto& [domain, present, value] :
+         {std::tuple{"suite.one", c.inSuite1, "suite1"}, {"suite.two", c.inSuite2, "suite2"}}) {
+      if (!present) continue;
+      host::Defaults& writer = b->program(domain).defaults;
+      writer.setValue("k", Value(value));
+      ASSERT_TRUE(writer.synchronize());
+    }
+    host::Defaults& d = b->program("own.domain").defaults;
+    d.addSuite("suite.one");
+    d.addSuite("suite.two");
+    d.addSuite("suite.one");  // a second add changes nothing
+    if (c.inOwn) d.setValue("k", Value("own"));
+    if (c.registered) d.registerDefaults({{"k", Value("registered")}});
+    EXPECT_EQ(d.value("k"), c.expected);
+  }
+}
+
+TEST_P(PortContract, SettingObserversHearOnlyChangesOfTheValueTheyFindLaterOnTheirLoop) {
+  using Act = std::function<void(Backend&, host::Defaults& prefs, host::Defaults& daemon)>;
+  const struct {
+    const char* name;
+    Act act;
+    int calls;
+  } cases[] = {
+      {"same value again", [](Backend&, host::Defaults& p, host::Defaults&) { p.setValue("k", Value(1)); }, 0},
+      {"changed in the suite, twice before the reader's turn",
+       [](Backend&, host::Defaults& p, host::Defaults&) {
+         p.setValue("k", Value(5));
+         p.setValue("k", Value(6));
+       },
+       1},
+      {"changed by the program itself", [](Backend&, host::Defaults&, host::Defaults& d) { d.setValue("k", Value(9)); },
+       1},
+      {"shadowed by the own domain",
+       [](Backend&, host::Defaults& p, host::Defaults& d) {
+         d.setValue("k", Value(1));
+         p.setValue("k", Value(5));
+       },
+       0},
+      {"unsearched domain",
+       [](Backend& b, host::Defaults&, host::Defaults&) {
+         host::Defaults& other = b.program("other").defaults;
+         other.setValue("k", Value(2));
+         other.synchronize();
+       },
+       0},
+      {"other key", [](Backend&, host::Defaults& p, host::Defaults&) { p.setValue("j", Value(2)); }, 0},
+      {"removed", [](Backend&, host::Defaults& p, host::Defaults&) { p.removeValue("k"); }, 1},
+      {"registered under a stored value",
+       [](Backend&, host::Defaults&, host::Defaults& d) { d.registerDefaults({{"k", Value(7)}}); }, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    b = GetParam().second();
+    host::Defaults& p = b->program("de.orvane.Somnara").defaults;
+    host::Defaults& d = b->program("de.orvane.Somnara.Daemon").defaults;
+    d.addSuite("de.orvane.Somnara");
+    p.setValue("k", Value(1));
+    p.synchronize();
+    ASSERT_TRUE(b->until([&] { return d.value("k") == Value(1); }, 2s));
+    int calls = 0;
+    auto registration = d.observe("k", [&] { ++calls; });
+    c.act(*b, p, d);
+    EXPECT_EQ(calls, 0) << "called inside the change";
+    p.synchronize();
+    b->settle();
+    EXPECT_EQ(calls, c.calls);
+  }
+}
+
+TEST_P(PortContract, SettingsCrossProgramsWithinASecondUntilTheObserverLeaves) {
+  Ports prefs = b->program("de.orvane.Somnara"), daemon = b->program("de.orvane.Somnara.Daemon");
+  EXPECT_FALSE(prefs.defaults.ownDomainExists());
+  daemon.defaults.registerDefaults({{"SleepMode", Value(0)}});
+  daemon.defaults.addSuite("de.orvane.Somnara");
+  int calls = 0;
+  auto registration = daemon.defaults.observe("SleepMode", [&] { ++calls; });
+  for (const auto& [mode, expectedCalls] : {std::pair{3, 1}, {1, 2}, {1, 2}, {25, 3}}) {
+    SCOPED_TRACE(mode);
+    prefs.defaults.setValue("SleepMode", Value(mode));
+    EXPECT_TRUE(prefs.defaults.ownDomainExists()) << "written, not yet stored";
+    ASSERT_TRUE(prefs.defaults.synchronize());
+    EXPECT_TRUE(b->until([&] { return daemon.defaults.value("SleepMode") == Value(mode); }, 1s));
+    b->pass(200ms);
+    EXPECT_EQ(calls, expectedCalls);
+  }
+  EXPECT_TRUE(b->program("de.orvane.Somnara").defaults.ownDomainExists()) << "the next start";
+  registration.reset();
+  prefs.defaults.setValue("SleepMode", Value(0));
+  prefs.defaults.synchronize();
+  b->settle();
+  EXPECT_EQ(calls, 3) << "told after the registration was dropped";
+}
+
+TEST_P(PortContract, NotificationsReachExactMatchesOfEveryProgramLaterInPostOrder) {
+  constexpr const char* kName = "de.orvane.Somnara.message";
+  constexpr const char* kObject = "de.orvane.Somnara";
+  Ports agent = b->program("de.orvane.Somnara.MenuBar"), daemon = b->program("de.orvane.Somnara.Daemon");
+  std::map<std::string, std::vector<std::optional<Value>>> received;  // by observer
+  auto listen = [&](Ports& p, const std::string& name, const std::string& object, const std::string& who) {
+    return p.notifications.observe(name, object, [&received, who](const host::Notification& n) {
+      received[who].push_back(n.userInfo);
+    });
+  };
+  auto r1 = listen(agent, kName, kObject, "agent");
+  auto r2 = listen(daemon, kName, kObject, "daemon");
+  auto r3 = listen(daemon, kName, "another.object", "other object");
+  auto r4 = listen(daemon, "de.orvane.Somnara.messag", kObject, "name prefix");
+  ASSERT_TRUE(r1 && r2 && r3 && r4);
+
+  const Dictionary nested{{"somnaramodeindex", Value(3)}, {"flag", Value(true)}, {"ratio", Value(0.25)}};
+  const std::vector<std::optional<Value>> payloads = {
+      std::nullopt, Value(Date{1767225635.0}),
+      Value(Dictionary{{"settings", Value(nested)}, {"list", Value(Array{Value("<&> ünï"), Value(-7)})}}), Value("")};
+  for (const auto& info : payloads) agent.notifications.post({kName, kObject, info});
+  EXPECT_TRUE(received.empty()) << "delivered inside post()";
+  EXPECT_TRUE(b->until([&] { return received["daemon"].size() == payloads.size(); }, 5s));
+  b->pass(200ms);
+  EXPECT_EQ(received, (std::map<std::string, std::vector<std::optional<Value>>>{
+                          {"agent", payloads}, {"daemon", payloads}}));
+
+  // A delivery already queued when its observer leaves reaches nobody.
+  received.clear();
+  agent.notifications.post({kName, kObject, std::nullopt});
+  b->queueDeliveries();
+  r2.reset();
+  b->settle();
+  EXPECT_EQ(received, (std::map<std::string, std::vector<std::optional<Value>>>{{"agent", {std::nullopt}}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backends, PortContract,
+    ::testing::Values(std::pair<const char*, Factory>{"Sim", [] { return std::unique_ptr<Backend>(new SimBackend); }},
+                      std::pair<const char*, Factory>{"Linux",
+                                                      [] { return std::unique_ptr<Backend>(new LinuxBackend); }}),
+    [](const auto& info) { return std::string(info.param.first); });
+
+}  // namespace
+}  // namespace somnara::linuxhost
