@@ -385,86 +385,69 @@ TEST_F(AgentPorts, LidMessagesFollowThePropertyChangeSignalsOrASlowPoll) {
             nullptr);
 }
 
-TEST_F(AgentPorts, ScreenSaverStateFromWhicheverScreenSaverRuns) {
+// The screen saver's state from whichever screen saver runs; the session's lock
+// from logind's LockedHint, else from the screen saver. Each is read afresh
+// and told while observed; a screen saver that starts later is heard too.
+TEST_F(AgentPorts, ScreenSaverAndSessionLockAreReadAndTold) {
   TempTree root;
   PrivateBus gnome;
   ASSERT_TRUE(gnome.startMock("org.gnome.ScreenSaver", "gnome_screensaver"));
-  struct {
-    const char* what;
-    QDBusConnection bus;
-    std::function<void(bool)> set;
-  } cases[] = {
-      {"freedesktop", session->connection(),
-       [&](bool on) {
-         session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
-                       "SetActive", {on});
-       }},
-      {"GNOME", gnome.connection(),
-       [&](bool on) {
-         gnome.call("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "SetActive", {on});
-       }},
-      {"none", empty->connection(), nullptr},
+  logindOnly->call(kLogind, kLogindPath, kMock, "AddSession", {"c9", "seat0", QVariant::fromValue(1000u), "tester", true});
+  const auto saver = [&](PrivateBus& bus, const QString& name) {
+    const QString path = "/" + QString(name).replace('.', '/');
+    return [&bus, name, path](bool on) { bus.call(name, path, name, "SetActive", {on}); };
   };
-  for (auto& c : cases) {
+  struct Port {
+    std::function<std::optional<bool>()> read;
+    std::function<host::RegistrationPtr(std::function<void(bool)>)> observe;
+    std::shared_ptr<void> owner;
+  };
+  const auto displays = [&](QDBusConnection bus) {
+    auto d = std::make_shared<LinuxDisplays>(bus, MachineRoot(root.path()));
+    return Port{[d] { return std::optional(d->screenSaverActive()); },
+                [d](auto fn) { return d->observeScreenSaver(std::move(fn)); }, d};
+  };
+  const auto lock = [&](PrivateBus* system) {
+    auto logind = std::make_shared<LogindClient>(system->connection());
+    auto l = std::make_shared<LogindSessionLock>(*logind, session->connection(), "c9", 1);
+    return Port{[l] { return l->locked(); }, [l](auto fn) { return l->observeLocked(std::move(fn)); },
+                std::make_shared<std::pair<decltype(logind), decltype(l)>>(logind, l)};
+  };
+  const struct {
+    const char* what;
+    std::function<Port()> port;
+    std::function<void(bool)> set;  // null: nothing to set
+  } cases[] = {
+      {"freedesktop screen saver", [&] { return displays(session->connection()); },
+       saver(*session, "org.freedesktop.ScreenSaver")},
+      {"GNOME screen saver", [&] { return displays(gnome.connection()); }, saver(gnome, "org.gnome.ScreenSaver")},
+      {"no screen saver", [&] { return displays(empty->connection()); }, nullptr},
+      {"logind's lock", [&] { return lock(logindOnly); },
+       [&](bool on) {
+         logindOnly->call(kLogind, kLogindPath + "/session/c9", "org.freedesktop.login1.Session", "SetLockedHint", {on});
+       }},
+      {"the screen saver as the lock", [&] { return lock(empty); }, saver(*session, "org.freedesktop.ScreenSaver")},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    LinuxDisplays displays(c.bus, MachineRoot(root.path()));
+    Port port = c.port();
     std::vector<bool> told;
-    auto watch = displays.observeScreenSaver([&](bool active) { told.push_back(active); });
-    ASSERT_NE(watch, nullptr) << "a screen saver that starts later is heard too";
-    EXPECT_FALSE(displays.screenSaverActive());
+    auto watch = port.observe([&](bool on) { told.push_back(on); });
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(port.read(), false);
     if (!c.set) continue;
     c.set(true);
-    EXPECT_TRUE(displays.screenSaverActive());
+    EXPECT_EQ(port.read(), true);
     c.set(false);
-    EXPECT_FALSE(displays.screenSaverActive());
+    EXPECT_EQ(port.read(), false);
     EXPECT_TRUE(spinUntil([&] { return told == std::vector<bool>{true, false}; })) << told.size();
     watch.reset();
     c.set(true);
     c.set(false);
     spinFor(100ms);
-    EXPECT_EQ(told.size(), 2u) << "nothing told once the registration is gone";
+    EXPECT_EQ(told.size(), 2u) << "told once the registration is gone";
   }
   EXPECT_EQ(LinuxDisplays(absentBus(), MachineRoot(root.path())).observeScreenSaver([](bool) {}), nullptr);
-}
-
-// The lock from the logind session's LockedHint; without a logind session,
-// from the screen saver's ActiveChanged; nullopt when neither answers.
-TEST_F(AgentPorts, SessionLockFromLogindElseTheScreenSaver) {
-  logindOnly->call(kLogind, kLogindPath, kMock, "AddSession",
-                   {"c9", "seat0", QVariant::fromValue(1000u), "tester", true});
-  const QString sessionPath = "/org/freedesktop/login1/session/c9";
-  struct {
-    const char* what;
-    PrivateBus* system;
-    std::function<void(bool)> set;
-  } cases[] = {
-      {"logind", logindOnly,
-       [&](bool on) {
-         logindOnly->call(kLogind, sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", {on});
-       }},
-      {"screen saver", empty,
-       [&](bool on) {
-         session->call("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
-                       "SetActive", {on});
-       }},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    LogindClient logind(c.system->connection());
-    LogindSessionLock lock(logind, session->connection(), "c9", 1);
-    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
-    std::vector<bool> told;
-    auto watch = lock.observeLocked([&](bool locked) { told.push_back(locked); });
-    ASSERT_NE(watch, nullptr);
-    c.set(true);
-    EXPECT_TRUE(spinUntil([&] { return told == std::vector<bool>{true}; })) << told.size();
-    EXPECT_EQ(lock.locked(), std::optional<bool>(true));
-    watch.reset();
-    c.set(false);
-    spinFor(100ms);
-    EXPECT_EQ(told, std::vector<bool>{true}) << "nothing told once the registration is gone";
-    EXPECT_EQ(lock.locked(), std::optional<bool>(false));
-  }
   LogindClient nobody(empty->connection());
   EXPECT_EQ(LogindSessionLock(nobody, empty->connection(), "c9", 1).locked(), std::nullopt);
 }
