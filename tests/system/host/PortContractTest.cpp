@@ -72,6 +72,10 @@ class SimBackend final : public Backend {
 
 class LinuxBackend final : public Backend {
  public:
+  ~LinuxBackend() override {
+    programs_.clear();
+    EXPECT_EQ(logger_.lines, Strings{}) << "a port logged";
+  }
   Ports program(const std::string& domain) override {
     auto& p = *programs_.emplace_back(std::make_unique<Program>(domain, dir_.path(), logger_));
     return {p.loop, p.defaults, p.notifications, p.processes};
