@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "host/linux/DBusNotificationCenter.h"
+#include "host/linux/LinuxPowerManager.h"
 #include "host/linux/PlistFileDefaults.h"
 #include "host/linux/QtProcesses.h"
 #include "host/linux/QtRunLoop.h"
@@ -26,6 +27,8 @@ struct Ports {
   host::Defaults& defaults;
   host::NotificationCenter& notifications;
   host::Processes& processes;
+  host::PowerManager& power;
+  std::string helper;  // the program's privileged helper
 };
 
 class Backend {
@@ -37,6 +40,8 @@ class Backend {
   virtual void pass(milliseconds d) = 0;
   /// Serves every loop until done() holds or timeout passes; done()'s last answer.
   virtual bool until(const std::function<bool()>& done, milliseconds timeout) = 0;
+  /// The one power tool the helpers run; empty where this build's is elsewhere.
+  static std::string powerTool() { return std::string(PMSET_BIN) == SOMNARA_PMSET_PATH ? PMSET_BIN : ""; }
   /// A tool that exits with status after running for takes.
   virtual std::string tool(int status, milliseconds takes) = 0;
   /// Lets a delivery reach the program's queue without serving its loop.
@@ -47,9 +52,10 @@ class Backend {
 
 class SimBackend final : public Backend {
  public:
+  SimBackend() { machine_.tools().setPowerToolPath(powerTool()); }
   Ports program(const std::string& domain) override {
-    sim::SimProgram& p = machine_.addProgram(domain);
-    return {p.loop(), p.defaults(), p.notifications(), p.processes()};
+    sim::SimProgram& p = machine_.addProgram(domain, {{}, 0});  // root, as the tests run
+    return {p.loop(), p.defaults(), p.notifications(), p.processes(), p.powerManager(), p.helperPath()};
   }
   void pass(milliseconds d) override { machine_.advance(d); }
   bool until(const std::function<bool()>& done, milliseconds timeout) override {
@@ -72,13 +78,14 @@ class SimBackend final : public Backend {
 
 class LinuxBackend final : public Backend {
  public:
+  LinuxBackend() { dir_.mkdir("machine"); }
   ~LinuxBackend() override {
     programs_.clear();
     EXPECT_EQ(logger_.lines, Strings{}) << "a port logged";
   }
   Ports program(const std::string& domain) override {
     auto& p = *programs_.emplace_back(std::make_unique<Program>(domain, dir_.path(), logger_));
-    return {p.loop, p.defaults, p.notifications, p.processes};
+    return {p.loop, p.defaults, p.notifications, p.processes, p.power, HELPER_BIN};
   }
   void pass(milliseconds d) override { spinFor(d); }
   bool until(const std::function<bool()>& done, milliseconds timeout) override { return spinUntil(done, timeout); }
@@ -93,13 +100,18 @@ class LinuxBackend final : public Backend {
  private:
   struct Program {
     Program(const std::string& domain, const std::string& dir, host::Logger& logger)
-        : defaults(domain, dir, logger), notifications(QDBusConnection::sessionBus(), logger) {}
+        : defaults(domain, dir, logger), notifications(QDBusConnection::sessionBus(), logger),
+          power(MachineRoot(dir + "/machine"), nullptr) {}
     QtRunLoop loop;
     PlistFileDefaults defaults;
     DBusNotificationCenter notifications;
     QtProcesses processes;
+    LinuxPowerManager power;
   };
   TempTree dir_;
+  // The power tool works on a machine root of the backend's own; the helper,
+  // not privileged here, hands it on.
+  ScopedEnvironment machine_{{"SOMNARA_ROOT", (dir_ / "machine").c_str()}};
   RecordingLogger logger_;
   std::list<std::unique_ptr<Program>> programs_;
   int tools_ = 0;
@@ -174,6 +186,39 @@ TYPED_TEST(PortContract, ToolsReturnTheirStatusWhileEveryProgramsTimersAreServed
   EXPECT_EQ(fired, (Strings{"a", "b"})) << "timers due while the tool ran";
   EXPECT_EQ(a.processes.run(b->tool(0, 0ms), {}), 0);
   EXPECT_EQ(a.processes.run("/nonexistent/tool", {}), std::nullopt);
+}
+
+// The power tool and the helper, real or emulated, answer alike, and the mode
+// they set is the one the power manager then reads.
+TYPED_TEST(PortContract, PowerToolAndHelperAnswerAlike) {
+  Backend* b = this->fresh();
+  const std::string pmset = Backend::powerTool();
+  if (pmset.empty()) GTEST_SKIP() << "this build's power tool is installed elsewhere";
+  Ports p = b->program("de.orvane.Somnara.Daemon");
+  const struct {
+    bool throughHelper;
+    std::vector<std::string> args;
+    int status;
+    std::optional<int> modeAfter;
+  } cases[] = {
+      {false, {"hibernatemode", "3"}, 0, 3},
+      {false, {"force", "hibernatemode", "25"}, 0, 25},
+      {false, {"hibernatemode", "2"}, 2, 25},
+      {false, {"bogus"}, 2, 25},
+      {false, {}, 2, 25},
+      {false, {"sleepnow"}, 0, 25},
+      {true, {pmset, "hibernatemode", "1"}, 0, 1},
+      {true, {pmset, "force", "hibernatemode", "0"}, 0, 0},
+      {true, {pmset, "hibernatemode", "7"}, 64, 0},
+      {true, {"/bin/sh", "hibernatemode", "3"}, 64, 0},
+      {true, {"/tmp/pmset", "hibernatemode", "3"}, 64, 0},
+      {true, {}, 64, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EQ(p.processes.run(c.throughHelper ? p.helper : pmset, c.args), c.status);
+    EXPECT_EQ(p.power.hibernateMode().mode, c.modeAfter);
+  }
 }
 
 TYPED_TEST(PortContract, SettingsAreFoundInTheOwnDomainThenSuitesInOrderThenRegistered) {
