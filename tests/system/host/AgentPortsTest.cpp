@@ -111,6 +111,7 @@ class AgentPorts : public ::testing::Test {
   QtRunLoop loop;
 };
 
+// Registering needs logind.
 TEST_F(AgentPorts, IdleSleepVetoIsAnIdleInhibitorPlusTheDesktopsNeverASleepInhibitor) {
   LogindClient logind(full->connection());
   LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar");
@@ -134,18 +135,9 @@ TEST_F(AgentPorts, IdleSleepVetoIsAnIdleInhibitorPlusTheDesktopsNeverASleepInhib
   EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty() && sessionInhibitors().empty(); }))
       << "the registration's end releases the veto";
   EXPECT_TRUE(logger.lines.empty());
-}
-
-TEST_F(AgentPorts, RegistrationNeedsLogind) {
-  struct {
-    const char* what;
-    QDBusConnection bus;
-  } cases[] = {{"no system bus", absentBus()}, {"no logind on the bus", empty->connection()}};
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    LogindClient logind(c.bus);
-    LogindSystemPower power(logind, session->connection(), loop, logger, "Somnara MenuBar");
-    EXPECT_EQ(power.registerForSystemPower(), nullptr);
+  for (QDBusConnection bus : {absentBus(), empty->connection()}) {  // no system bus, no logind on it
+    LogindClient noLogind(bus);
+    EXPECT_EQ(LogindSystemPower(noLogind, session->connection(), loop, logger, "S").registerForSystemPower(), nullptr);
   }
 }
 
@@ -202,7 +194,6 @@ TEST_F(AgentPorts, LidClosedServiceIsLogindsLidSwitchInhibitor) {
   EXPECT_TRUE(spinUntil([&] { return logindInhibitors(*full).empty(); })) << "closing ends what kStart took";
 
   // Where polkit refuses the inhibitor there is no connection at all, and a
-  // connection made earlier reports its start as failed.
   // connection made earlier reports its start as failed; both with logind's reason.
   auto earlier = driver.open(0);
   EXPECT_EQ(driver.failureReason(), "");
