@@ -122,6 +122,7 @@ class PortContract : public ::testing::Test {
  protected:
   /// A backend of its own for the test or the table row; the last one made lives on.
   Backend* fresh() {
+    backend_.reset();  // before the next one sets its environment
     backend_ = std::make_unique<B>();
     return backend_.get();
   }
