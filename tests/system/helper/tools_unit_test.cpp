@@ -28,32 +28,23 @@ struct Case {
   int mode = -1, force = 0;
 };
 
+// The mode grammar itself is checked below; these rows check its verdicts' mapping.
 const Case kCases[] = {
     {{"h", kTool, "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 0},
-    {{"h", kTool, "hibernatemode", "1"}, HELPER_ARGS_OK, 1, 0},
-    {{"h", kTool, "hibernatemode", "3"}, HELPER_ARGS_OK, 3, 0},
-    {{"h", kTool, "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 0},
-    {{"h", kTool, "force", "hibernatemode", "0"}, HELPER_ARGS_OK, 0, 1},
     {{"h", kTool, "force", "hibernatemode", "25"}, HELPER_ARGS_OK, 25, 1},
     {{std::string(HELPER_MAX_ARGV0_BYTES, 'a'), kTool, "hibernatemode", "3"}, HELPER_ARGS_OK, 3},
     {{"", kTool, "hibernatemode", "3"}, HELPER_ARGS_NO_PROGRAM_NAME},
     {{}, HELPER_ARGS_NO_PROGRAM_NAME},
     {{"h", kTool, "hibernatemode"}, HELPER_ARGS_BAD_COUNT},
+    {{"h", kTool, "force", "hibernatemode"}, HELPER_ARGS_BAD_COUNT},
+    {{"h", kTool, "hibernatemode", "1", "x"}, HELPER_ARGS_BAD_COUNT},
     {{"h", kTool, "force", "hibernatemode", "1", "x"}, HELPER_ARGS_BAD_COUNT},
     {{"h", kTool + 1, "hibernatemode", "1"}, HELPER_ARGS_RELATIVE_TOOL},
     {{"h", "/bin/sh", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
     {{"h", std::string(kTool) + "/", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
     {{"h", "/opt/somnara/libexec/pmse", "hibernatemode", "1"}, HELPER_ARGS_WRONG_TOOL},
     {{"h", kTool, "sleepnow", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-    {{"h", kTool, "Force", "hibernatemode", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-    {{"h", kTool, "force", "force", "1"}, HELPER_ARGS_UNKNOWN_WORD},
-    {{"h", kTool, "hibernatemode ", "1"}, HELPER_ARGS_UNKNOWN_WORD},
     {{"h", kTool, "hibernatemode", "2"}, HELPER_ARGS_BAD_MODE},
-    {{"h", kTool, "hibernatemode", "03"}, HELPER_ARGS_BAD_MODE},
-    {{"h", kTool, "hibernatemode", ""}, HELPER_ARGS_BAD_MODE},
-    {{"h", kTool, "hibernatemode", "25x"}, HELPER_ARGS_BAD_MODE},
-    {{"h", kTool, "hibernatemode", "4294967297"}, HELPER_ARGS_BAD_MODE},
-    {{"h", kTool, "force", "hibernatemode", "+3"}, HELPER_ARGS_BAD_MODE},
     {{"h", kTool + std::string(60, 'x'), "hibernatemode", "1"}, HELPER_ARGS_TOO_LONG}};
 
 TEST(HelperValidate, AcceptsOnlyTheAllowList) {
@@ -136,6 +127,11 @@ TEST(HibernateModeGrammar, VerdictAndTheWordItIsAbout) {
       {{"hibernatemode", "03"}, HIBERNATEMODE_BAD_VALUE, 1},
       {{"hibernatemode", "+1"}, HIBERNATEMODE_BAD_VALUE, 1},
       {{"hibernatemode", "1 "}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", " 1"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "25x"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "0x19"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode", "4294967297"}, HIBERNATEMODE_BAD_VALUE, 1},
+      {{"hibernatemode ", "1"}, HIBERNATEMODE_UNKNOWN_WORD, 0},
       {{"hibernatemode", "2"}, HIBERNATEMODE_BAD_VALUE, 1},
       {{"hibernatemode", ""}, HIBERNATEMODE_BAD_VALUE, 1},
       {{"hibernatemode", "force", "1"}, HIBERNATEMODE_BAD_VALUE, 1},

@@ -229,28 +229,15 @@ TEST(LinuxPowerManager, MachineFiles) {
   EXPECT_EQ(pm.savedSettings().hibernateMode, 25);
 }
 
-TEST(QtProcesses, RunServesTheLoopAndReportsExitStatus) {
+// Beyond the port contract: arguments pass unsplit, a tool killed by a signal has
+// no status, and cancelled timers leave nothing behind.
+TEST(QtProcesses, RunPassesArgumentsWholeAndHasNoStatusForAKilledTool) {
   QtRunLoop loop;
   QtProcesses processes;
-  Strings order;
-  int ticks = 0;
-  const auto repeating = loop.schedule(20ms, true, [&] { ++ticks; });
-  loop.schedule(150ms, false, [&] { order.push_back("late"); });
-  loop.schedule(50ms, false, [&] { order.push_back("early"); });
-  loop.cancel(loop.schedule(100ms, false, [&] { order.push_back("cancelled"); }));
-  EXPECT_EQ(processes.run("/bin/sh", {"-c", "sleep 0.3; exit 7"}), 7);
-  EXPECT_GE(ticks, 5) << "timers were not served while the tool ran";
-  EXPECT_EQ(order, (Strings{"early", "late"}));
-  loop.cancel(repeating);
-  const int ticksAtCancel = ticks;
-  spinFor(100ms);
-  EXPECT_EQ(ticks, ticksAtCancel);
-  EXPECT_EQ(loop.pendingTimers(), 0u);
-
-  EXPECT_EQ(processes.run("/bin/true", {}), 0);
+  loop.cancel(loop.schedule(10ms, true, [] {}));
   EXPECT_EQ(processes.run("/bin/sh", {"-c", "test \"$1\" = 'a b'", "sh", "a b"}), 0) << "one argument each";
-  EXPECT_EQ(processes.run("/nonexistent/tool", {}), std::nullopt);
   EXPECT_EQ(processes.run("/bin/sh", {"-c", "kill -KILL $$"}), std::nullopt) << "killed by a signal";
+  EXPECT_EQ(loop.pendingTimers(), 0u);
 }
 
 TEST(QtProcesses, FindsRunningApplicationsByBundleIdentifierAndEndsThem) {

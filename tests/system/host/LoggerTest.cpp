@@ -32,21 +32,6 @@ Strings linesOf(const std::string& text) {
   return lines;
 }
 
-// Runs body with the time zone TZ set to zone, then puts the old one back.
-template <class Body>
-void inTimeZone(const char* zone, Body body) {
-  const char* old = std::getenv("TZ");
-  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-  ::setenv("TZ", zone, 1);
-  ::tzset();
-  body();
-  if (saved)
-    ::setenv("TZ", saved->c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
-}
-
 TEST(LogFile, StampsInLocalTimeToTheMillisecond) {
   using namespace std::chrono;
   // 2026-12-07 20:14:03 UTC
@@ -65,8 +50,11 @@ TEST(LogFile, StampsInLocalTimeToTheMillisecond) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stamp);
-    inTimeZone(c.zone, [&] { EXPECT_EQ(LogFile::timeStamp(base + c.after), c.stamp); });
+    const ScopedEnvironment tz{{"TZ", c.zone}};
+    ::tzset();
+    EXPECT_EQ(LogFile::timeStamp(base + c.after), c.stamp);
   }
+  ::tzset();  // the time zone the environment had before
 }
 
 TEST(LogFile, AppendsStampedLinesAndKeepsOneRotation) {

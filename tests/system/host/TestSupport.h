@@ -10,11 +10,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,41 @@ struct TempTree {
   std::string operator/(const std::string& rel) const { return path() + "/" + rel; }
   void mkdir(const std::string& rel) const { QDir().mkpath(QString::fromStdString(*this / rel)); }
   QTemporaryDir dir;
+};
+
+/// Sets environment variables (nullptr: unset) and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      saved_.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+      set(name, value);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) set(name, value ? value->constData() : nullptr);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  static void set(const char* name, const char* value) { value ? qputenv(name, value) : qunsetenv(name); }
+  std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
+};
+
+/// An X server of its own; display is empty where Xvfb is not installed or did not start.
+struct Xvfb {
+  Xvfb() {
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return;
+    process.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    if (spinUntil([&] { return process.canReadLine(); }, 10s)) display = ":" + process.readLine().trimmed();
+  }
+  ~Xvfb() {
+    process.terminate();
+    process.waitForFinished();
+  }
+  QProcess process;
+  QByteArray display;
 };
 
 /// A connection that never reaches a bus.
