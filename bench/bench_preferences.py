@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """How quickly the preferences window comes up and how quickly a choice made in
 it reaches the machine, on a fake laptop with private buses and Qt's offscreen
-platform (the fixtures of the preferences system test).
+platform (the shared fake-laptop fixture of the system tests).
 
   start   program start -> its event loop runs with the settings window shown,
           against bench_minimal_widgets started the same way, the two started
@@ -19,14 +19,18 @@ import statistics
 import subprocess
 import sys
 import time
+import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system", "preferences"))
-import preferences_system_test as fixtures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "system"))
+from somnara_system import FakeLaptop, log_of, pids_running, wait_for  # noqa: E402
 
 RUNS = int(os.environ.get("SOMNARA_BENCH_RUNS", "20"))
 # The power tool takes one change a second after a burst of five.
 CHANGE_INTERVAL = 1.05
 MINIMAL = os.environ.get("SOMNARA_BENCH_MINIMAL_WIDGETS", "")
+DRIVER_APP = os.environ.get("SOMNARA_DRIVER_APP", "")
+DRIVER = os.path.join(DRIVER_APP, "Contents/MacOS/Somnara")
+OWN_DAEMON = os.path.join(DRIVER_APP, "Contents/Library/LoginItems/Somnara Daemon.app/Contents/MacOS/Somnara Daemon")
 
 
 def summary(samples):
@@ -34,16 +38,31 @@ def summary(samples):
     return statistics.median(ordered), ordered[max(0, int(len(ordered) * 0.9) - 1)]
 
 
-class Bench(fixtures.PreferencesFixture):
-    def own_daemon_runs(self):
-        own = fixtures.login_item(fixtures.DRIVER_APP, "Somnara Daemon")
-        return own in fixtures.instances(fixtures.DAEMON_ID).values()
+class Bench(unittest.TestCase):
+    """The driver bundle (the window worked from stdin) on a fake laptop that has run Somnara before."""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("the daemon's helper only runs the power tool for root here")
+        self.laptop = FakeLaptop(settings={"firststartdone": True}, display="offscreen")
+        self.addCleanup(self.laptop.close)
+
+    def driver(self):
+        proc = self.laptop.launch("driver", [DRIVER], pipe=True)
+        self.assertEqual(proc.stdout.readline().strip(), "ready", log_of(proc))
+        return proc
+
+    def ask(self, proc, command):
+        proc.stdin.write(command + "\n")
+        proc.stdin.flush()
+        line = proc.stdout.readline().strip()
+        self.assertTrue(line.startswith("ok"), "%s -> %r\n%s" % (command, line, log_of(proc)))
 
     def runTest(self):
         starts, baseline, daemons, changes = [], [], [], []
         for _ in range(RUNS):
             t = time.monotonic()
-            proc = subprocess.Popen([MINIMAL], env=self.env, stdout=subprocess.PIPE, text=True)
+            proc = subprocess.Popen([MINIMAL], env=self.laptop.env, stdout=subprocess.PIPE, text=True)
             self.assertEqual(proc.stdout.readline().strip(), "ready")
             baseline.append(time.monotonic() - t)
             proc.wait(timeout=5)
@@ -51,17 +70,17 @@ class Bench(fixtures.PreferencesFixture):
             t = time.monotonic()
             drv = self.driver()
             starts.append(time.monotonic() - t)
-            self.assertIsNotNone(fixtures.wait_for(self.own_daemon_runs, 5))
+            self.assertIsNotNone(wait_for(lambda: pids_running(OWN_DAEMON), 5))
             daemons.append(time.monotonic() - t)
             self.ask(drv, "quit")
             drv.wait(timeout=8)
         drv = self.driver()
-        self.assertIsNotNone(fixtures.wait_for(lambda: self.mode() is not None, 5))
+        self.assertIsNotNone(wait_for(lambda: self.laptop.mode() is not None, 5))
         for i in range(RUNS):
             target, value = ("sleepMode3", 1) if i % 2 == 0 else ("sleepMode2", 0)
             t = time.monotonic()
             self.ask(drv, "click " + target)
-            self.assertIsNotNone(fixtures.wait_for(lambda: self.mode() == value, 3))
+            self.assertIsNotNone(wait_for(lambda: self.laptop.mode() == value, 3))
             changes.append(time.monotonic() - t)
             time.sleep(max(0.0, t + CHANGE_INTERVAL - time.monotonic()))
         b, s, d, c = summary(baseline), summary(starts), summary(daemons), summary(changes)
@@ -74,5 +93,4 @@ class Bench(fixtures.PreferencesFixture):
 
 
 if __name__ == "__main__":
-    import unittest
     unittest.main(defaultTest="Bench")
