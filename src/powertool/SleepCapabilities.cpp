@@ -3,36 +3,55 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace somnara::powertool {
 namespace {
 
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
+// The words of text between blanks, tabs and line ends. (No string
+// streams: their first use builds the C++ locale, which costs every program
+// that reads these files more resident memory than the parsing itself.)
+std::vector<std::string_view> words(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\n\v\f\r";
+  std::vector<std::string_view> out;
+  for (std::size_t start = text.find_first_not_of(kBlanks); start != std::string_view::npos;) {
+    const std::size_t end = std::min(text.find_first_of(kBlanks, start), text.size());
+    out.push_back(text.substr(start, end - start));
+    start = text.find_first_not_of(kBlanks, end);
+  }
+  return out;
+}
+
+// The lines of text, without their line ends.
+std::vector<std::string_view> lines(std::string_view text) {
+  std::vector<std::string_view> out;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    out.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
   return out;
 }
 
 // A word of a sysfs choice list, plain or marked as the selected one "[w]".
 bool offers(const std::optional<std::string>& text, const char* word) {
   if (!text) return false;
-  const std::string plain = word, selected = "[" + plain + "]";
-  for (const auto& w : words(*text))
+  const std::string_view plain = word;
+  const std::string selected = "[" + std::string(plain) + "]";
+  for (const auto w : words(*text))
     if (w == plain || w == selected) return true;
   return false;
 }
 
 bool lockedDown(const std::optional<std::string>& lockdown) {
   if (!lockdown) return false;
-  for (const auto& w : words(*lockdown))
+  for (const auto w : words(*lockdown))
     if (w == "[integrity]" || w == "[confidentiality]") return true;
   return false;
 }
 
-std::optional<std::uint64_t> number(const std::string& text) {
+std::optional<std::uint64_t> number(std::string_view text) {
   std::uint64_t n = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -42,12 +61,11 @@ std::optional<std::uint64_t> number(const std::string& text) {
 // The most free space of one swap area in KiB (an image goes to one area);
 // nullopt when there is no swap area at all.
 std::optional<std::uint64_t> largestFreeSwap(const std::string& swaps) {
-  std::istringstream lines(swaps);
-  std::string line;
-  std::getline(lines, line);  // header: Filename Type Size Used Priority
+  const auto all = lines(swaps);
   std::optional<std::uint64_t> best;
-  while (std::getline(lines, line)) {
-    const auto f = words(line);
+  // The first line is the header: Filename Type Size Used Priority.
+  for (std::size_t i = 1; i < all.size(); ++i) {
+    const auto f = words(all[i]);
     if (f.size() < 4) continue;
     const auto size = number(f[2]), used = number(f[3]);
     if (!size || !used) continue;
@@ -58,9 +76,7 @@ std::optional<std::uint64_t> largestFreeSwap(const std::string& swaps) {
 }
 
 std::optional<std::uint64_t> meminfoField(const std::string& meminfo, const std::string& field) {
-  std::istringstream lines(meminfo);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (const auto line : lines(meminfo)) {
     const auto f = words(line);
     if (f.size() >= 2 && f[0] == field + ":") return number(f[1]);
   }
@@ -81,6 +97,12 @@ SleepAbility hibernation(const KernelSleepFiles& files) {
 }
 
 }  // namespace
+
+bool offersMemOrDiskSleep(std::string_view states) {
+  for (const auto w : words(states))
+    if (w == "mem" || w == "disk") return true;
+  return false;
+}
 
 SleepAbility abilityForHibernateMode(const SleepCapabilities& caps, long long mode) {
   if (mode == 3) return caps.hybridSleep;

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace somnara::powertool {
 
@@ -46,6 +47,10 @@ struct SleepCapabilities {
 /// The kind of sleep a hibernatemode value makes a suspend request do:
 /// 3 hybrid sleep, 1 and 25 hibernation, any other value plain suspend.
 SleepAbility abilityForHibernateMode(const SleepCapabilities& caps, long long mode);
+
+/// Whether the kernel's list of sleep states (sys/power/state) offers
+/// suspend to memory ("mem") or hibernation ("disk").
+bool offersMemOrDiskSleep(std::string_view states);
 
 /// Words for a user: "no swap space", "Secure Boot lockdown", …; empty for None.
 const char* describe(SleepBlocker blocker);

@@ -1,7 +1,6 @@
 #include "host/linux/LinuxPowerManager.h"
 
 #include <charconv>
-#include <sstream>
 
 #include "powertool/SleepDropIn.h"
 
@@ -37,12 +36,7 @@ powertool::SleepCapabilities LinuxPowerManager::sleepCapabilities() const {
 
 bool LinuxPowerManager::sleepEnabled() const {
   const auto states = root_.read("/sys/power/state", 4096);
-  if (!states) return false;
-  std::istringstream words(*states);
-  std::string word;
-  while (words >> word)
-    if (word == "mem" || word == "disk") return true;
-  return false;
+  return states && powertool::offersMemOrDiskSleep(*states);
 }
 
 host::HibernateModeReading LinuxPowerManager::hibernateMode() const {
