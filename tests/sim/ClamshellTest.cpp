@@ -24,14 +24,6 @@ class Clamshell : public ::testing::Test {
   Agent agent{machine};
 };
 
-TEST(ClamshellReading, ClosedOpenOrNone) {
-  for (const auto& [lid, reading] : {std::pair{std::optional<bool>(true), 1}, {false, 2}, {std::nullopt, 0}}) {
-    SimMachine machine;
-    machine.desktop().setLid(lid);
-    EXPECT_EQ(Agent(machine).delegate.getCurrentClamshellState(), reading);
-  }
-}
-
 TEST_F(Clamshell, ClosingDuringInsomniaWithTheDriverPlaysOnceAndProbesFiveTimes) {
   EXPECT_EQ(agent.delegate.clamshellstate(), 2);
   EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << "the first reading at start-up is only recorded";
