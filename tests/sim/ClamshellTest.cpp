@@ -5,32 +5,11 @@
 namespace somnara::sim::testing {
 namespace {
 
-class Clamshell : public ::testing::Test {
- protected:
-  void SetUp() override {
-    machine.desktop().setLid(false);
-    machine.desktop().setDriverServices(1);
-    agent.program.workspace().addResource("Insomnia.wav");
-    agent.start();
-  }
-  void lid(std::optional<bool> closed) {
-    machine.desktop().setLid(closed);
-    machine.runPending();
-  }
+struct Clamshell : ::testing::Test, Laptop {
+  void SetUp() override { agent.start(); }
   std::size_t passes() { return machine.desktop().probePasses().size(); }
   std::size_t plays() { return machine.desktop().plays().size(); }
-
-  SimMachine machine;
-  Agent agent{machine};
 };
-
-TEST(ClamshellReading, ClosedOpenOrNone) {
-  for (const auto& [lid, reading] : {std::pair{std::optional<bool>(true), 1}, {false, 2}, {std::nullopt, 0}}) {
-    SimMachine machine;
-    machine.desktop().setLid(lid);
-    EXPECT_EQ(Agent(machine).delegate.getCurrentClamshellState(), reading);
-  }
-}
 
 TEST_F(Clamshell, ClosingDuringInsomniaWithTheDriverPlaysOnceAndProbesFiveTimes) {
   EXPECT_EQ(agent.delegate.clamshellstate(), 2);
@@ -70,18 +49,15 @@ TEST_F(Clamshell, TwoChangesFourSecondsApartShareOneTimerAndEndTenSecondsAfterTh
 
 TEST(ClamshellQuiet, ALidChangeWithoutInsomniaOrDriverIsOnlyRecorded) {
   for (const auto& [insomnia, driver] : {std::pair{false, false}, {false, true}, {true, false}}) {
-    SimMachine machine;
-    machine.desktop().setLid(false);
-    machine.desktop().setDriverServices(driver ? 1 : 0);
-    Agent agent(machine);
-    agent.program.workspace().addResource("Insomnia.wav");
-    agent.start();
-    if (insomnia) agent.delegate.setInsomnia(true);
-    machine.desktop().setLid(true);
-    machine.runPending();
-    EXPECT_EQ(agent.delegate.clamshellstate(), 1);
-    EXPECT_FALSE(agent.delegate.hasClamshellChangedTimer()) << insomnia << driver;
-    EXPECT_TRUE(machine.desktop().plays().empty()) << insomnia << driver;
+    SCOPED_TRACE(::testing::Message() << insomnia << driver);
+    Laptop t;
+    t.machine.desktop().setDriverServices(driver ? 1 : 0);
+    t.agent.start();
+    if (insomnia) t.delegate().setInsomnia(true);
+    t.lid(true);
+    EXPECT_EQ(t.delegate().clamshellstate(), 1);
+    EXPECT_FALSE(t.delegate().hasClamshellChangedTimer());
+    EXPECT_TRUE(t.machine.desktop().plays().empty());
   }
 }
 

@@ -9,38 +9,6 @@ namespace {
 
 constexpr const char* kRules = "-[MenuBarAppDelegate followInsomniaRules]";
 
-/// A laptop on battery at 60 % with its lid open, the lid-closed service and an agent.
-struct Laptop {
-  Laptop() {
-    machine.state().setBattery(60, 180);
-    machine.desktop().setLid(false);
-    machine.desktop().setDriverServices(1);
-    agent.program.workspace().addResource("Insomnia.wav");
-  }
-  /// A rule set in the preferences window: the shared domain.
-  void setting(const char* key, Value value) {
-    machine.defaults().write(kS_SomnaraApplicationBundleIdentifier, key, std::move(value));
-    machine.runPending();
-  }
-  void power(bool external) {
-    machine.state().setOnExternalPower(external);
-    machine.runPending();
-  }
-  void charge(int percent) {
-    machine.state().setBattery(percent, percent * 3);
-    machine.runPending();
-  }
-  MenuBarAppDelegate& delegate() { return agent.delegate; }
-  std::vector<std::string> noticeBodies() {
-    std::vector<std::string> bodies;
-    for (const auto& n : machine.desktop().notices()) bodies.push_back(n.summary + ": " + n.body);
-    return bodies;
-  }
-
-  SimMachine machine;
-  Agent agent{machine};
-};
-
 struct InsomniaRuleTest : ::testing::Test, Laptop {};
 
 // On battery at or below the floor Insomnia stops with a notice and the chime, not to start again.

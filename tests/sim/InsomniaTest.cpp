@@ -167,19 +167,6 @@ TEST_F(InsomniaTest, AFailedLidLockBecomesANoticeWithItsReason) {
   }
 }
 
-TEST_F(InsomniaTest, IdleSleepIsVetoedWhileOnAndAUserSleepAlwaysGoes) {
-  auto& desktop = machine.desktop();
-  EXPECT_TRUE(desktop.requestIdleSleep()) << "off: idle sleep is allowed";
-  delegate().setInsomnia(true);
-  EXPECT_FALSE(desktop.requestIdleSleep()) << "on: idle sleep is vetoed";
-  machine.advance(5min);
-  EXPECT_FALSE(desktop.requestIdleSleep());
-  desktop.requestUserSleep();
-  EXPECT_EQ(desktop.sleeps().size(), 2u) << "a sleep the user asks for goes ahead at once";
-  delegate().setInsomnia(false);
-  EXPECT_TRUE(desktop.requestIdleSleep());
-}
-
 TEST_F(InsomniaTest, QuittingTheAgentReleasesTheVetoAndTheLidHold) {
   machine.desktop().setDriverServices(1);
   delegate().setInsomnia(true);

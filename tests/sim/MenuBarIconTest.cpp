@@ -79,30 +79,14 @@ TEST(MenuBarIcon, BlinksAtTheSetPeriod) {
   }
 }
 
-TEST(MenuBarAgent, StartUpRunsItsStepsInOrder) {
-  SimMachine machine;
-  machine.desktop().setLid(false);
-  Agent agent(machine);
-  agent.program.defaults().setValue("insomniatime", Value(600.0));
-  agent.start();
-  EXPECT_EQ(agent.item.slidersAttached, 1);
-  EXPECT_EQ(agent.item.shows, 1);
-  EXPECT_EQ(agent.logCount(kAwake, "sliderTimerMenuItem:<slider item>"), 1);
-  ASSERT_NE(agent.delegate.sharedSomnaraDaemon(), nullptr);
-  EXPECT_EQ(agent.delegate.sharedSomnaraDaemon()->processtype(), kProcessTypeMenuBar);
-  EXPECT_EQ(agent.item.image(), kHibernateSleepImage) << "a fresh machine holds hibernatemode 3";
-  EXPECT_EQ(agent.delegate.insomniaTimeInterval(), 600.0);
-  EXPECT_TRUE(agent.delegate.registeredForSystemPower());
-  EXPECT_FALSE(agent.delegate.hasInsomnia()) << "Insomnia on launch is off by default";
-  EXPECT_EQ(agent.item.toolTip, "Machine will sleep and hibernate on sleep");
-}
-
-TEST(MenuBarAgent, InsomniaOnLaunchStartsWithTheStoredLength) {
+TEST(MenuBarAgent, StartUpMakesAMenuBarControllerAndStartsInsomniaOnLaunchWithTheStoredLength) {
   SimMachine machine;
   Agent agent(machine);
   agent.program.defaults().setValue("insomniatime", Value(7200.0));
   agent.program.defaults().setValue("enableinsomniaonlaunch", Value(true));
   agent.start();
+  ASSERT_NE(agent.delegate.sharedSomnaraDaemon(), nullptr);
+  EXPECT_EQ(agent.delegate.sharedSomnaraDaemon()->processtype(), kProcessTypeMenuBar);
   EXPECT_EQ(agent.logCount("-[MenuBarAppDelegate applicationDidFinishLaunching:]", "Insomnia on launch is set"), 1);
   ASSERT_TRUE(agent.delegate.hasInsomnia());
   EXPECT_EQ(agent.delegate.insomniaEndDate(), agent.program.loop().now() + 7200.0);
