@@ -401,13 +401,16 @@ std::string dropIn(const char* verb) {
 
 const char* verbFor(int mode) { return mode == 0 ? "suspend" : mode == 3 ? "hybrid-sleep" : "hibernate"; }
 
-std::optional<std::int64_t> savedMode(const std::string& root) {
+// The saved settings below root; nullopt when missing or unreadable.
+std::optional<Value> savedSettings(const std::string& root) {
   auto text = readFile(root + "/" + kSaved);
-  auto list = text ? somnara::plist::parse(*text) : std::nullopt;
-  const Value* v = list ? list->find("Custom Profile") : nullptr;
-  v = v ? v->find("AC Power") : nullptr;
-  v = v ? v->find("Hibernate Mode") : nullptr;
-  return v ? v->integer() : std::nullopt;
+  return text ? somnara::plist::parse(*text) : std::nullopt;
+}
+
+// Saved settings holding only the mains hibernate mode.
+Value onlyMode(int mode) {
+  Dictionary ac{{"Hibernate Mode", Value(mode)}};
+  return Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(ac)}})}});
 }
 
 // Every regular file below root, relative to it.
@@ -434,7 +437,7 @@ class HelperRunsPmset : public SetuidHelper {
     EXPECT_EQ(filesBelow(kMachine), (std::set<std::string>{kActive, kSaved, kRuntimeDropIn, kPersistentDropIn,
                                                            kReloads, kChanges}));
     EXPECT_EQ(readFile(kMachine + "/" + kActive), std::to_string(mode) + "\n");
-    EXPECT_EQ(savedMode(kMachine), mode);
+    EXPECT_EQ(savedSettings(kMachine), onlyMode(mode));
     EXPECT_EQ(readFile(kMachine + "/" + kRuntimeDropIn), dropIn(verbFor(mode)));
     EXPECT_EQ(readFile(kMachine + "/" + kPersistentDropIn), dropIn(verbFor(mode)));
   }
@@ -662,14 +665,7 @@ class Pmset : public ::testing::Test {
                 .env = {{"SOMNARA_ROOT=" + root_->path}}, .asNobody = asNobody});
   }
   std::string at(const std::string& rel) const { return *root_ / rel; }
-  std::optional<Value> saved() const {
-    auto text = readFile(at(kSaved));
-    return text ? somnara::plist::parse(*text) : std::nullopt;
-  }
-  static Value onlyMode(int mode) {
-    Dictionary ac{{"Hibernate Mode", Value(mode)}};
-    return Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(ac)}})}});
-  }
+  std::optional<Value> saved() const { return savedSettings(root_->path); }
   // Every path below the root with its content ("/" for directories).
   std::map<std::string, std::string> tree() const {
     std::map<std::string, std::string> t;
