@@ -308,27 +308,19 @@ class Machine:
                    found == {"Suspend": "yes", "Hibernate": "na", "HybridSleep": "na"}, repr(found))
 
     def check_power_tool(self):
-        self.group("The power tool where the machine cannot hibernate")
-        before = exec_start()
-        r = run([PMSET, "force", "hibernatemode", "25"])
-        self.check("pmset force hibernatemode 25: status 4, \"can't hibernate\" for want of swap",
-                   r.returncode == 4 and "can't hibernate" in r.stderr and "no swap space" in r.stderr,
-                   "status %d, stderr %r" % (r.returncode, r.stderr.strip()))
-        self.check("the refused change leaves systemd-suspend.service suspending",
-                   exec_start() == before == PLAIN_SUSPEND, "before %r, after %r" % (before, exec_start()))
-        # A persistent drop-in an older version left; then a boot clears /run.
+        self.group("A stale persistent drop-in where the machine cannot hibernate")
+        # An older version's drop-in; pmset rewrites it with the fallback to suspend; then a boot clears /run.
         replace(PERSISTENT_DROPIN, STALE_DROPIN)
         run(["systemctl", "daemon-reload"])
         r = run([PMSET, "force", "hibernatemode", "0"])
-        self.check("pmset force hibernatemode 0 succeeds", r.returncode == 0,
-                   "status %d: %s" % (r.returncode, r.stderr.strip()))
-        self.check("a stale persistent drop-in is rewritten with the fallback to suspend",
-                   read(PERSISTENT_DROPIN) == CURRENT_HIBERNATE_DROPIN, repr(read(PERSISTENT_DROPIN)))
         remove(RUNTIME_DROPIN)
         run(["systemctl", "daemon-reload"])
         ok, what = self.suspend()
-        self.check("with only the persistent drop-in, systemctl suspend completes",
-                   ok and exec_start() == FALLBACK_EXEC_START, "ExecStart %r; %s" % (exec_start(), what))
+        self.check("with only the rewritten persistent drop-in, systemctl suspend completes",
+                   r.returncode == 0 and read(PERSISTENT_DROPIN) == CURRENT_HIBERNATE_DROPIN and ok
+                   and exec_start() == FALLBACK_EXEC_START,
+                   "pmset status %d %s; drop-in %r; ExecStart %r; %s" % (
+                       r.returncode, r.stderr.strip(), read(PERSISTENT_DROPIN), exec_start(), what))
 
     def check_session_start(self):
         self.group("A login session runs the daemon and the agent")
