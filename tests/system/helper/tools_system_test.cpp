@@ -401,13 +401,16 @@ std::string dropIn(const char* verb) {
 
 const char* verbFor(int mode) { return mode == 0 ? "suspend" : mode == 3 ? "hybrid-sleep" : "hibernate"; }
 
-std::optional<std::int64_t> savedMode(const std::string& root) {
+// The saved settings below root; nullopt when missing or unreadable.
+std::optional<Value> savedSettings(const std::string& root) {
   auto text = readFile(root + "/" + kSaved);
-  auto list = text ? somnara::plist::parse(*text) : std::nullopt;
-  const Value* v = list ? list->find("Custom Profile") : nullptr;
-  v = v ? v->find("AC Power") : nullptr;
-  v = v ? v->find("Hibernate Mode") : nullptr;
-  return v ? v->integer() : std::nullopt;
+  return text ? somnara::plist::parse(*text) : std::nullopt;
+}
+
+// Saved settings holding only the mains hibernate mode.
+Value onlyMode(int mode) {
+  Dictionary ac{{"Hibernate Mode", Value(mode)}};
+  return Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(ac)}})}});
 }
 
 // Every regular file below root, relative to it.
@@ -434,7 +437,7 @@ class HelperRunsPmset : public SetuidHelper {
     EXPECT_EQ(filesBelow(kMachine), (std::set<std::string>{kActive, kSaved, kRuntimeDropIn, kPersistentDropIn,
                                                            kReloads, kChanges}));
     EXPECT_EQ(readFile(kMachine + "/" + kActive), std::to_string(mode) + "\n");
-    EXPECT_EQ(savedMode(kMachine), mode);
+    EXPECT_EQ(savedSettings(kMachine), onlyMode(mode));
     EXPECT_EQ(readFile(kMachine + "/" + kRuntimeDropIn), dropIn(verbFor(mode)));
     EXPECT_EQ(readFile(kMachine + "/" + kPersistentDropIn), dropIn(verbFor(mode)));
   }
@@ -662,14 +665,7 @@ class Pmset : public ::testing::Test {
                 .env = {{"SOMNARA_ROOT=" + root_->path}}, .asNobody = asNobody});
   }
   std::string at(const std::string& rel) const { return *root_ / rel; }
-  std::optional<Value> saved() const {
-    auto text = readFile(at(kSaved));
-    return text ? somnara::plist::parse(*text) : std::nullopt;
-  }
-  static Value onlyMode(int mode) {
-    Dictionary ac{{"Hibernate Mode", Value(mode)}};
-    return Value(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(ac)}})}});
-  }
+  std::optional<Value> saved() const { return savedSettings(root_->path); }
   // Every path below the root with its content ("/" for directories).
   std::map<std::string, std::string> tree() const {
     std::map<std::string, std::string> t;
@@ -707,33 +703,51 @@ TEST_F(Pmset, EachModeWithAndWithoutForceAndSystemd) {
       EXPECT_EQ(file.st_mode & 0777, 0644u);
       EXPECT_EQ(entries(at("run/somnara")), systemd ? 3u : 2u) << "temporary file left behind";
       EXPECT_EQ(readFile(at(kReloads)).value_or("").size() > 0, systemd);
-
-      Outcome g = pmset({"-g"});
-      EXPECT_EQ(g.exitCode, 0) << g.err;
-      EXPECT_EQ(g.out, "hibernatemode " + std::string(value) + "\n" + (systemd ? "drop-in: in step\n" : ""));
     }
   }
 }
 
-TEST_F(Pmset, SavedSettingsKeepOtherKeysAndForceLeavesThemAlone) {
+// Other keys stay and force leaves the file alone; a level that is not a
+// dictionary is replaced; an unreadable file is moved aside, never lost.
+TEST_F(Pmset, SavedSettingsKeepOtherKeysAndUnreadableOnesAreMovedAside) {
   auto settings = [](int mode) {
     Dictionary ac{{"Hibernate Mode", Value(mode)}, {"Display Sleep Timer", Value(10)}};
-    Dictionary profile{{"AC Power", Value(ac)},
-                       {"Battery Power", Value(Dictionary{{"Sleep", Value(3)}})}};
+    Dictionary profile{{"AC Power", Value(ac)}, {"Battery Power", Value(Dictionary{{"Sleep", Value(3)}})}};
     return Value(Dictionary{{"Custom Profile", Value(profile)}, {"Version", Value("7")}});
   };
-  writeFile(at(kSaved), somnara::plist::toXml(settings(0)));
-  ASSERT_EQ(pmset({"force", "hibernatemode", "25"}).exitCode, 0);
-  EXPECT_EQ(saved(), settings(0));
-  ASSERT_EQ(pmset({"hibernatemode", "25"}).exitCode, 0);
-  EXPECT_EQ(saved(), settings(25));
-
-  // A level that is not a dictionary is replaced; the file is not moved aside.
-  Value acNotDictionary(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(4)}})}});
-  writeFile(at(kSaved), somnara::plist::toXml(acNotDictionary));
-  ASSERT_EQ(pmset({"hibernatemode", "3"}).exitCode, 0);
-  EXPECT_EQ(saved(), onlyMode(3));
-  EXPECT_EQ(entries(at("etc/somnara")), 1u);
+  const Value acNotDictionary(Dictionary{{"Custom Profile", Value(Dictionary{{"AC Power", Value(4)}})}});
+  const struct {
+    std::string before;
+    std::vector<std::string> args;
+    Value after;
+    bool movedAside;
+  } cases[] = {
+      {somnara::plist::toXml(settings(0)), {"force", "hibernatemode", "25"}, settings(0), false},
+      {somnara::plist::toXml(settings(0)), {"hibernatemode", "25"}, settings(25), false},
+      {somnara::plist::toXml(acNotDictionary), {"hibernatemode", "3"}, onlyMode(3), false},
+      {"<?xml version=\"1.0\"?><plist><dict><key>x", {"hibernatemode", "3"}, onlyMode(3), true},
+      {somnara::plist::toXml(Value("not a dictionary")), {"hibernatemode", "3"}, onlyMode(3), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " on " + c.before.substr(0, 60));
+    root_ = std::make_unique<TempDir>();
+    writeFile(at(kSaved), c.before);
+    const std::time_t t0 = std::time(nullptr);
+    Outcome o = pmset(c.args);
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(saved(), c.after);
+    EXPECT_EQ(o.err.find("moved aside") != std::string::npos, c.movedAside) << o.err;
+    std::map<std::string, std::string> asides;  // name -> content
+    for (const auto& e : fs::directory_iterator(at("etc/somnara")))
+      if (e.path().filename() != "PowerManagement.plist") asides[e.path().filename()] = readFile(e.path()).value_or("");
+    ASSERT_EQ(asides.size(), c.movedAside ? 1u : 0u);
+    if (!c.movedAside) continue;
+    const auto& [name, content] = *asides.begin();
+    EXPECT_EQ(content, c.before);
+    ASSERT_EQ(name.rfind("PowerManagement.plist.corrupt-", 0), 0u) << name;
+    const long long stamp = std::stoll(name.substr(name.find('-') + 1));
+    EXPECT_TRUE(stamp >= t0 && stamp <= std::time(nullptr)) << name;
+  }
 }
 
 // systemd reads the drop-ins of /etc and /run together in file-name order (for
@@ -756,31 +770,6 @@ TEST_F(Pmset, ForcedValueOverridesTheSavedOneUntilTheNextSave) {
     EXPECT_EQ(byName.rbegin()->first, fs::path(kRuntimeDropIn).filename()) << "applied last";
     EXPECT_EQ(byName.rbegin()->second, dropIn(verb));
   }
-}
-
-// Files moved aside in the same second never replace each other.
-TEST_F(Pmset, CorruptSavedSettingsAreMovedAside) {
-  std::vector<std::string> contents = {std::string("<?xml version=\"1.0\"?><plist><dict><key>x"),
-                                       somnara::plist::toXml(Value("not a dictionary"))};
-  std::time_t t0 = std::time(nullptr);
-  for (const std::string& content : contents) {
-    SCOPED_TRACE(content);
-    writeFile(at(kSaved), content);
-    Outcome o = pmset({"hibernatemode", "3"});
-    ASSERT_EQ(o.exitCode, 0) << o.err;
-    EXPECT_NE(o.err.find("moved aside"), std::string::npos);
-    EXPECT_EQ(saved(), onlyMode(3));
-  }
-  std::multiset<std::string> asides;
-  for (const auto& e : fs::directory_iterator(at("etc/somnara"))) {
-    const std::string name = e.path().filename();
-    if (name == "PowerManagement.plist") continue;
-    EXPECT_EQ(name.rfind("PowerManagement.plist.corrupt-", 0), 0u) << name;
-    const long long stamp = std::stoll(name.substr(name.find('-') + 1));
-    EXPECT_TRUE(stamp >= t0 && stamp <= std::time(nullptr)) << name;
-    asides.insert(readFile(e.path()).value_or(""));
-  }
-  EXPECT_EQ(asides, std::multiset<std::string>(contents.begin(), contents.end()));
 }
 
 // A change already in place writes nothing and reloads nothing: any user can
@@ -1019,18 +1008,6 @@ TEST_F(Pmset, RacingRunsLeaveTheDropInAndTheActiveValueInStep) {
   }
 }
 
-TEST(ProductHelper, RunsTheBuiltPowerToolOnAFakeRoot) {
-  if (std::string(PMSET_BIN) != SOMNARA_PMSET_PATH) GTEST_SKIP() << "tool installed elsewhere";
-  TempDir root;
-  fs::create_directories(root / kSystemdRun);
-  Outcome o = run({.program = HELPER_BIN,
-                   .argv = {"pmsethelper", SOMNARA_PMSET_PATH, "hibernatemode", "3"},
-                   .env = {{"SOMNARA_ROOT=" + root.path}}});
-  ASSERT_EQ(o.exitCode, 0) << o.err;
-  EXPECT_EQ(readFile(root / kActive), "3\n");
-  EXPECT_EQ(readFile(root / kPersistentDropIn), dropIn("hybrid-sleep"));
-}
-
 }  // namespace
 
 // The kernel files of a machine, each written only when given.
@@ -1060,7 +1037,6 @@ TEST_F(Pmset, RefusesHibernationWhereTheMachineCannotDoIt) {
       {"capable", {"freeze mem disk", "[platform] shutdown suspend", "[none] integrity", kEightGiBSwap}, 25, 0, ""},
       {"no disk state", {"freeze mem", nullptr, nullptr, kEightGiBSwap}, 25, 4, "not offered by the kernel"},
       {"no disk state, hybrid", {"freeze mem", nullptr, nullptr, kEightGiBSwap}, 3, 4, "can't hibernate"},
-      {"no swap", {"freeze mem disk", nullptr, nullptr, kSwapHeader}, 1, 4, "no swap space"},
       {"swap too small", {"freeze mem disk", nullptr, nullptr, kSmallSwap}, 25, 4, "smaller than the memory"},
       {"lockdown", {"freeze mem", nullptr, "none [integrity] confidentiality", kEightGiBSwap}, 25, 4,
        "Secure Boot lockdown"},

@@ -190,11 +190,7 @@ TEST(FileTree, SymbolicLinksBelowTheTop) {
   auto following = FileTree::open(top, FileTree::Links::Follow, &error);
   ASSERT_TRUE(refusing && following) << error.message();
 
-  EXPECT_TRUE(refusing->writeAtomically("linkdir/new", "x").has_value());
-  EXPECT_TRUE(refusing->appendLine("linkdir/new", "x").has_value());
-  EXPECT_TRUE(refusing->appendLine("real/linkfile", "x").has_value());
-  EXPECT_FALSE(refusing->read("real/linkfile").content.has_value());
-  EXPECT_FALSE(refusing->read("linkdir/file").content.has_value());
+  // Reads, writes and appends through links are the power tool's attack table.
   EXPECT_FALSE(refusing->isDirectory("linkdir"));
   EXPECT_TRUE(refusing->remove("linkdir/file").has_value());
   EXPECT_TRUE(refusing->writeAtomically("real/../escape", "x").has_value());

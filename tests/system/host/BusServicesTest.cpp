@@ -1,11 +1,10 @@
-// Distributed notifications on a private session bus, logind events from
-// python-dbusmock on a private system bus, the whole host's termination path.
+// No bus, logind events from python-dbusmock on a private system bus, the
+// whole host's termination path.
 #include <gtest/gtest.h>
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QProcess>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -24,28 +23,6 @@ namespace {
 
 using host::Notification;
 using Event = host::Workspace::Event;
-
-// Beyond the port contract: notifications cross to another process and back.
-TEST(DBusNotificationCenter, RoundTripWithAnotherProcess) {
-  RecordingLogger logger;
-  DBusNotificationCenter center(QDBusConnection::sessionBus(), logger);
-  bool ready = false;
-  std::vector<Notification> pongs;
-  auto r1 = center.observe("ready", "peer", [&](const Notification&) { ready = true; });
-  auto r2 = center.observe("pong", "peer", [&](const Notification& n) { pongs.push_back(n); });
-  QProcess peer;
-  peer.setProcessChannelMode(QProcess::ForwardedChannels);
-  peer.start(QStringLiteral(SOMNARA_NOTIFICATION_PEER), {});
-  ASSERT_TRUE(spinUntil([&] { return ready; }, 10s));
-  const Value info(Dictionary{{"Hibernate Mode", Value(3)}, {"Name", Value("<&> ünï")}});
-  center.post({"ping", "peer", info});
-  ASSERT_TRUE(spinUntil([&] { return pongs.size() == 1; }));
-  EXPECT_EQ(std::tie(pongs[0].name, pongs[0].object, pongs[0].userInfo), std::tie("pong", "peer", info));
-  center.post({"quit", "peer", std::nullopt});
-  ASSERT_TRUE(peer.waitForFinished(5000));
-  EXPECT_EQ(peer.exitCode(), 0);
-  EXPECT_TRUE(logger.lines.empty());
-}
 
 TEST(NoBus, OneLogLineEachAndNoEvents) {
   RecordingLogger logger;
