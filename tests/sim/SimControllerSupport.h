@@ -33,6 +33,13 @@ inline SomnaraDaemon& controllerOf(SimProgram& program) {
   return SomnaraDaemon::sharedSomnaraDaemon(program.context());
 }
 
+/// The daemon program with its controller running, as its delegate starts it.
+inline SimProgram& startDaemon(SimMachine& machine) {
+  SimProgram& daemon = machine.addProgram(kDaemon);
+  controllerOf(daemon);
+  return daemon;
+}
+
 /// The machine's hibernatemode as it stands, without counting a read.
 inline std::optional<int> hibernateMode(SimMachine& machine) { return machine.state().peekHibernateMode().mode; }
 

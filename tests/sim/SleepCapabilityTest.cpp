@@ -17,13 +17,6 @@ const SleepCapabilities kNone{};
 
 constexpr const char* kCapabilities = "-[SomnaraDaemon sleepCapabilities]";
 
-// The daemon program with its controller running, as its delegate starts it.
-SimProgram& startDaemon(SimMachine& m) {
-  SimProgram& daemon = m.addProgram(kDaemon);
-  controllerOf(daemon);
-  return daemon;
-}
-
 // Capability × mode × battery → the hibernatemode in force: suspend (0) stands in for what cannot work.
 TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {
   const struct {
