@@ -33,6 +33,14 @@ inline SomnaraDaemon& controllerOf(SimProgram& program) {
   return SomnaraDaemon::sharedSomnaraDaemon(program.context());
 }
 
+/// Machines that can do every kind of sleep, all but the ones that need swap, all but hybrid sleep, none.
+inline const powertool::SleepCapabilities kEvery = powertool::SleepCapabilities::all();
+inline const powertool::SleepCapabilities kNoSwap{powertool::SleepAbility::yes(), {powertool::SleepBlocker::NoSwap},
+                                                  {powertool::SleepBlocker::NoSwap}};
+inline const powertool::SleepCapabilities kNoHybrid{powertool::SleepAbility::yes(), powertool::SleepAbility::yes(),
+                                                    {powertool::SleepBlocker::NotOffered}};
+inline const powertool::SleepCapabilities kNone{};
+
 /// The daemon program with its controller running, as its delegate starts it.
 inline SimProgram& startDaemon(SimMachine& machine) {
   SimProgram& daemon = machine.addProgram(kDaemon);

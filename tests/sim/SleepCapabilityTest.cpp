@@ -9,11 +9,7 @@ using powertool::SleepAbility;
 using powertool::SleepBlocker;
 using powertool::SleepCapabilities;
 
-const SleepCapabilities kEvery = SleepCapabilities::all();
-const SleepCapabilities kNoSwap{SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}};
-const SleepCapabilities kNoHybrid{SleepAbility::yes(), SleepAbility::yes(), {SleepBlocker::NotOffered}};
 const SleepCapabilities kHibernateOnly{{SleepBlocker::NotOffered}, SleepAbility::yes(), SleepAbility::yes()};
-const SleepCapabilities kNone{};
 
 constexpr const char* kCapabilities = "-[SomnaraDaemon sleepCapabilities]";
 
