@@ -178,21 +178,5 @@ TEST_F(BackgroundControllerTest, UnavailableOrUnwritableListIsReportedAndChanges
   EXPECT_EQ(agent->lastFailure(), "Could not add login item: Permission denied");
 }
 
-TEST(BackgroundController, OwnerQuittingLeavesOnlyLoginItemsRunning) {
-  for (bool loginItem : {true, false}) {
-    SCOPED_TRACE(loginItem);
-    Installation i;
-    if (loginItem) i.items.add({"agent", "Somnara MenuBar", kAgentPath, true});
-    auto agent = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kAgent);
-    auto daemon = ORVBackgroundApplicationController::initWithName(i.prefs.context(), i.apps, i.items, kDaemon);
-    daemon->setLaunch(true);
-    if (!loginItem) agent->setLaunch(true);
-    i.prefs.terminate();
-    i.machine.runPending();
-    EXPECT_EQ(i.running(kAgent).size(), loginItem ? 1u : 0u);
-    EXPECT_TRUE(i.running(kDaemon).empty());
-  }
-}
-
 }  // namespace
 }  // namespace somnara::sim::testing

@@ -56,8 +56,7 @@ TEST(Faults, SystemDefaultFromSavedSettings) {
 TEST(Faults, AMissingSystemDefaultIsSaidOnceNotEveryTick) {
   SimMachine m;
   m.state().setSavedSettingsUnreadable("no such file");
-  SimProgram& daemon = m.addProgram(kDaemon);
-  controllerOf(daemon);
+  SimProgram& daemon = startDaemon(m);
   m.advance(1min);
   const char* kValue = "-[SomnaraDaemon pmsetvalueForSleepState:]";
   EXPECT_EQ(countLog(daemon, kValue, "Cant find default sleep mode will use:3"), 1);
@@ -113,9 +112,8 @@ TEST(Faults, DaemonKeepsItsPolicyByTimersAlone) {
     m.state().setPowerSourceChangesObservable(busGone);
     m.notifications().setBusGone(busGone);
     m.defaults().write(kApp, "somnaramodeindex", Value(1));
-    SimProgram& daemon = m.addProgram(kDaemon);
+    SimProgram& daemon = startDaemon(m);
     SimProgram& agent = m.addProgram(kAgent);
-    controllerOf(daemon);
     if (busGone) controllerOf(agent).sleepNow();  // lost: no window opens in the daemon
     const char* noSource = "can't create IOPSNotificationCreateRunLoopSource";
     EXPECT_EQ(countLog(daemon, "-[SomnaraDaemon addToPowerRunLoop]", noSource), busGone ? 0 : 1);

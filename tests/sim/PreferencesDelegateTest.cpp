@@ -314,12 +314,6 @@ TEST_F(PreferencesTest, FileOpenedByALaterStartBringsTheRunningWindowForward) {
 }
 
 TEST(SleepStatusReason, NamesTheChoiceTheReadingAndWhatTheMachineCannotDo) {
-  using powertool::SleepAbility;
-  using powertool::SleepBlocker;
-  const powertool::SleepCapabilities every = powertool::SleepCapabilities::all();
-  const powertool::SleepCapabilities noSwap{SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}};
-  const powertool::SleepCapabilities noHybrid{SleepAbility::yes(), SleepAbility::yes(), {SleepBlocker::NotOffered}};
-  const powertool::SleepCapabilities none{};
   struct Case {
     std::int64_t mode;
     bool battery;
@@ -329,24 +323,24 @@ TEST(SleepStatusReason, NamesTheChoiceTheReadingAndWhatTheMachineCannotDo) {
   };
   constexpr auto unknown = std::nullopt;
   const Case cases[] = {
-      {0, true, 50, 100, every, "Because the system's own setting is chosen."},
-      {3, true, 50, 100, every, "Because \"Hibernate\" is chosen."},
-      {1, true, 63, 130, every, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
-      {1, true, 80, 15, every, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
-      {1, true, 3, unknown, every, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
-      {1, true, unknown, unknown, every, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
-      {1, false, unknown, unknown, every,
+      {0, true, 50, 100, kEvery, "Because the system's own setting is chosen."},
+      {3, true, 50, 100, kEvery, "Because \"Hibernate\" is chosen."},
+      {1, true, 63, 130, kEvery, "Adaptive: battery at 63 %, 130 min left, level 63 is above the hibernate level 20."},
+      {1, true, 80, 15, kEvery, "Adaptive: battery at 80 %, 15 min left, level 15 is at or below the hibernate level 20."},
+      {1, true, 3, unknown, kEvery, "Adaptive: battery at 3 %, level 3: the battery is nearly empty."},
+      {1, true, unknown, unknown, kEvery, "Adaptive: no charge reading, level -1: the battery is nearly empty."},
+      {1, false, unknown, unknown, kEvery,
        "\"Adaptive\" needs a battery and this machine has none: the system's own setting applies."},
-      {3, true, 50, 100, noSwap,
+      {3, true, 50, 100, kNoSwap,
        "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps."},
-      {4, true, 50, 100, noHybrid,
+      {4, true, 50, 100, kNoHybrid,
        "Because \"Sleep and hibernate\" is chosen. This machine can't sleep and hibernate: not offered by the "
        "kernel, so it sleeps."},
-      {1, true, 3, unknown, noSwap,
+      {1, true, 3, unknown, kNoSwap,
        "Adaptive: battery at 3 %, level 3: the battery is nearly empty. This machine can't hibernate: no swap "
        "space, so it sleeps."},
-      {1, true, 80, unknown, noSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
-      {4, true, 50, 100, none, "This machine can't sleep: not offered by the kernel."},
+      {1, true, 80, unknown, kNoSwap, "Adaptive: battery at 80 %, level 80 is above the hibernate level 20."},
+      {4, true, 50, 100, kNone, "This machine can't sleep: not offered by the kernel."},
   };
   for (const auto& c : cases)
     EXPECT_EQ(sleepStatusReason({c.mode, c.battery, c.charge, c.timeLeft, 20, c.caps}), c.reason) << c.mode;
@@ -364,12 +358,12 @@ TEST(SleepStatusReason, ChoicesTheMachineCannotDoSayWhy) {
   } cases[] = {
       {0, true, lockdown, std::nullopt},
       {1, true, lockdown, std::nullopt},
-      {1, false, powertool::SleepCapabilities::all(), "Needs a battery; this machine has none"},
+      {1, false, kEvery, "Needs a battery; this machine has none"},
       {2, true, lockdown, std::nullopt},
       {3, true, lockdown, "This machine can't hibernate: Secure Boot lockdown"},
       {4, true, lockdown, "This machine can't hibernate: Secure Boot lockdown"},
-      {2, true, powertool::SleepCapabilities{}, "This machine can't sleep: not offered by the kernel"},
-      {0, true, powertool::SleepCapabilities{}, std::nullopt},
+      {2, true, kNone, "This machine can't sleep: not offered by the kernel"},
+      {0, true, kNone, std::nullopt},
   };
   for (const auto& c : cases) {
     SleepStatusFacts facts;

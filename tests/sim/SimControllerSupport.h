@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "core/SleepPolicy.h"
 #include "core/SomnaraDaemon.h"
 #include "host/PreferencesPorts.h"
 #include "host/sim/SimApplications.h"
@@ -30,6 +31,21 @@ inline constexpr std::int32_t kNewerSystem = 0xb0000;
 
 inline SomnaraDaemon& controllerOf(SimProgram& program) {
   return SomnaraDaemon::sharedSomnaraDaemon(program.context());
+}
+
+/// Machines that can do every kind of sleep, all but the ones that need swap, all but hybrid sleep, none.
+inline const powertool::SleepCapabilities kEvery = powertool::SleepCapabilities::all();
+inline const powertool::SleepCapabilities kNoSwap{powertool::SleepAbility::yes(), {powertool::SleepBlocker::NoSwap},
+                                                  {powertool::SleepBlocker::NoSwap}};
+inline const powertool::SleepCapabilities kNoHybrid{powertool::SleepAbility::yes(), powertool::SleepAbility::yes(),
+                                                    {powertool::SleepBlocker::NotOffered}};
+inline const powertool::SleepCapabilities kNone{};
+
+/// The daemon program with its controller running, as its delegate starts it.
+inline SimProgram& startDaemon(SimMachine& machine) {
+  SimProgram& daemon = machine.addProgram(kDaemon);
+  controllerOf(daemon);
+  return daemon;
 }
 
 /// The machine's hibernatemode as it stands, without counting a read.
@@ -113,19 +129,13 @@ struct Installation {
   std::vector<int> running(const std::string& id) { return prefs.processes().runningApplications(id); }
 };
 
-/// The hibernatemode the settings ask for on the older system, worked out
-/// apart from the controller. Mode index 0 system default, 1 adaptive, 2
-/// sleep, 3 hibernate, 4 sleep and hibernate. Adaptive takes the smaller of
-/// charge (%) and minutes left, passing over one that is 0 or unknown: at
-/// most 4 hibernates, up to the hibernate level sleeps and hibernates, above
-/// it sleeps.
+/// The hibernatemode the settings ask for on the older system, by the policy
+/// whose own table of expectations is in the unit tests.
 inline std::int64_t wantedMode(std::int64_t modeIndex, std::int64_t hibernateLevel, int charge,
                                std::optional<int> minutes, std::int64_t systemDefault = 3) {
-  if (modeIndex != 1) return modeIndex == 2 ? 0 : modeIndex == 3 ? 1 : modeIndex == 4 ? 3 : systemDefault;
-  const int level = !minutes ? charge
-                    : charge < *minutes ? (charge > 0 ? charge : *minutes)
-                                        : (*minutes > 0 ? *minutes : charge);
-  return level <= 4 ? 1 : level > hibernateLevel ? 0 : 3;
+  const std::int64_t state = policy::fixedSleepStateForMode(modeIndex).value_or(
+      policy::adaptiveSleepState(policy::batteryLevel(charge, minutes), hibernateLevel));
+  return policy::hibernateModeForSleepState(state, false).value_or(systemDefault);
 }
 
 }  // namespace somnara::sim::testing

@@ -9,20 +9,9 @@ using powertool::SleepAbility;
 using powertool::SleepBlocker;
 using powertool::SleepCapabilities;
 
-const SleepCapabilities kEvery = SleepCapabilities::all();
-const SleepCapabilities kNoSwap{SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}};
-const SleepCapabilities kNoHybrid{SleepAbility::yes(), SleepAbility::yes(), {SleepBlocker::NotOffered}};
 const SleepCapabilities kHibernateOnly{{SleepBlocker::NotOffered}, SleepAbility::yes(), SleepAbility::yes()};
-const SleepCapabilities kNone{};
 
 constexpr const char* kCapabilities = "-[SomnaraDaemon sleepCapabilities]";
-
-// The daemon program with its controller running, as its delegate starts it.
-SimProgram& startDaemon(SimMachine& m) {
-  SimProgram& daemon = m.addProgram(kDaemon);
-  controllerOf(daemon);
-  return daemon;
-}
 
 // Capability × mode × battery → the hibernatemode in force: suspend (0) stands in for what cannot work.
 TEST(SleepCapability, TheDaemonAppliesTheClosestModeTheMachineCanDo) {

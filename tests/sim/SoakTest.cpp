@@ -67,8 +67,7 @@ class Soak {
     return onCharger_ || !estimate_ ? std::nullopt : std::optional<int>(charge_ * minutesPerPercent_);
   }
   void startDaemon() {
-    daemon_ = &machine_.addProgram(kDaemon);
-    controllerOf(*daemon_);
+    daemon_ = &sim::testing::startDaemon(machine_);
     machine_.runPending();
     if (!daemonRegistrations_) daemonRegistrations_ = registrationsOf(*daemon_);
   }

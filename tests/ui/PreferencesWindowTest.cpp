@@ -324,10 +324,8 @@ TEST_F(WindowTest, SoundThatCannotBePlayedIsSaid) {
 
 // Without swap the choices that need hibernation are greyed out with the reason; one stored stays checked.
 TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
-  using powertool::SleepAbility;
-  using powertool::SleepBlocker;
   apps.installBundle(kDaemonPath, bundle(kDaemon, "Somnara Daemon"));
-  machine.state().setSleepCapabilities({SleepAbility::yes(), {SleepBlocker::NoSwap}, {SleepBlocker::NoSwap}});
+  machine.state().setSleepCapabilities(kNoSwap);
   machine.defaults().write(kApp, kS_SomnaraUserDefaultSleepModeIndex, Value(3));
   machine.advance(3s);
   open();
@@ -346,7 +344,7 @@ TEST_F(WindowTest, ChoicesTheMachineCannotDoAreGreyedOutWithTheReason) {
             "Because \"Hibernate\" is chosen. This machine can't hibernate: no swap space, so it sleeps.");
 
   // Swap comes back: the choices return with the next status refresh.
-  machine.state().setSleepCapabilities(powertool::SleepCapabilities::all());
+  machine.state().setSleepCapabilities(kEvery);
   machine.advance(3s);
   settle();
   EXPECT_TRUE(find<QRadioButton>("sleepMode3")->isEnabled());

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The daemon program as a black box on the fake laptop: what only a real
 process on real buses and files shows (file and battery watches, bus
-messages, signals, a second instance, a lost bus). ctest sets SOMNARA_DAEMON,
-SOMNARA_PREFS_PEER and SOMNARA_FAKE_LAPTOP."""
+messages, signals, a second instance, a lost bus). ctest sets SOMNARA_DAEMON and
+SOMNARA_FAKE_LAPTOP."""
 
 import os
 import plistlib
@@ -18,8 +18,7 @@ from somnara_system import (ADAPTIVE, MOCK, SAVED_DEFAULT, SESSION_ID, LaptopTes
                             main_in_own_pid_namespace, read, stop)
 
 DAEMON = os.environ.get("SOMNARA_DAEMON", "")
-PREFS_PEER = os.environ.get("SOMNARA_PREFS_PEER", "")
-MSG_RESET_TO_DEFAULT, MSG_SETTINGS = 2, 3
+MSG_RESET_TO_DEFAULT = 2
 # Triggers act well inside the daemon's 3 s retry rhythm, which would mend the mode anyway.
 REACTION = 1.5
 
@@ -58,13 +57,6 @@ class DaemonTest(LaptopTest):
                    % os.geteuid(), plistlib.dumps(info).decode(), signature="sss")
         self.laptop.session_bus.connection.send_message(msg)
         self.laptop.session_bus.connection.flush()
-
-    def broadcast_settings(self, settings):
-        """What the preferences application does on a change: store, then broadcast."""
-        self.laptop.write_settings(settings)
-        self.post_message(MSG_SETTINGS, {"somnaramodeindex": settings["somnaramodeindex"],
-                                         "hibernatelevel": settings.get("hibernatelevel", 20),
-                                         "blackandwhiteicon": False})
 
     def write_settings_in_place(self, settings):
         """As `cat new > file` does, slowly: truncate, half the file, a pause, the rest."""
@@ -106,8 +98,8 @@ class Policy(DaemonTest):
                 self.assertReacts(wanted, daemon)
         self.laptop.set_battery(15)
         self.assertReacts(3, daemon)
-        # through the broadcast, through the file alone, and rewritten in place (never taken for corrupt)
-        for change in (self.broadcast_settings, self.laptop.write_settings, self.write_settings_in_place):
+        # through the file, and rewritten in place (never taken for corrupt)
+        for change in (self.laptop.write_settings, self.write_settings_in_place):
             for settings, wanted in [({"somnaramodeindex": 3}, 1), ({"somnaramodeindex": 1, "hibernatelevel": 10}, 0),
                                      ({"somnaramodeindex": 0}, SAVED_DEFAULT), (ADAPTIVE, 3)]:
                 with self.subTest(via=change.__name__, settings=settings):
@@ -175,15 +167,6 @@ class Ending(DaemonTest):
 
 
 class PeersAndFaults(DaemonTest):
-
-    def test_preferences_program_change_reaches_daemon_and_back(self):
-        daemon = self.settle(3)
-        peer = self.start("peer", [PREFS_PEER, "3", "1", "4000"])
-        self.assertEnds(peer, 0, timeout=8)
-        self.assertIn("applied 1", log_of(peer))
-        self.assertEqual(self.laptop.mode(), 1)
-        self.assertEqual(plistlib.loads(read(self.laptop.settings_path).encode())["somnaramodeindex"], 3)
-        self.assertAlive(daemon)
 
     def test_corrupt_settings_are_moved_aside_and_a_later_write_applies(self):
         self.laptop.write_mode(0)
