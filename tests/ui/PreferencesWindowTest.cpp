@@ -25,6 +25,7 @@
 #include <map>
 
 #include "../sim/SimControllerSupport.h"
+#include "DarkPalette.h"
 #include "Application/Classes/PreferencesWindow.h"
 #include "Application/Classes/ReadableColor.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
@@ -57,18 +58,6 @@ QString shownText(const QLabel* label) {
   return document.toPlainText();
 }
 
-/// A dark theme's colours (those of KDE's Breeze Dark).
-QPalette darkPalette() {
-  QPalette dark = QApplication::style()->standardPalette();
-  const std::pair<QPalette::ColorRole, const char*> colours[] = {
-      {QPalette::Window, "#2a2e32"}, {QPalette::WindowText, "#fcfcfc"}, {QPalette::Base, "#1b1e20"},
-      {QPalette::AlternateBase, "#232629"}, {QPalette::Text, "#fcfcfc"}, {QPalette::Button, "#31363b"},
-      {QPalette::ButtonText, "#fcfcfc"}, {QPalette::Highlight, "#3daee9"}, {QPalette::Light, "#40464c"},
-      {QPalette::Midlight, "#383d43"}, {QPalette::Mid, "#24282b"}, {QPalette::Dark, "#1b1e20"},
-      {QPalette::Shadow, "#0e1012"}, {QPalette::PlaceholderText, "#a0a0a0"}, {QPalette::Link, "#1d99f3"}};
-  for (const auto& [role, colour] : colours) dark.setColor(role, QColor(colour));
-  return dark;
-}
 
 QString accessibleName(QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); }
 
@@ -433,7 +422,8 @@ TEST_F(WindowTest, SizeIsKeptBetweenStartsWithinTheScreen) {
 TEST_F(WindowTest, SecondaryTextsAreReadableOnLightAndDarkPalettes) {
   open();
   const QPalette light = QApplication::palette();
-  for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", darkPalette()}}) {
+  const QPalette dark = somnara::testing::darkPalette();
+  for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", dark}}) {
     SCOPED_TRACE(name);
     QApplication::setPalette(palette);
     settle();

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 
+#include "DarkPalette.h"
 #include "Application/Classes/PreferencesWindow.h"
 #include "Application/Classes/Somnara_AppDelegate.h"
 #include "core/SomnaraDaemon.h"
@@ -33,18 +34,6 @@ constexpr const char* kBundle = "/Applications/Somnara.app";
 const std::string kAgentPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara MenuBar.app";
 const std::string kDaemonPath = std::string(kBundle) + "/Contents/Library/LoginItems/Somnara Daemon.app";
 
-/// KDE's Breeze Dark colours.
-QPalette darkPalette() {
-  QPalette dark = QApplication::style()->standardPalette();
-  const std::pair<QPalette::ColorRole, const char*> colours[] = {
-      {QPalette::Window, "#2a2e32"}, {QPalette::WindowText, "#fcfcfc"}, {QPalette::Base, "#1b1e20"},
-      {QPalette::AlternateBase, "#232629"}, {QPalette::Text, "#fcfcfc"}, {QPalette::Button, "#31363b"},
-      {QPalette::ButtonText, "#fcfcfc"}, {QPalette::Highlight, "#3daee9"}, {QPalette::Light, "#40464c"},
-      {QPalette::Midlight, "#383d43"}, {QPalette::Mid, "#24282b"}, {QPalette::Dark, "#1b1e20"},
-      {QPalette::Shadow, "#0e1012"}, {QPalette::PlaceholderText, "#a0a0a0"}, {QPalette::Link, "#1d99f3"}};
-  for (const auto& [role, colour] : colours) dark.setColor(role, QColor(colour));
-  return dark;
-}
 
 /// A user's machine with the window open on the 1024x600 screen and the
 /// daemon the window started running its controller.
@@ -122,7 +111,7 @@ int main(int argc, char** argv) {
   {
     Scene scene(powertool::SleepCapabilities::all(), 1);
     ok &= scene.save(out.filePath("preferences-window.png"));
-    QApplication::setPalette(darkPalette());
+    QApplication::setPalette(somnara::testing::darkPalette());
     scene.window->findChild<QScrollArea*>("settingsArea")
         ->ensureWidgetVisible(scene.window->findChild<QLabel*>("versionText"));
     ok &= scene.save(out.filePath("preferences-window-dark.png"));
