@@ -17,10 +17,8 @@ void powerchangecallback(host::HostContext& context) {
 
 std::int64_t SomnaraDaemon::sleepStateAccordingToSettings() {
   if (auto fixed = policy::fixedSleepStateForMode(sleepmode_)) return *fixed;
-  // One reading of the batteries gives both the charge and the time left.
-  const auto battery = hibernation::hibernation_currentstate(context_);
-  const auto level = policy::batteryLevel(battery ? std::optional<std::int32_t>(battery->percent) : std::nullopt,
-                                          battery ? battery->minutesToEmpty : std::nullopt);
+  const auto level = policy::batteryLevel(hibernation::hibernation_currentchargestate(context_),
+                                          hibernation::hibernation_currenttimeleft(context_));
   return policy::adaptiveSleepState(level, hibernatelevel_);
 }
 
